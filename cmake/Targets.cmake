@@ -1,0 +1,57 @@
+# Conventions shared by every folder: warnings as errors, optional sanitizers,
+# one static library per subsystem folder and GoogleTest executables with CTest labels.
+
+set(QUELLARON_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror)
+
+if(QUELLARON_SANITIZE)
+  string(REPLACE ";" "," _sanitizers "${QUELLARON_SANITIZE}")
+  add_compile_options(-fsanitize=${_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_sanitizers})
+endif()
+
+# The daemon and the stand-ins include their headers relative to src/ (e.g. "timer/timer_queue.h").
+set(QUELLARON_SOURCE_ROOT ${PROJECT_SOURCE_DIR}/src)
+
+# quellaron_library(<name> [SOURCES ...] [DEPS ...])
+# A static library qn_<name> (or an interface library when it has no sources).
+function(quellaron_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  set(target qn_${name})
+  if(ARG_SOURCES)
+    add_library(${target} STATIC ${ARG_SOURCES})
+    target_include_directories(${target} PUBLIC ${QUELLARON_SOURCE_ROOT})
+    target_compile_options(${target} PRIVATE ${QUELLARON_WARNINGS})
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${QUELLARON_SOURCE_ROOT})
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# quellaron_executable(<name> SOURCES ... [DEPS ...])
+function(quellaron_executable name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${QUELLARON_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+endfunction()
+
+# quellaron_test(<name> LABEL unit|component|e2e SOURCES ... [DEPS ...] [TIMEOUT seconds])
+# One GoogleTest executable; every test case in it becomes a CTest test with the label.
+function(quellaron_test name)
+  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_LABEL MATCHES "^(unit|component|e2e)$")
+    message(FATAL_ERROR "quellaron_test(${name}): LABEL must be unit, component or e2e")
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${QUELLARON_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} qn_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "QUELLARON_BUILD_DIR=${PROJECT_BINARY_DIR};QUELLARON_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+// One process-wide instance of T, created on first access and deleted by Destroy().
+// Access after Destroy() creates a fresh instance.
+template <typename T>
+class Singleton {
+ public:
+  Singleton() = delete;
+
+  static T& Instance() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (!instance_) instance_ = std::make_unique<T>();
+    return *instance_;
+  }
+
+  static void Destroy() {
+    std::unique_ptr<T> doomed;
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      doomed = std::move(instance_);
+    }
+    // Deleted outside the lock, so a destructor may itself reach other singletons.
+  }
+
+  static bool Exists() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return instance_ != nullptr;
+  }
+
+ private:
+  static inline std::mutex lock_;
+  static inline std::unique_ptr<T> instance_;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+namespace queue {
+
+// Locked, unbounded, non-blocking first-in-first-out queue.
+template <typename T>
+class ThreadSafeQueue {
+ public:
+  ThreadSafeQueue() = default;
+  virtual ~ThreadSafeQueue() = default;
+  ThreadSafeQueue(const ThreadSafeQueue&) = delete;
+  ThreadSafeQueue& operator=(const ThreadSafeQueue&) = delete;
+
+  void Push(const T& item) {
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      items_.push_back(item);
+    }
+    signal_.notify_one();
+  }
+
+  // The front element, or a value-initialised T when the queue is empty.
+  T Pop() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (items_.empty()) return T{};
+    T front = std::move(items_.front());
+    items_.pop_front();
+    return front;
+  }
+
+  bool Empty() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return items_.empty();
+  }
+
+  // For polling consumers: waits until an element is queued or `timeout` has passed,
+  // whichever comes first. True when the queue holds an element.
+  template <typename Rep, typename Period>
+  bool WaitFor(std::chrono::duration<Rep, Period> timeout) const {
+    std::unique_lock<std::mutex> guard(lock_);
+    return signal_.wait_for(guard, timeout, [this] { return !items_.empty(); });
+  }
+
+ private:
+  std::deque<T> items_;
+  mutable std::mutex lock_;
+  mutable std::condition_variable signal_;
+};
+
+}  // namespace queue

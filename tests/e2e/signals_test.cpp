@@ -1,0 +1,78 @@
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/sandbox.h"
+#include "support/subprocess.h"
+
+using namespace std::chrono_literals;
+using testing_support::Subprocess;
+
+namespace {
+
+constexpr auto kStartTimeout = 60s;
+const std::string kStarted = "[App::Init@";
+
+std::size_t CountOf(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+struct SignalCase {
+  int signal;
+  bool fatal;
+};
+
+class DaemonSignals : public ::testing::TestWithParam<SignalCase> {};
+
+}  // namespace
+
+TEST_P(DaemonSignals, LogsTheSignalRunsShutdownAndEndsAsExpected) {
+  const auto [signal, fatal] = GetParam();
+  Subprocess daemon(testing_support::SandboxedDaemon());
+  ASSERT_TRUE(daemon.WaitForOutput(kStarted, kStartTimeout)) << daemon.Output();
+
+  daemon.Signal(signal);
+  const auto status = daemon.Wait(30s);
+  ASSERT_TRUE(status.has_value()) << daemon.Output();
+  const auto output = daemon.Output();
+
+  EXPECT_NE(output.find("ERROR [") , std::string::npos);
+  EXPECT_NE(output.find("[SignalHandler@"), std::string::npos);
+  EXPECT_NE(output.find("Signal Catch : " + std::to_string(signal) + "\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("Terminate program..\n"), std::string::npos);
+  EXPECT_EQ(CountOf(output, "ERROR ["), fatal ? 3u : 2u) << output;
+
+  if (fatal) {
+    EXPECT_NE(output.find(" 0# "), std::string::npos) << "a stack trace follows: " << output;
+    ASSERT_TRUE(WIFSIGNALED(*status)) << output;
+    EXPECT_EQ(WTERMSIG(*status), signal);
+  } else {
+    ASSERT_TRUE(WIFEXITED(*status)) << output;
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, DaemonSignals,
+                         ::testing::Values(SignalCase{SIGTERM, false}, SignalCase{SIGINT, false},
+                                           SignalCase{SIGSEGV, true}, SignalCase{SIGABRT, true}),
+                         [](const auto& test) { return std::string(sigabbrev_np(test.param.signal)); });
+
+TEST(DaemonSandbox, LogFileStaysInsideTheSandbox) {
+  Subprocess daemon(testing_support::SandboxedDaemon());
+  ASSERT_TRUE(daemon.WaitForOutput(kStarted, kStartTimeout)) << daemon.Output();
+
+  const std::string inside = "/proc/" + std::to_string(daemon.Pid()) + "/root/var/log/quellaron.log";
+  std::ifstream log(inside);
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_NE(text.str().find(kStarted), std::string::npos) << inside;
+  daemon.Signal(SIGTERM);
+  EXPECT_TRUE(daemon.Wait(30s).has_value());
+}

@@ -1,0 +1,79 @@
+#include "support/subprocess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+#include "support/wait.h"
+
+extern char** environ;
+
+namespace testing_support {
+
+Subprocess::Subprocess(const std::vector<std::string>& argv) {
+  int pipe_fds[2];
+  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
+  std::vector<char*> args;
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  const int result = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipe_fds[1]);
+  if (result != 0) {
+    ::close(pipe_fds[0]);
+    throw std::runtime_error("cannot start " + argv.front());
+  }
+  reader_ = std::thread([this, fd = pipe_fds[0]] { Collect(fd); });
+}
+
+Subprocess::~Subprocess() {
+  if (!status_) {
+    ::kill(pid_, SIGKILL);
+    Wait(std::chrono::seconds(10));
+  }
+  if (reader_.joinable()) reader_.join();
+}
+
+void Subprocess::Collect(int fd) {
+  char buffer[4096];
+  for (;;) {
+    const auto got = ::read(fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    const std::lock_guard<std::mutex> guard(lock_);
+    output_.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+}
+
+std::string Subprocess::Output() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return output_;
+}
+
+bool Subprocess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
+  return WaitUntil([&] { return Output().find(text) != std::string::npos; }, timeout);
+}
+
+void Subprocess::Signal(int signal) const { ::kill(pid_, signal); }
+
+std::optional<int> Subprocess::Wait(std::chrono::milliseconds timeout) {
+  if (status_) return status_;
+  WaitUntil(
+      [&] {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+        return status_.has_value();
+      },
+      timeout);
+  return status_;
+}
+
+}  // namespace testing_support

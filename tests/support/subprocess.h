@@ -1,0 +1,41 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+// A child process whose standard output and error are collected (together) on a thread.
+// The destructor kills and reaps a child that is still running.
+class Subprocess {
+ public:
+  explicit Subprocess(const std::vector<std::string>& argv);
+  ~Subprocess();
+  Subprocess(const Subprocess&) = delete;
+  Subprocess& operator=(const Subprocess&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  std::string Output() const;
+  // Waits until the output contains `text`.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
+  void Signal(int signal) const;
+  // The raw wait status once the child has ended, or nothing after `timeout`.
+  std::optional<int> Wait(std::chrono::milliseconds timeout);
+
+ private:
+  void Collect(int fd);
+
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+  mutable std::mutex lock_;
+  std::string output_;
+  std::thread reader_;
+};
+
+}  // namespace testing_support
