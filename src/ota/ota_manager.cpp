@@ -1,0 +1,7 @@
+#include "ota/ota_manager.h"
+
+OTAManager::OTAManager() = default;
+
+OTAManager::~OTAManager() = default;
+
+void OTAManager::StartTimers() {}
