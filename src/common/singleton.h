@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <utility>
 
 // One process-wide instance of T, created on first access and deleted by Destroy().
 // Access after Destroy() creates a fresh instance.
@@ -23,6 +24,16 @@ class Singleton {
       doomed = std::move(instance_);
     }
     // Deleted outside the lock, so a destructor may itself reach other singletons.
+  }
+
+  // Puts a ready-made object in place (tests use it to hand over an object built with
+  // non-platform parameters); the previous one, if any, is deleted.
+  static void Install(std::unique_ptr<T> replacement) {
+    std::unique_ptr<T> doomed;
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      doomed = std::exchange(instance_, std::move(replacement));
+    }
   }
 
   static bool Exists() {
