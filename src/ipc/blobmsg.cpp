@@ -223,4 +223,21 @@ bool Decode(const std::uint8_t* data, std::size_t size, Members& out, std::strin
   return DecodeList(data, size, out, error, 0);
 }
 
+bool FindRawValue(const std::uint8_t* data, std::size_t size, const std::string& name, Type type,
+                  blob::Bytes& value) {
+  std::vector<blob::Attribute> attributes;
+  std::string error;
+  if (!blob::ParseList(data, size, attributes, error)) return false;
+  for (const auto& attribute : attributes) {
+    Node node;
+    if (!DecodeAttribute(attribute, node, error, 0)) return false;
+    if (node.name != name) continue;
+    if (node.type != type) return false;
+    const std::size_t header = blob::Pad4(2 + node.name.size() + 1);
+    value.assign(attribute.payload + header, attribute.payload + attribute.payload_size);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace ipc::blobmsg

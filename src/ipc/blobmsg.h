@@ -60,6 +60,12 @@ blob::Bytes Encode(const Members& members);
 // string without its NUL, nesting deeper than the limit).
 bool Decode(const std::uint8_t* data, std::size_t size, Members& out, std::string& error);
 
+// Finds the member `name` of type `type` in an encoded list without decoding it, and gives
+// the exact bytes of its value (for passing data on unchanged). False when absent, of
+// another type or malformed.
+bool FindRawValue(const std::uint8_t* data, std::size_t size, const std::string& name, Type type,
+                  blob::Bytes& value);
+
 constexpr int kMaxDepth = 64;
 
 }  // namespace ipc::blobmsg
