@@ -158,6 +158,7 @@ TEST_F(LEDStateMachineTest, EntryActionsShowTheState) {
       continue;
     }
     const std::vector<LineWrite> writes = BlinkWritesAfter(mark, 12);
+    ASSERT_FALSE(writes.empty());
     for (const LedColour colour : row.colours) {
       int ons = 0;
       int offs = 0;
@@ -187,6 +188,7 @@ TEST_F(LEDStateMachineTest, AmberFollowsTheIndicatorOnly) {
   EXPECT_TRUE(Singleton<ui::LED>::Instance().IsBlinking());
   const std::size_t mark = lines_->Count();
   const std::vector<LineWrite> after_indicator = BlinkWritesAfter(mark, 4);
+  ASSERT_FALSE(after_indicator.empty());
   EXPECT_EQ(after_indicator.front().colour, LedColour::green) << "the pattern keeps running";
 
   for (const Event event : {Event::server_down, Event::net_down, Event::net_up, Event::server_up}) {
@@ -211,6 +213,7 @@ TEST_F(LEDStateMachineTest, QuickStateChangesLeaveOneBlinkThread) {
   Dispatch(Event::server_up);
   const std::size_t mark = lines_->Count();
   const std::vector<LineWrite> writes = BlinkWritesAfter(mark, 12);
+  ASSERT_FALSE(writes.empty());
   for (const LineWrite& write : writes) {
     EXPECT_EQ(write.colour, LedColour::green);
     EXPECT_EQ(write.thread, writes.front().thread);
@@ -224,6 +227,7 @@ TEST_F(LEDStateMachineTest, ResetIsFinalAndKeepsCycling) {
   StartIn(State::normal);
   Dispatch(Event::reset);
   const std::vector<LineWrite> before = BlinkWritesAfter(lines_->Count(), 6);
+  ASSERT_FALSE(before.empty());
   for (const Event event : kAllEvents) Dispatch(event);
   EXPECT_EQ(Current(), State::reset);
   const std::vector<LineWrite> after = BlinkWritesAfter(lines_->Count(), 6);
@@ -257,6 +261,7 @@ TEST_F(LEDStateMachineTest, ConcurrentDispatchIsSerialised) {
 
   EXPECT_EQ(Current(), State::reset);
   const std::vector<LineWrite> writes = BlinkWritesAfter(lines_->Count(), 12);
+  ASSERT_FALSE(writes.empty());
   for (const LineWrite& write : writes) {
     EXPECT_EQ(write.thread, writes.front().thread);
     EXPECT_NE(write.colour, LedColour::amber);
