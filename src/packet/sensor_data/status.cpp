@@ -46,7 +46,7 @@ void Data::DecodeCBOR() {
   std::int32_t channel = 0;
   const auto c = value.find("c");
   if (c != value.end()) {
-    LOG_VERBOSE << value.dump();
+    LOG_VERBOSE << value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     channel = ToInt32(*c);
     value.erase(c);
   }

@@ -23,7 +23,10 @@ FoldsCtrl::FoldsCtrl(nlohmann::json folds, std::int32_t channel)
 void FoldsCtrl::Serialize(ByteWriter& writer) const {
   nlohmann::json body = folds_;
   if (channel_ != 0) {
-    if (!body.is_object() && !body.is_null()) throw MalformedMessage("folds are not an object: " + body.dump());
+    if (!body.is_object() && !body.is_null()) {
+      throw MalformedMessage("folds are not an object: " +
+                             body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
     body["CH"] = static_cast<std::uint32_t>(channel_);
   }
   Setting::Serialize(writer);
