@@ -281,9 +281,6 @@ int Connection::Request(Message message, const std::function<void(const Message&
     }
   }
   pending_.remove(&pending);
-  const bool run_invokes = serving_ == 0 && !invokes_.empty();
-  lock.unlock();
-  if (run_invokes) RunQueuedInvokes();
   return pending.status;
 }
 

@@ -24,7 +24,7 @@ namespace ipc {
 // Requests may come from several threads at once: each gets the answers that carry its own
 // seq and peer. Whichever thread waits takes the role of the reader; the others wait for it
 // to hand them their answers. Calls to this connection's objects and event deliveries are
-// queued and run by Serve (or after a request returns when nothing serves).
+// queued and run only by Serve, so their handlers always run on the serving thread.
 // A broken connection completes every waiting request at once with kConnectionFailed.
 class Connection {
  public:

@@ -21,6 +21,14 @@ UBUSListener::~UBUSListener() {
 }
 
 bool UBUSListener::RegisterEventHandler(const std::string& type, const CallbackHandler& handler) {
+  // The handler is in place before the broker knows the pattern, so an event sent right
+  // after the registration is not lost.
+  const std::uint32_t key = Fnv1a(type);
+  bool inserted = false;
+  {
+    const std::lock_guard<std::mutex> guard(handlers_lock_);
+    inserted = handlers_.emplace(key, handler).second;
+  }
   int status = kOk;
   {
     const std::lock_guard<std::mutex> guard(registration_lock_);
@@ -31,13 +39,13 @@ bool UBUSListener::RegisterEventHandler(const std::string& type, const CallbackH
     }
     if (status == kOk) status = Bus().RegisterEvent(event_object_, type, Timeout());
   }
-  if (status != kOk) {
-    LOG_ERROR << "Register Failed" << StatusText(status);
-    return false;
+  if (status == kOk) return true;
+  LOG_ERROR << "Register Failed" << StatusText(status);
+  if (inserted) {
+    const std::lock_guard<std::mutex> guard(handlers_lock_);
+    handlers_.erase(key);
   }
-  const std::lock_guard<std::mutex> guard(handlers_lock_);
-  handlers_.emplace(Fnv1a(type), handler);
-  return true;
+  return false;
 }
 
 void UBUSListener::OnEvent(const std::string& type, const blobmsg::Members& data) {
