@@ -58,16 +58,24 @@ bool Broker::Listen() {
     errno = ENAMETOOLONG;
     return false;
   }
-  std::memcpy(address.sun_path, socket_path_.c_str(), socket_path_.size() + 1);
+  // Bound and listening under a temporary name first, then renamed into place, so the
+  // socket never appears before it accepts connections.
+  const std::string staging = socket_path_ + ".new";
+  if (staging.size() >= sizeof(address.sun_path)) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  std::memcpy(address.sun_path, staging.c_str(), staging.size() + 1);
   std::error_code ignored;
   const auto directory = std::filesystem::path(socket_path_).parent_path();
   if (!directory.empty()) std::filesystem::create_directories(directory, ignored);
-  ::unlink(socket_path_.c_str());
+  ::unlink(staging.c_str());
   listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (listen_fd_ < 0) return false;
   if (::bind(listen_fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
-  ::chmod(socket_path_.c_str(), 0666);
+  ::chmod(staging.c_str(), 0666);
   if (::listen(listen_fd_, 64) != 0) return false;
+  if (::rename(staging.c_str(), socket_path_.c_str()) != 0) return false;
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
