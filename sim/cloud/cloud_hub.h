@@ -47,6 +47,8 @@ class CloudHub {
   bool PingsEnabled() const { return pings_enabled_; }
   void EnablePings(bool enabled) { pings_enabled_ = enabled; }
   std::chrono::milliseconds PingInterval() const { return ping_interval_; }
+  // Whether subscriptions are answered (on by default).
+  void EnableConfirmations(bool enabled) { confirmations_enabled_ = enabled; }
 
   nlohmann::json ChannelsJson() const;
   void ClearChannelRecord();
@@ -65,6 +67,7 @@ class CloudHub {
   std::map<int, Channel> channels_;
   int next_id_ = 1;
   bool pings_enabled_ = true;
+  bool confirmations_enabled_ = true;
   std::chrono::milliseconds ping_interval_;
 };
 

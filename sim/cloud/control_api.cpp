@@ -88,6 +88,10 @@ ControlReply ControlApi::HandleChannel(const std::string& method, const std::str
     hub_.EnablePings(request.value("enabled", true));
     return Ok();
   }
+  if (path == "/channel/confirmations") {
+    hub_.EnableConfirmations(request.value("enabled", true));
+    return Ok();
+  }
   return NotFound();
 }
 

@@ -30,6 +30,7 @@ struct ControlReply {
 //   POST   /channel/drop        drops every open connection (no closing frame)
 //   POST   /channel/close       closes every open connection with a closing frame
 //   POST   /channel/pings       {"enabled":bool}
+//   POST   /channel/confirmations {"enabled":bool}: answer subscriptions or stay silent
 // Folds and beacon pushes go to the connections subscribed to the device's sensor channel,
 // or to all open connections with "all": true. Pushes answer {"sent": count}.
 class ControlApi {
