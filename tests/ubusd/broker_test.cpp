@@ -103,10 +103,16 @@ TEST_F(BrokerTest, EventPatternsMatchExactlyOrByPrefixWithoutLoopBackOrDuplicate
   }
   EXPECT_EQ(sender.bus.SendEvent("ubus.object.add", {}, 5s), ipc::kPermissionDenied);
   EXPECT_EQ(sender.bus.SendEvent("marker", {}, 5s), ipc::kOk);
-  ASSERT_TRUE(testing_support::WaitUntil([&] {
-    const auto events = everything.Events();
-    return !events.empty() && events.back() == "marker";
-  }));
+  // Each listener serves its own connection: wait for each to hear the marker or its last event.
+  const auto heard = [](Client& client, const std::string& last) {
+    return testing_support::WaitUntil([&] {
+      const auto events = client.Events();
+      return !events.empty() && events.back() == last;
+    });
+  };
+  ASSERT_TRUE(heard(everything, "marker"));
+  ASSERT_TRUE(heard(exact, "network.interface k"));
+  ASSERT_TRUE(heard(prefix, "networkx k"));
   EXPECT_EQ(exact.Events(), std::vector<std::string>{"network.interface k"});
   EXPECT_EQ(prefix.Events(), (std::vector<std::string>{"network.interface.wan k", "network.interface k", "network k",
                                                        "networkx k"}));
