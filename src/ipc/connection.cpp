@@ -241,13 +241,18 @@ int Connection::Request(Message message, const std::function<void(const Message&
     pending.seq = message.seq;
     pending_.push_back(&pending);
   }
+  // However this request ends (even by an exception from a handler), it leaves the list.
+  struct Unlist {
+    Connection& connection;
+    Pending& pending;
+    ~Unlist() {
+      const std::lock_guard<std::mutex> guard(connection.lock_);
+      connection.pending_.remove(&pending);
+    }
+  } unlist{*this, pending};
   const blob::Bytes bytes = Encode(message);
-  std::unique_lock<std::mutex> lock(lock_);
-  if (bytes.size() - kHeaderSize > kMaxBodySize) {
-    pending_.remove(&pending);
-    return kInvalidArgument;
-  }
-  lock.unlock();
+  if (bytes.size() - kHeaderSize > kMaxBodySize) return kInvalidArgument;
+  std::unique_lock<std::mutex> lock(lock_, std::defer_lock);
   const bool written = Write(bytes);
   lock.lock();
   if (!written) BreakLocked("cannot write to the bus");
@@ -280,7 +285,6 @@ int Connection::Request(Message message, const std::function<void(const Message&
       changed_.wait_until(lock, std::min(deadline, Clock::now() + kPollSlice));
     }
   }
-  pending_.remove(&pending);
   return pending.status;
 }
 
@@ -467,7 +471,11 @@ void Connection::HandleInvoke(const Message& message) {
 
   if (object->event_handler) {
     blobmsg::Members data;
-    if (DecodeMembers(message.Raw(AttributeId::kData), data, "event data")) object->event_handler(*method, data);
+    try {
+      if (DecodeMembers(message.Raw(AttributeId::kData), data, "event data")) object->event_handler(*method, data);
+    } catch (const std::exception& error) {
+      LOG_ERROR << "Event " << *method << " handler failed: " << error.what();
+    }
     return SendStatus(message, kOk, object_id);
   }
   const auto spec = std::find_if(object->methods.begin(), object->methods.end(),
@@ -488,7 +496,13 @@ void Connection::HandleInvoke(const Message& message) {
     answer.AddU32(AttributeId::kObjId, object_id).AddRaw(AttributeId::kData, blobmsg::Encode(table));
     Write(Encode(answer));
   };
-  const int status = spec->handler ? spec->handler(request, reply) : kOk;
+  int status = kOk;
+  try {
+    if (spec->handler) status = spec->handler(request, reply);
+  } catch (const std::exception& error) {
+    LOG_ERROR << "Method " << *method << " failed: " << error.what();
+    status = kUnknownError;
+  }
   if (status != kDeferReply && !message.U8(AttributeId::kNoReply).value_or(0)) SendStatus(message, status, object_id);
 }
 

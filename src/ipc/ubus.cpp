@@ -31,7 +31,11 @@ bool UBUS::Call(const std::string& object, const std::string& method, const std:
   const int status = connection_->Invoke(id, method, arguments, [&](const blobmsg::Members& reply) {
     if (!handler) return;
     const std::string text = blobmsg::ToJson(reply);
-    handler(text.c_str());
+    try {
+      handler(text.c_str());
+    } catch (const std::exception& error) {
+      LOG_ERROR << "Reply handler failed: " << error.what();
+    }
   }, Timeout());
   if (status == kOk) return true;
   LOG_ERROR << "invoke " << StatusText(status);

@@ -237,3 +237,13 @@ TEST_F(UbusComponent, AClientSendingGarbageIsDroppedWithoutHarmingOthers) {
   ipc::UBUS bus(30, broker_.Socket());
   EXPECT_TRUE(bus.Call("test.echo", "echo", R"({"value":"still"})", nullptr));
 }
+
+TEST_F(UbusComponent, AHandlerThatThrowsEndsOnlyItsOwnReply) {
+  EchoProvider provider(broker_.Socket());
+  ipc::UBUS bus(30, broker_.Socket());
+  EXPECT_TRUE(bus.Call("test.echo", "echo", R"({"value":"x"})", [](const char*) { throw std::runtime_error("bad reply"); }));
+  EXPECT_TRUE(log_.Contains("Reply handler failed: bad reply"));
+  std::string reply;
+  EXPECT_TRUE(bus.Call("test.echo", "echo", R"({"value":"y"})", [&](const char* text) { reply = text; }));
+  EXPECT_EQ(reply, R"({"value":"y"})");
+}
