@@ -22,7 +22,7 @@ class Tokenizer {
         ++at_;
         ++line_;
         if (!words.empty()) return true;
-      } else if (character == ' ' || character == '\t' || character == '\r') {
+      } else if (std::isspace(static_cast<unsigned char>(character))) {
         ++at_;
       } else if (character == '#') {
         while (at_ < text_.size() && text_[at_] != '\n') ++at_;

@@ -113,3 +113,9 @@ TEST(UciStore, CommitReplacesTheFileAtomicallyAndOnlyWhenSomethingIsStaged) {
   EXPECT_EQ(entries, 1u) << "no temporary file is left behind";
   std::filesystem::remove_all(directory);
 }
+
+TEST(UciPackage, AnyWhitespaceSeparatesWords) {
+  const UciPackage package = Parse("config\vsys\fs\n\toption\vx\v'1'\n");
+  ASSERT_EQ(package.sections.size(), 1u);
+  EXPECT_EQ(package.sections[0].Find("x")->values.front(), "1");
+}
