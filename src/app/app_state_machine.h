@@ -1,12 +1,10 @@
 #pragma once
 
+#include "common/network_events.h"
 #include "common/tinyfsm.h"
 
 // How far the gateway has come towards the cloud: AppInit until the WAN is first up,
 // then AppOAuthRequest for good.
-struct NetworkConnected {};
-struct NetworkDisconnected {};
-
 class AppStateMachine : public tinyfsm::Fsm<AppStateMachine> {
  public:
   virtual ~AppStateMachine() = default;

@@ -2,7 +2,9 @@
 
 #include "app/app.h"
 #include "app/signal_handler.h"
+#include "common/singleton.h"
 #include "log/logger.h"
+#include "nvram/nvram.h"
 
 namespace {
 // Created before main, so the application, its timer thread and its state machines exist
@@ -13,8 +15,10 @@ const std::shared_ptr<App> application = std::make_shared<App>();
 int main() {
   signals::InstallHandlers([] { application->Shutdown(); });
   logging::Start();
+  Singleton<NVRAM>::Instance().Init();
   application->Init();
   application->Run();
+  Singleton<NVRAM>::Destroy();
   signals::AwaitFatalSignal();
   return 0;
 }

@@ -1,0 +1,1 @@
+quellaron_fuzz(ubus_message ubus_message_fuzz.cpp qn_ipc)

@@ -1,0 +1,8 @@
+# Mesh configuration replies and vendor messages from nodes.
+quellaron_fuzz(packet_config_reply packet_config_reply.cpp qn_packet)
+quellaron_fuzz(packet_vendor_payload packet_vendor_payload.cpp qn_packet)
+quellaron_fuzz(packet_setting_header packet_setting_header.cpp qn_packet)
+quellaron_fuzz(packet_device_info packet_device_info.cpp qn_packet)
+quellaron_fuzz(packet_device_folds packet_device_folds.cpp qn_packet)
+quellaron_fuzz(packet_firmware_request packet_firmware_request.cpp qn_packet)
+quellaron_fuzz(packet_sensor_data packet_sensor_data.cpp qn_packet)

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace sim_cloud {
+
+// One request as the stand-in received it: the raw request line, the header lines in
+// their order and spelling, and the body.
+struct RecordedRequest {
+  std::string method;
+  std::string target;
+  std::string request_line;
+  std::vector<std::string> headers;  // "Name: value"
+  std::string body;
+  bool websocket = false;  // a handshake on the channel endpoint
+  int status = 0;          // what was answered (0: no answer, e.g. a dropped connection)
+
+  nlohmann::json ToJson() const;
+};
+
+// What to do with a request.
+struct Answer {
+  int status = 200;
+  std::string body;
+  std::string content_type = "application/json";
+  std::chrono::milliseconds delay{0};
+  bool drop = false;  // close the connection without answering
+};
+
+// Scripted fault: requests whose path contains `path` (and whose method is `method`,
+// when given) get this answer instead of the normal one, `remaining` times (-1: always).
+struct FaultRule {
+  std::string path;
+  std::string method;
+  std::optional<int> status;
+  std::string body;
+  std::chrono::milliseconds delay{0};
+  bool drop = false;
+  int remaining = -1;
+
+  static FaultRule FromJson(const nlohmann::json& rule);
+};
+
+// The device authorisation script: a code per code request; verification answers the
+// queued statuses first, then 201 with the tokens once approved, else 400 (pending).
+struct AuthScript {
+  int request_status = 200;
+  bool approved = false;
+  std::deque<int> verify;
+  std::string access_token = "access-token-1";
+  std::string refresh_token = "refresh-token-1";
+  int codes_issued = 0;
+
+  void Merge(const nlohmann::json& update);
+  nlohmann::json ToJson() const;
+};
+
+// The cloud's REST side: answers requests from the scenario and the scripts, and keeps
+// the record of everything received. Used from one thread only.
+class CloudState {
+ public:
+  explicit CloudState(std::string api_prefix = "/api/v1");
+
+  // Records the request and decides the answer (faults first, then the routes).
+  Answer Handle(RecordedRequest request);
+  // Records a channel handshake; returns its index in the record.
+  std::size_t RecordHandshake(RecordedRequest request);
+  void SetStatus(std::size_t index, int status) { requests_.at(index).status = status; }
+
+  const std::vector<RecordedRequest>& Requests() const { return requests_; }
+  void ClearRequests() { requests_.clear(); }
+
+  void ReplaceScenario(nlohmann::json scenario) { scenario_ = std::move(scenario); }
+  void MergeScenario(const nlohmann::json& patch) { scenario_.merge_patch(patch); }
+  const nlohmann::json& Scenario() const { return scenario_; }
+
+  AuthScript& Auth() { return auth_; }
+
+  void AddFault(FaultRule rule) { faults_.push_back(std::move(rule)); }
+  void ClearFaults() { faults_.clear(); }
+
+  void PutFile(const std::string& name, std::string content) { files_[name] = std::move(content); }
+
+ private:
+  std::optional<Answer> MatchFault(const RecordedRequest& request);
+  Answer Route(const RecordedRequest& request);
+  Answer RouteApi(const std::string& method, const std::string& path, const std::string& body);
+  Answer CodeRequest();
+  Answer Verify();
+  Answer FirmwareConfiguration() const;
+  std::optional<Answer> File(const std::string& path) const;
+
+  std::string api_prefix_;
+  std::vector<RecordedRequest> requests_;
+  nlohmann::json scenario_ = nlohmann::json::object();
+  AuthScript auth_;
+  std::vector<FaultRule> faults_;
+  std::map<std::string, std::string> files_;
+};
+
+// The path of a request target (without query).
+std::string PathOf(const std::string& target);
+
+}  // namespace sim_cloud

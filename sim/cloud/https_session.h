@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cloud/cloud_hub.h"
+#include "cloud/net.h"
+
+namespace sim_cloud {
+
+// One TLS connection: HTTP requests answered from the hub, or an upgrade to the
+// channel endpoint handed to a ChannelSession.
+class HttpsSession : public std::enable_shared_from_this<HttpsSession> {
+ public:
+  HttpsSession(tcp::socket socket, ssl::context& tls, CloudHub& hub);
+
+  void Run();
+
+ private:
+  void Read();
+  void OnRead(beast::error_code error);
+  void Answer(const sim_cloud::Answer& answer, unsigned version, bool keep_alive);
+  void Write();
+  void Shutdown();
+
+  TlsStream stream_;
+  CloudHub& hub_;
+  beast::flat_buffer buffer_;
+  HttpRequest request_;
+  http::response<http::string_body> response_;
+  net::steady_timer delay_;
+};
+
+}  // namespace sim_cloud

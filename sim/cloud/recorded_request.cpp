@@ -1,0 +1,20 @@
+#include "cloud/recorded_request.h"
+
+#include <string>
+
+namespace sim_cloud {
+
+RecordedRequest Record(const HttpRequest& request) {
+  RecordedRequest record;
+  record.method = std::string(request.method_string());
+  record.target = std::string(request.target());
+  record.request_line = record.method + " " + record.target + " HTTP/" + std::to_string(request.version() / 10) +
+                        "." + std::to_string(request.version() % 10);
+  for (const auto& field : request) {
+    record.headers.push_back(std::string(field.name_string()) + ": " + std::string(field.value()));
+  }
+  record.body = request.body();
+  return record;
+}
+
+}  // namespace sim_cloud

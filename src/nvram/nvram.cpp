@@ -1,0 +1,212 @@
+#include "nvram/nvram.h"
+
+#include <functional>
+#include <map>
+
+#include "log/log.h"
+#include "nvram/decimal.h"
+#include "nvram/deployment.h"
+#include "nvram/url_host.h"
+
+namespace {
+
+constexpr std::int32_t kCallTimeoutSeconds = 30;
+
+bool IsEmptyMatch(const nlohmann::ordered_json& match) {
+  return match.is_null() || (match.is_object() && match.empty()) || (match.is_array() && match.empty());
+}
+
+}  // namespace
+
+NVRAM::NVRAM(std::string socket_path) : socket_path_(std::move(socket_path)) {}
+
+NVRAM::~NVRAM() = default;
+
+void NVRAM::ResetToDefaults() {
+  const std::lock_guard<std::mutex> guard(lock_);
+  access_token_.clear();
+  refresh_token_.clear();
+  client_id_.clear();
+  client_secret_.clear();
+  net_idx_ = 0;
+  net_addr_ = 0;
+  group_addr_ = 0xFC88;
+  enable_ = false;
+  devkey_.clear();
+  appkey_.clear();
+  netkey_.clear();
+  token_ = 0;
+  ttl_ = 3;
+  device_id_.clear();
+  serial_number_.clear();
+  url_.clear();
+  host_.clear();
+  first_boot_ = false;
+  ota_session_ = 2;
+  fw_check_ = 1440;
+  plc_list_.clear();
+}
+
+void NVRAM::Init() {
+  ResetToDefaults();
+  Load();
+}
+
+void NVRAM::Load() {
+  LoadSystem();
+  LoadAuth();
+  LoadMesh();
+  LoadPLC();
+}
+
+void NVRAM::LoadSystem() { LoadNamedSection("sys"); }
+void NVRAM::LoadAuth() { LoadNamedSection("auth"); }
+void NVRAM::LoadMesh() { LoadNamedSection("mesh"); }
+
+bool NVRAM::CallUci(const std::string& method, const nlohmann::ordered_json& argument,
+                    const ipc::CallbackHandler& on_reply) const {
+  ipc::UBUS bus(kCallTimeoutSeconds, socket_path_);
+  return bus.Call("uci", method, argument.dump(), on_reply);
+}
+
+void NVRAM::LoadNamedSection(const std::string& section) {
+  nlohmann::ordered_json argument;
+  argument["config"] = kPackage;
+  argument["section"] = section;
+  CallUci("get", argument, [&](const char* text) {
+    try {
+      // Members in ascending name order, as the sorted object yields them.
+      const nlohmann::json reply = nlohmann::json::parse(text);
+      for (const auto& [option, value] : reply.at("values").items()) ApplyOption(section, option, value);
+    } catch (const std::exception& error) {
+      LOG_ERROR << error.what();
+    }
+  });
+}
+
+void NVRAM::ApplyOption(const std::string& section, const std::string& option, const nlohmann::json& value) {
+  using Setter = std::function<void(const std::string&)>;
+  const auto text = [&](std::string& field) { return Setter([&field](const std::string& v) { field = v; }); };
+  const auto flag = [&](bool& field, const char* name) {
+    return Setter([&field, name](const std::string& v) { field = decimal::ParseFlag(v, name); });
+  };
+  const auto number = [&](auto& field, const char* name) {
+    return Setter([&field, name](const std::string& v) {
+      field = static_cast<std::remove_reference_t<decltype(field)>>(
+          decimal::ParseUnsigned(v, sizeof(field) * 8, name));
+    });
+  };
+  std::map<std::string, Setter> setters;
+  if (section == "auth") {
+    setters = {{"access_token", text(access_token_)}, {"refresh_token", text(refresh_token_)},
+               {"client_id", text(client_id_)}, {"client_secret", text(client_secret_)}};
+  } else if (section == "mesh") {
+    setters = {{"enable", flag(enable_, "enable")},         {"net_idx", number(net_idx_, "net_idx")},
+               {"net_addr", number(net_addr_, "net_addr")}, {"group_addr", number(group_addr_, "group_addr")},
+               {"token", number(token_, "token")},          {"ttl", number(ttl_, "ttl")},
+               {"netkey", text(netkey_)},                   {"appkey", text(appkey_)},
+               {"devkey", text(devkey_)}};
+  } else {
+    setters = {{"device_id", text(device_id_)},
+               {"serial_number", text(serial_number_)},
+               {"url", Setter([this](const std::string& v) {
+                  url_ = v;
+                  host_ = HostOfUrl(v).value_or(deployment::kDefaultCloudHost);
+                })},
+               {"first_boot", flag(first_boot_, "first_boot")},
+               {"ota_session", number(ota_session_, "ota_session")},
+               {"fw_check", number(fw_check_, "fw_check")}};
+  }
+  const auto setter = setters.find(option);
+  if (setter == setters.end()) return;
+  const std::string stored = value.get<std::string>();  // UCI options are texts
+  const std::lock_guard<std::mutex> guard(lock_);
+  setter->second(stored);
+}
+
+void NVRAM::LoadPLC() {
+  nlohmann::ordered_json argument;
+  argument["config"] = kPackage;
+  argument["type"] = "plc";
+  CallUci("get", argument, [&](const char* text) {
+    try {
+      const auto reply = nlohmann::ordered_json::parse(text);
+      for (const auto& [name, section] : reply.at("values").items()) {
+        PLCInfo info;
+        info.vendor = "u";
+        info.proto = "u";
+        const bool complete = section.contains("id") && section.contains("vendor") && section.contains("proto") &&
+                              section.contains("ip") && section.contains("base") && section.contains("slot");
+        if (complete) {
+          info.id = static_cast<std::uint32_t>(decimal::ParseUnsigned(section["id"].get<std::string>(), 32, "id"));
+          info.name = section.at("name").get<std::string>();
+          info.vendor = section["vendor"].get<std::string>();
+          info.proto = section["proto"].get<std::string>();
+          info.ip_address = section["ip"].get<std::string>();
+          info.base = decimal::ParseInt(section["base"].get<std::string>(), "base");
+          info.slot = decimal::ParseInt(section["slot"].get<std::string>(), "slot");
+          if (section.contains("mem_dev")) {
+            if (!section["mem_dev"].is_array()) throw std::invalid_argument("PLC " + name + ": mem_dev is not a list");
+            info.plc_addresses = section["mem_dev"].get<std::vector<std::string>>();
+          }
+        }
+        const std::lock_guard<std::mutex> guard(lock_);
+        plc_list_.push_back(std::move(info));
+      }
+    } catch (const std::exception& error) {
+      LOG_ERROR << error.what();
+    }
+  });
+}
+
+void NVRAM::Commit(const std::string& package) {
+  nlohmann::ordered_json argument;
+  argument["config"] = package;
+  CallUci("commit", argument);
+}
+
+void NVRAM::AddSection(const std::string& type, const nlohmann::ordered_json& values, const std::string& package) {
+  nlohmann::ordered_json argument;
+  argument["config"] = package;
+  argument["type"] = type;
+  argument["values"] = values;
+  CallUci("add", argument);
+  Commit(package);
+}
+
+void NVRAM::SetSection(const std::string& section, const nlohmann::ordered_json& values, const std::string& package) {
+  nlohmann::ordered_json argument;
+  argument["config"] = package;
+  argument["section"] = section;
+  argument["values"] = values;
+  CallUci("set", argument);
+  Commit(package);
+}
+
+void NVRAM::SetValue(const std::string& section, const std::string& option, const std::string& value,
+                     const std::string& package) {
+  nlohmann::ordered_json values;
+  values[option] = value;
+  SetSection(section, values, package);
+}
+
+void NVRAM::Set(const std::string& type, const nlohmann::ordered_json& values, const nlohmann::ordered_json& match,
+                const std::string& package) {
+  nlohmann::ordered_json argument;
+  argument["config"] = package;
+  argument["type"] = type;
+  argument["values"] = values;
+  if (!IsEmptyMatch(match)) argument["match"] = match;
+  LOG_VERBOSE << argument.dump();
+  CallUci("set", argument);
+  Commit(package);
+}
+
+void NVRAM::Delete(const std::string& type, const nlohmann::ordered_json& match, const std::string& package) {
+  nlohmann::ordered_json argument;
+  argument["config"] = package;
+  argument["type"] = type;
+  if (!IsEmptyMatch(match)) argument["match"] = match;
+  CallUci("delete", argument);
+  Commit(package);
+}

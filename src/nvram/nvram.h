@@ -1,0 +1,137 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ipc/ubus.h"
+#include "nvram/plc_info.h"
+
+// The daemon's persistent settings: an in-memory copy loaded from UCI at start-up, and
+// setters that write every change through to UCI (object "uci" on the bus, then a
+// commit). Used through Singleton<NVRAM>.
+// Every field is guarded by one lock held only while it is read or replaced, never during
+// a bus call, so a reader on any thread sees either the old or the new value.
+class NVRAM {
+ public:
+  static constexpr const char* kPackage = "ferrowick";
+
+  explicit NVRAM(std::string socket_path = ipc::UBUS::kDefaultSocket);
+  virtual ~NVRAM();
+  NVRAM(const NVRAM&) = delete;
+  NVRAM& operator=(const NVRAM&) = delete;
+
+  // Resets every setting to its default, then loads them all.
+  void Init();
+  void Load();
+  void LoadSystem();
+  void LoadAuth();
+  void LoadMesh();
+  void LoadPLC();
+
+  // Generic UCI writes; each but Commit is followed by a commit of the package. Failures
+  // are logged by the bus client and otherwise ignored.
+  void Commit(const std::string& package);
+  void AddSection(const std::string& type, const nlohmann::ordered_json& values, const std::string& package);
+  void SetSection(const std::string& section, const nlohmann::ordered_json& values, const std::string& package);
+  void SetValue(const std::string& section, const std::string& option, const std::string& value,
+                const std::string& package);
+  void Set(const std::string& type, const nlohmann::ordered_json& values, const nlohmann::ordered_json& match,
+           const std::string& package);
+  void Delete(const std::string& type, const nlohmann::ordered_json& match, const std::string& package);
+
+  std::string AccessToken() const;
+  void AccessToken(const std::string& token);
+  std::string RefreshToken() const;
+  void RefreshToken(const std::string& token);
+  std::string ClientID() const;
+  std::string ClientSecret() const;
+
+  bool MeshEnable() const;
+  void MeshEnable(const bool& enable);
+  std::uint32_t NetIdx() const;
+  void NetIdx(const std::uint32_t& index);
+  std::uint16_t NetAddr() const;
+  void NetAddr(const std::uint16_t& address);  // throws std::runtime_error "Address error."
+  std::uint16_t GroupAddr() const;
+  void GroupAddr(const std::uint16_t& address);  // throws std::runtime_error "Group Address Error."
+  std::uint64_t Token() const;
+  void Token(const std::uint64_t& token);
+  std::uint16_t TTL() const;
+  void TTL(const std::uint16_t& ttl);
+
+  // Keys: 16 bytes, stored as Base64; setters throw std::invalid_argument "Key size is invalid".
+  std::vector<std::uint8_t> MeshNetKey() const;
+  void MeshNetKey(const std::vector<std::uint8_t>& key);
+  void MeshNetKey(const std::string& base64_key);
+  std::vector<std::uint8_t> MeshAppKey() const;
+  void MeshAppKey(const std::vector<std::uint8_t>& key);
+  void MeshAppKey(const std::string& base64_key);
+  std::vector<std::uint8_t> MeshDevKey() const;
+  void MeshDevKey(const std::vector<std::uint8_t>& key);
+
+  std::string DeviceID() const;
+  void DeviceID(const std::string& device_id);
+  std::string SerialNumber() const;
+  void SerialNumber(const std::string& serial_number);
+  std::string URL() const;
+  std::string Host() const;
+  bool FirstBoot() const;
+  void ClearFirstBoot();
+  std::uint32_t OTASession() const;
+  void OTASession(const std::uint32_t& sessions);
+  std::uint32_t FWCheck() const;
+  void FWCheck(const std::uint32_t& minutes);
+
+  std::vector<PLCInfo> PLCList() const;
+  void PLCList(const std::vector<PLCInfo>& list);
+  void AddPLC(const PLCInfo& info);
+  void UpdatePLC(const PLCInfo& info);
+  void DeletePLC(const PLCInfo& info);
+
+  void Hostname(const std::string& hostname);
+  void Wireless(const std::string& ssid, const std::string& encryption, const std::string& key);
+
+  // "quellaron_" followed by the device id read as hexadecimal digit pairs.
+  std::vector<std::uint8_t> DeviceUUID() const;
+
+ private:
+  void ResetToDefaults();
+  // Calls "uci" `method` with `argument` on a fresh connection; `on_reply` gets each reply.
+  bool CallUci(const std::string& method, const nlohmann::ordered_json& argument,
+               const ipc::CallbackHandler& on_reply = nullptr) const;
+  void LoadNamedSection(const std::string& section);
+  void ApplyOption(const std::string& section, const std::string& option, const nlohmann::json& value);
+  // Stores `text` into `field` unless equal; true when it changed.
+  bool Replace(std::string& field, const std::string& text);
+  void SetKey(std::string& field, const char* option, const std::string& base64_key, bool log_key);
+  std::vector<std::uint8_t> KeyBytes(const std::string& field, bool verbose) const;
+
+  const std::string socket_path_;
+  mutable std::mutex lock_;
+
+  std::string access_token_;
+  std::string refresh_token_;
+  std::string client_id_;
+  std::string client_secret_;
+  std::uint32_t net_idx_ = 0;
+  std::uint16_t net_addr_ = 0;
+  std::uint16_t group_addr_ = 0xFC88;
+  bool enable_ = false;
+  std::string devkey_;
+  std::string appkey_;
+  std::string netkey_;
+  std::uint64_t token_ = 0;
+  std::uint16_t ttl_ = 3;
+  std::string device_id_;
+  std::string serial_number_;
+  std::string url_;
+  std::string host_;
+  bool first_boot_ = false;
+  std::uint32_t ota_session_ = 2;
+  std::uint32_t fw_check_ = 1440;
+  std::vector<PLCInfo> plc_list_;
+};

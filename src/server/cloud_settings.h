@@ -1,0 +1,60 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+
+// The persistent values the cloud clients read, and the tokens they store. The daemon
+// uses the configuration store; component tests hand in values of their own.
+class CloudSettings {
+ public:
+  virtual ~CloudSettings() = default;
+
+  virtual std::string AccessToken() const = 0;
+  virtual std::string RefreshToken() const = 0;
+  // Stores both tokens after a successful device authorisation.
+  virtual void StoreTokens(const std::string& access_token, const std::string& refresh_token) = 0;
+  virtual std::string ClientID() const = 0;
+  virtual std::string ClientSecret() const = 0;
+  // The configured API base URL (may be empty) and the host part of it.
+  virtual std::string URL() const = 0;
+  virtual std::string Host() const = 0;
+  virtual std::string DeviceID() const = 0;
+};
+
+// Settings held in memory, safe to read and write from several threads.
+class MemoryCloudSettings : public CloudSettings {
+ public:
+  struct Values {
+    std::string access_token;
+    std::string refresh_token;
+    std::string client_id;
+    std::string client_secret;
+    std::string url;
+    std::string host;
+    std::string device_id;
+  };
+
+  explicit MemoryCloudSettings(Values values = {}) : values_(std::move(values)) {}
+
+  std::string AccessToken() const override { return Get(&Values::access_token); }
+  std::string RefreshToken() const override { return Get(&Values::refresh_token); }
+  void StoreTokens(const std::string& access_token, const std::string& refresh_token) override {
+    const std::lock_guard<std::mutex> guard(lock_);
+    values_.access_token = access_token;
+    values_.refresh_token = refresh_token;
+  }
+  std::string ClientID() const override { return Get(&Values::client_id); }
+  std::string ClientSecret() const override { return Get(&Values::client_secret); }
+  std::string URL() const override { return Get(&Values::url); }
+  std::string Host() const override { return Get(&Values::host); }
+  std::string DeviceID() const override { return Get(&Values::device_id); }
+
+ private:
+  std::string Get(std::string Values::*field) const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return values_.*field;
+  }
+
+  mutable std::mutex lock_;
+  Values values_;
+};

@@ -1,0 +1,268 @@
+#include "server/server_api.h"
+
+#include "log/log.h"
+#include "server/configuration_store_settings.h"
+
+namespace {
+
+using nlohmann::json;
+
+bool Success(long status) { return status >= 200 && status <= 299; }
+
+const std::vector<std::string> kFormHeaders{"cache-control: no-cache", "Accept: application/json",
+                                            "Content-Type: application/x-www-form-urlencoded"};
+
+void LogTransportFailure(long status) {
+  if (status == CURLE_COULDNT_RESOLVE_HOST) LOG_WARN << "Couldn't resolve host.";
+  if (status == CURLE_COULDNT_CONNECT) LOG_WARN << "Failed to connect() to host.";
+}
+
+// {"sensor_type": fold} from the sensor's "sensor_types" array; the first of a repeated
+// type wins. Null when there is no such array.
+json FoldsOf(const json& sensor) {
+  json folds;
+  if (!sensor.contains("sensor_types") || !sensor.at("sensor_types").is_array()) return folds;
+  for (const auto& element : sensor.at("sensor_types")) {
+    const auto type = element.at("sensor_type").get<std::string>();
+    const int fold = element.at("fold").get<int>();
+    if (fold < 0 || fold > 255) throw std::out_of_range("fold " + std::to_string(fold) + " is not 0 to 255");
+    if (folds.is_null() || !folds.contains(type)) folds[type] = fold;
+  }
+  return folds;
+}
+
+}  // namespace
+
+ServerAPI::ServerAPI() : ServerAPI(ServerAPIOptions{}) {}
+
+ServerAPI::ServerAPI(ServerAPIOptions options)
+    : options_(std::move(options)),
+      settings_(options_.settings ? options_.settings : ConfigurationStoreSettings()),
+      base_url_(settings_->URL().empty() ? options_.default_base_url : settings_->URL()),
+      access_token_(settings_->AccessToken()),
+      refresh_token_(settings_->RefreshToken()),
+      client_id_(settings_->ClientID()),
+      client_secret_(settings_->ClientSecret()) {
+  running_ = true;  // before the thread starts, so a quick destruction still stops it
+  if (options_.start_worker) worker_ = std::thread([this] { PostThread(); });
+}
+
+ServerAPI::~ServerAPI() {
+  running_ = false;
+  {
+    const std::lock_guard<std::mutex> guard(pause_lock_);
+    destroying_ = true;
+  }
+  pause_signal_.notify_all();
+  if (worker_.joinable()) worker_.join();
+  if (auth_thread_.joinable()) auth_thread_.join();
+}
+
+void ServerAPI::HeartBeat(const std::string& json) { heartbeat_queue_.Push(json); }
+
+void ServerAPI::Report(const std::string& json) { report_buffer_.PushBack(json); }
+
+std::string ServerAPI::AccessToken() const {
+  const std::lock_guard<std::mutex> guard(token_lock_);
+  return access_token_;
+}
+
+std::string ServerAPI::RefreshToken() const {
+  const std::lock_guard<std::mutex> guard(token_lock_);
+  return refresh_token_;
+}
+
+bool ServerAPI::Authorised() const {
+  const std::lock_guard<std::mutex> guard(token_lock_);
+  return !access_token_.empty() && !refresh_token_.empty();
+}
+
+bool ServerAPI::Authentication(const std::string& device_id, std::function<void(bool)> done) {
+  if (Authorised()) {
+    LOG_VERBOSE << "Already authenticated.";
+    done(true);
+    return true;
+  }
+  if (authenticating_) return false;
+  // One authorisation at a time, also while the first code is being requested.
+  if (auth_active_.exchange(true)) return false;
+  if (auth_thread_.joinable()) auth_thread_.join();  // the previous one has ended
+  auth_thread_ = std::thread([this, device_id, done = std::move(done)] { AuthenticationThread(device_id, done); });
+  return true;
+}
+
+void ServerAPI::AuthenticationThread(const std::string& device_id, const std::function<void(bool)>& done) {
+  auto [requested, code] = AuthenticationRequest(device_id);
+  if (!requested) {
+    auth_active_ = false;
+    return;
+  }
+  authenticating_ = true;
+  while (true) {
+    const auto [verified, status] = AuthenticationVerify(device_id, code);
+    if (verified) break;
+    if (status == 408) code = AuthenticationRequest(device_id).second;
+    if (!Pause(options_.verify_period)) {  // shutting down
+      authenticating_ = false;
+      auth_active_ = false;
+      return;
+    }
+  }
+  authenticating_ = false;
+  done(true);
+  auth_active_ = false;
+}
+
+std::pair<bool, std::string> ServerAPI::AuthenticationRequest(const std::string& device_id) {
+  const curl::header_list headers(kFormHeaders);
+  const auto [text, status] = Post(base_url_ + request_path_, headers, "device_id=" + device_id);
+  if (!Success(status)) return {false, ""};
+  try {
+    return {true, json::parse(text).at("code").get<std::string>()};
+  } catch (const json::exception& error) {
+    LOG_ERROR << "jSON Parsing Error : " << error.what();
+    return {false, ""};
+  }
+}
+
+std::pair<bool, int> ServerAPI::AuthenticationVerify(const std::string& device_id, const std::string& code) {
+  const curl::header_list headers(kFormHeaders);
+  const std::string body = "device_id=" + device_id + "&code=" + code + "&client_id=" + client_id_ +
+                           "&client_secret=" + client_secret_;
+  const auto [text, status] = Post(base_url_ + verify_path_, headers, body);
+  if (status != 201) return {false, static_cast<int>(status)};
+  try {
+    const json tokens = json::parse(text);
+    const auto access = tokens.at("access_token").get<std::string>();
+    const auto refresh = tokens.at("refresh_token").get<std::string>();
+    {
+      const std::lock_guard<std::mutex> guard(token_lock_);
+      access_token_ = access;
+      refresh_token_ = refresh;
+    }
+    settings_->StoreTokens(access, refresh);
+    return {true, 201};
+  } catch (const json::exception& error) {
+    LOG_ERROR << "jSON Parsing Error : " << error.what();
+    return {false, static_cast<int>(status)};
+  }
+}
+
+std::vector<std::string> ServerAPI::BearerHeaders(const char* cache_control) const {
+  return {cache_control, "Content-Type: application/json", "Authorization: Bearer " + AccessToken()};
+}
+
+bool ServerAPI::PostHeartBeat(const std::string& json) { return Deliver(heartbeat_path_, json); }
+
+bool ServerAPI::PostData(const std::string& json) { return Deliver(report_path_, json); }
+
+bool ServerAPI::Deliver(const char* path, const std::string& json) {
+  const curl::header_list headers(BearerHeaders("cache-control: no-cache"));
+  const auto [text, status] = Post(base_url_ + path, headers, json);
+  if (Success(status)) return true;
+  if (status >= 400) {
+    LOG_ERROR << "Server Error ( " << status << " ) : " << text;
+    return true;
+  }
+  if (status == CURLE_COULDNT_RESOLVE_HOST) {
+    LOG_WARN << "Couldn't resolve host.";
+    return true;
+  }
+  if (status == CURLE_COULDNT_CONNECT) {
+    LOG_WARN << "Failed to connect() to host.";
+    return false;
+  }
+  return true;
+}
+
+std::string ServerAPI::PLCInfo(const std::string& device_id) {
+  const curl::header_list headers(BearerHeaders("cache-control: no-cache"));
+  const auto [text, status] = Get(base_url_ + devices_path_ + "/" + device_id, headers);
+  if (!Success(status)) return "";
+  try {
+    const json body = json::parse(text);
+    if (body.is_object() && body.contains("plcs")) return body.at("plcs").dump();
+  } catch (const json::exception& error) {
+    LOG_ERROR << "jSON Parsing Error : " << error.what();
+  }
+  return "";
+}
+
+std::tuple<bool, bool, json> ServerAPI::DeviceBeaconFolds(const std::string& device_id) {
+  const curl::header_list headers(BearerHeaders("cache-control: no-cache"));
+  const auto [text, status] = Get(base_url_ + devices_path_ + "/" + device_id, headers);
+  if (!Success(status)) return {false, false, json()};
+  try {
+    const json sensor = json::parse(text).at("sensor");
+    const bool ble_enabled = sensor.contains("ble_enabled") && !sensor.at("ble_enabled").is_null() &&
+                             sensor.at("ble_enabled").get<bool>();
+    return {true, ble_enabled, FoldsOf(sensor)};
+  } catch (const std::exception& error) {
+    LOG_ERROR << "jSON Parsing Error : " << error.what();
+    return {false, false, json()};
+  }
+}
+
+bool ServerAPI::FirmwareConfig(json& config) {
+  const curl::header_list headers(BearerHeaders("cache-control: no-chache"));
+  const auto [text, status] = Get(base_url_ + configurations_path_ + "/" + "firmware.conf", headers);
+  if (!Success(status)) {
+    LogTransportFailure(status);
+    return false;
+  }
+  try {
+    config = json::parse(text);
+    return true;
+  } catch (const json::exception& error) {
+    LOG_ERROR << "jSON Parsing Error : " << error.what();
+    return false;
+  }
+}
+
+bool ServerAPI::FirmwareConfigTest(json& config) {
+  const curl::header_list headers({"cache-control: no-chache", "Content-Type: application/json"});
+  const auto [text, status] = Get(options_.firmware_config_url, headers);
+  if (!Success(status)) {
+    LogTransportFailure(status);
+    return false;
+  }
+  try {
+    config = json::parse(text);
+    return true;
+  } catch (const json::exception& error) {
+    LOG_ERROR << "jSON Parsing Error : " << error.what();
+    return false;
+  }
+}
+
+curl::response ServerAPI::Get(const std::string& url, const curl::header_list& headers) {
+  return curl::perform_request("GET", url.c_str(), headers, nullptr, options_.request_timeout);
+}
+
+curl::response ServerAPI::Post(const std::string& url, const curl::header_list& headers, const std::string& body) {
+  return Post(url.c_str(), headers, body.c_str());
+}
+
+curl::response ServerAPI::Post(const char* url, const curl::header_list& headers, const char* body) {
+  return curl::perform_request("POST", url, headers, body, options_.request_timeout);
+}
+
+void ServerAPI::PostPending() {
+  if (!heartbeat_queue_.Empty()) PostHeartBeat(heartbeat_queue_.Pop());
+  if (!report_buffer_.Empty()) {
+    const std::string report = report_buffer_.PopFront();
+    if (!PostData(report)) report_buffer_.PushFront(report);
+  }
+}
+
+void ServerAPI::PostThread() {
+  while (running_) {
+    PostPending();
+    if (!Pause(options_.worker_period)) break;
+  }
+}
+
+bool ServerAPI::Pause(std::chrono::milliseconds period) {
+  std::unique_lock<std::mutex> guard(pause_lock_);
+  return !pause_signal_.wait_for(guard, period, [this] { return destroying_; });
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "curl/header_list.h"
+#include "curl/request.h"
+#include "queue/circular_buffer.h"
+#include "queue/thread_safe_queue.h"
+#include "server/cloud_settings.h"
+#include "server/deployment.h"
+
+// Where and how ServerAPI reaches the cloud; the defaults are the daemon's.
+struct ServerAPIOptions {
+  std::shared_ptr<CloudSettings> settings;           // null: the configuration store
+  std::string default_base_url = kDefaultBaseURL;    // used when no URL is configured
+  std::string firmware_config_url = kFirmwareConfigURL;
+  std::chrono::seconds request_timeout = curl::kRequestTimeout;
+  std::chrono::milliseconds worker_period{1000};     // one heartbeat and one report per period
+  std::chrono::milliseconds verify_period{1000};     // pause between verification polls
+  bool start_worker = true;
+};
+
+// The gateway's client of the cloud's REST interface: device authorisation, heartbeats
+// and reports through its own worker, and synchronous queries. One per process, through
+// Singleton<ServerAPI>.
+class ServerAPI {
+ public:
+  static constexpr std::size_t kReportCapacity = 500;
+
+  ServerAPI();
+  explicit ServerAPI(ServerAPIOptions options);
+  virtual ~ServerAPI();
+  ServerAPI(const ServerAPI&) = delete;
+  ServerAPI& operator=(const ServerAPI&) = delete;
+
+  void HeartBeat(const std::string& json);
+  void Report(const std::string& json);
+
+  // Starts the device authorisation on a thread of its own unless already authorised
+  // (then `done` is called with true at once) or already under way (false).
+  bool Authentication(const std::string& device_id, std::function<void(bool)> done);
+  std::pair<bool, std::string> AuthenticationRequest(const std::string& device_id);
+  std::pair<bool, int> AuthenticationVerify(const std::string& device_id, const std::string& code);
+
+  // False only when the connection failed (the document should be kept for later).
+  bool PostHeartBeat(const std::string& json);
+  bool PostData(const std::string& json);
+
+  std::string PLCInfo(const std::string& device_id);
+  // (ok, ble_enabled, folds {sensor_type: fold}).
+  std::tuple<bool, bool, nlohmann::json> DeviceBeaconFolds(const std::string& device_id);
+  bool FirmwareConfig(nlohmann::json& config);
+  bool FirmwareConfigTest(nlohmann::json& config);
+
+  // The request helpers: (response text, HTTP status or libcurl error code).
+  curl::response Get(const std::string& url, const curl::header_list& headers);
+  curl::response Post(const std::string& url, const curl::header_list& headers, const std::string& body);
+  curl::response Post(const char* url, const curl::header_list& headers, const char* body);
+
+  // One pass of the worker: at most one heartbeat and one report; a report whose
+  // connection failed goes back to the front.
+  void PostPending();
+
+  std::string AccessToken() const;
+  std::string RefreshToken() const;
+  std::size_t PendingReports() const { return report_buffer_.Size(); }
+  bool Authenticating() const { return authenticating_; }
+
+ private:
+  bool Deliver(const char* path, const std::string& json);
+  bool Authorised() const;
+  std::vector<std::string> BearerHeaders(const char* cache_control) const;
+  void AuthenticationThread(const std::string& device_id, const std::function<void(bool)>& done);
+  void PostThread();
+  // Sleeps for `period` unless the object is being destroyed; false when it is.
+  bool Pause(std::chrono::milliseconds period);
+
+  const char* request_path_ = "/auth_device/request";
+  const char* verify_path_ = "/auth_device/verify";
+  const char* report_path_ = "/gateways/report";
+  const char* heartbeat_path_ = "/gateways/hb";
+  const char* devices_path_ = "/devices";
+  const char* configurations_path_ = "/devices/configurations";
+  ServerAPIOptions options_;
+  std::shared_ptr<CloudSettings> settings_;
+  std::string base_url_;
+  mutable std::mutex token_lock_;  // the tokens are replaced while other threads read them
+  std::string access_token_;
+  std::string refresh_token_;
+  std::string client_id_;
+  std::string client_secret_;
+  queue::ThreadSafeQueue<std::string> heartbeat_queue_;
+  queue::CircularBuffer<std::string> report_buffer_{kReportCapacity};
+  std::atomic<bool> running_{false};
+  std::atomic<bool> authenticating_{false};
+  std::atomic<bool> auth_active_{false};  // an authorisation thread exists (any phase)
+  std::mutex pause_lock_;
+  std::condition_variable pause_signal_;
+  bool destroying_ = false;
+  std::thread auth_thread_;
+  std::thread worker_;
+};

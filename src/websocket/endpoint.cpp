@@ -1,0 +1,297 @@
+#include "websocket/endpoint.h"
+
+#include <algorithm>
+
+#include "common/fnv1a.h"
+#include "log/log.h"
+#include "mailbox/message_id.h"
+#include "server/configuration_store_settings.h"
+#include "websocket/channel_frame.h"
+
+namespace websocket {
+namespace {
+
+using websocketpp::lib::placeholders::_1;
+using websocketpp::lib::placeholders::_2;
+
+std::int64_t SteadyNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+Endpoint::Endpoint(std::shared_ptr<mailbox::DepeschePoster> poster, std::shared_ptr<CloudSettings> settings,
+                   EndpointTimings timings)
+    : poster_(std::move(poster)),
+      settings_(settings ? std::move(settings) : ConfigurationStoreSettings()),
+      timings_(timings),
+      backoff_(timings.first_retry) {
+  client_.clear_access_channels(websocketpp::log::alevel::all);
+  client_.clear_error_channels(websocketpp::log::elevel::all);
+  client_.init_asio();
+  client_.start_perpetual();
+  client_.set_open_handler(websocketpp::lib::bind(&Endpoint::WebsocketOpenHandler, this, _1));
+  client_.set_close_handler(websocketpp::lib::bind(&Endpoint::WebsocketCloseHandler, this, _1));
+  client_.set_fail_handler(websocketpp::lib::bind(&Endpoint::WebsocketFailHandler, this, _1));
+  client_.set_ping_handler(websocketpp::lib::bind(&Endpoint::WebsocketPingHandler, this, _1, _2));
+  client_.set_message_handler(websocketpp::lib::bind(&Endpoint::WebsocketMessageHandler, this, _1, _2));
+  client_.set_tls_init_handler(websocketpp::lib::bind(&Endpoint::WebsocketTLSInitHandler, this, _1));
+  loop_thread_ = std::thread([this] { client_.run(); });
+  parsing_ = true;
+  parser_thread_ = std::thread([this] { ParserLoop(); });
+  client_.get_io_service().post([this] { ScheduleWatchdog(); });
+}
+
+Endpoint::~Endpoint() {
+  stopping_ = true;
+  wanted_ = false;
+  client_.stop_perpetual();
+  client_.get_io_service().post([this] {
+    if (reconnect_timer_) reconnect_timer_->cancel();
+    if (watchdog_timer_) watchdog_timer_->cancel();
+  });
+  {
+    const std::lock_guard<std::mutex> guard(connection_lock_);
+    if (!connection_.expired()) {
+      websocketpp::lib::error_code error;
+      client_.close(connection_, websocketpp::close::status::going_away, "", error);
+      if (error) LOG_ERROR << "Error closing connection : " << error.message();
+    }
+  }
+  loop_thread_.join();
+  parsing_ = false;
+  parser_thread_.join();
+}
+
+bool Endpoint::Start() {
+  if (connected_) return false;
+  if (settings_->AccessToken().empty()) return false;
+  const std::lock_guard<std::mutex> guard(connection_lock_);
+  if (connecting_) return false;
+  wanted_ = true;
+  ++generation_;  // a pending reconnection gives way to this attempt
+  return Connect();
+}
+
+// Called with connection_lock_ held.
+bool Endpoint::Connect() {
+  const std::string uri = "wss://" + settings_->Host() + "/cable?access_token=" + settings_->AccessToken();
+  websocketpp::lib::error_code error;
+  const Client::connection_ptr connection = client_.get_connection(uri, error);
+  if (error) {
+    LOG_ERROR << "Connect initialization error : " << error.message();
+    return false;
+  }
+  connection_ = connection->get_handle();
+  connecting_ = true;
+  client_.connect(connection);
+  return true;
+}
+
+void Endpoint::Stop() {
+  wanted_ = false;
+  ++generation_;
+  if (!connected_) return;
+  connected_ = false;
+  LOG_VERBOSE << "Closing connection ";
+  const std::lock_guard<std::mutex> guard(connection_lock_);
+  websocketpp::lib::error_code error;
+  client_.close(connection_, websocketpp::close::status::normal, "no-ping", error);
+  if (error) LOG_ERROR << "Error closing connection : " << error.message();
+}
+
+bool Endpoint::Send(const std::string& text) {
+  websocketpp::lib::error_code error;
+  websocketpp::connection_hdl handle;
+  {
+    const std::lock_guard<std::mutex> guard(connection_lock_);
+    handle = connection_;
+  }
+  client_.send(handle, text, websocketpp::frame::opcode::text, error);
+  if (error) {
+    LOG_ERROR << "Error sending message : " << error.message();
+    return false;
+  }
+  return true;
+}
+
+void Endpoint::AddSubscribe(const std::string& device_id) {
+  LOG_DEBUG << device_id;
+  {
+    const std::lock_guard<std::mutex> guard(subscription_lock_);
+    if (std::find(requested_.begin(), requested_.end(), device_id) == requested_.end()) {
+      requested_.push_back(device_id);
+    }
+    if (std::find(subscribed_.begin(), subscribed_.end(), Fnv1a(device_id)) != subscribed_.end()) return;
+  }
+  Send(SubscribeCommand("SensorChannel", device_id));
+}
+
+void Endpoint::MessageParser(const std::string& text) {
+  try {
+    const FrameAction action = InterpretFrame(text);
+    switch (action.kind) {
+      case FrameAction::Kind::folds:
+        mailbox::PostMessage(*poster_, this, mailbox::APP_EVT_WEBSOCKET_EVT_FOLDS, mailbox::MakePayload(action.payload));
+        break;
+      case FrameAction::Kind::beacon:
+        mailbox::PostMessage(*poster_, this, mailbox::APP_EVT_WEBSOCKET_EVT_BEACON,
+                             mailbox::MakePayload(action.payload));
+        break;
+      case FrameAction::Kind::confirmed:
+        ConfirmSubscription(action.device_id);
+        break;
+      case FrameAction::Kind::none:
+        break;
+    }
+  } catch (const std::exception& error) {
+    LOG_ERROR << error.what();
+  }
+}
+
+void Endpoint::ConfirmSubscription(const std::string& device_id) {
+  const std::lock_guard<std::mutex> guard(subscription_lock_);
+  const std::uint32_t hash = Fnv1a(device_id);
+  if (std::find(subscribed_.begin(), subscribed_.end(), hash) == subscribed_.end()) subscribed_.push_back(hash);
+}
+
+// Frames are handed over by the event loop; the parser waits on the queue, so a frame is
+// handled as soon as it arrives, and the wait's bound only limits how late a stop is seen.
+void Endpoint::ParserLoop() {
+  while (parsing_) {
+    if (received_.WaitFor(timings_.idle_wait)) MessageParser(received_.Pop());
+  }
+}
+
+void Endpoint::SendSubscriptions() {
+  Send(SubscribeCommand("GatewayChannel", settings_->DeviceID()));
+  std::vector<std::string> devices;
+  {
+    const std::lock_guard<std::mutex> guard(subscription_lock_);
+    devices = requested_;
+  }
+  for (const auto& device_id : devices) Send(SubscribeCommand("SensorChannel", device_id));
+}
+
+void Endpoint::NoteFrame() { last_frame_ = SteadyNow(); }
+
+void Endpoint::WebsocketOpenHandler(websocketpp::connection_hdl handle) {
+  const Client::connection_ptr connection = client_.get_con_from_hdl(handle);
+  LOG_VERBOSE << "Connection opened : " << connection->get_response_header("Server");
+  {
+    const std::lock_guard<std::mutex> guard(connection_lock_);
+    connecting_ = false;
+  }
+  NoteFrame();
+  backoff_ = timings_.first_retry;
+  connected_ = true;
+  if (!wanted_) {  // stopped while the connection was being opened
+    Stop();
+    return;
+  }
+  SendSubscriptions();
+}
+
+// The connection is gone: the server's confirmations went with it, and while the gateway
+// holds a token a new connection is tried after the back-off.
+void Endpoint::WebsocketCloseHandler(websocketpp::connection_hdl handle) {
+  const Client::connection_ptr connection = client_.get_con_from_hdl(handle);
+  LOG_ERROR << "Connection closed : " << websocketpp::close::status::get_string(connection->get_remote_close_code());
+  LOG_ERROR << "close reason : " << connection->get_remote_close_reason();
+  {
+    const std::lock_guard<std::mutex> guard(connection_lock_);
+    connecting_ = false;
+  }
+  connected_ = false;
+  {
+    const std::lock_guard<std::mutex> guard(subscription_lock_);
+    subscribed_.clear();
+  }
+  ScheduleReconnect();
+}
+
+void Endpoint::WebsocketFailHandler(websocketpp::connection_hdl handle) {
+  const Client::connection_ptr connection = client_.get_con_from_hdl(handle);
+  const auto error = connection->get_ec();
+  LOG_ERROR << "Connection failed : " << error.message() << " " << error.value();
+  {
+    const std::lock_guard<std::mutex> guard(connection_lock_);
+    connecting_ = false;
+  }
+  connected_ = false;
+  ScheduleReconnect();
+}
+
+bool Endpoint::WebsocketPingHandler(websocketpp::connection_hdl, const std::string& payload) {
+  NoteFrame();
+  LOG_VERBOSE << "PING : " << payload;
+  return true;
+}
+
+void Endpoint::WebsocketMessageHandler(websocketpp::connection_hdl, const Client::message_ptr& message) {
+  NoteFrame();
+  if (message->get_opcode() == websocketpp::frame::opcode::text) {
+    received_.Push(message->get_payload());
+  } else {
+    LOG_VERBOSE << message->get_payload();
+  }
+}
+
+websocketpp::lib::shared_ptr<boost::asio::ssl::context> Endpoint::WebsocketTLSInitHandler(websocketpp::connection_hdl) {
+  auto context = websocketpp::lib::make_shared<boost::asio::ssl::context>(boost::asio::ssl::context::sslv23);
+  context->set_options(boost::asio::ssl::context::default_workarounds | boost::asio::ssl::context::no_sslv2 |
+                       boost::asio::ssl::context::no_sslv3 | boost::asio::ssl::context::single_dh_use);
+  return context;
+}
+
+// Event-loop thread.
+void Endpoint::ScheduleReconnect() {
+  if (stopping_ || !wanted_ || settings_->AccessToken().empty()) return;
+  const auto delay = backoff_;
+  backoff_ = std::min(backoff_ * 2, timings_.last_retry);
+  const std::uint64_t generation = generation_;
+  LOG_INFO << "Reconnecting in " << delay.count() << " ms";
+  reconnect_timer_ = client_.set_timer(static_cast<long>(delay.count()),
+                                       [this, generation](const websocketpp::lib::error_code& error) {
+                                         if (!error) Reconnect(generation);
+                                       });
+}
+
+void Endpoint::Reconnect(std::uint64_t generation) {
+  if (stopping_ || !wanted_ || generation != generation_ || connected_) return;
+  if (settings_->AccessToken().empty()) return;
+  const std::lock_guard<std::mutex> guard(connection_lock_);
+  if (connecting_) return;
+  if (!Connect()) ScheduleReconnect();
+}
+
+void Endpoint::ScheduleWatchdog() {
+  if (stopping_) return;
+  watchdog_timer_ = client_.set_timer(1000, [this](const websocketpp::lib::error_code& error) {
+    if (error || stopping_) return;
+    CloseSilentConnection();
+    ScheduleWatchdog();
+  });
+}
+
+// A connection that has carried no frame for `dead_after` is dead: it is ended at once
+// (no closing handshake with a peer that does not answer), and the close handler
+// schedules the next one.
+void Endpoint::CloseSilentConnection() {
+  if (!connected_) return;
+  const auto silence = std::chrono::nanoseconds(SteadyNow() - last_frame_);
+  if (silence < timings_.dead_after) return;
+  LOG_WARN << "No frame for " << std::chrono::duration_cast<std::chrono::milliseconds>(silence).count()
+           << " ms: closing the connection";
+  websocketpp::connection_hdl handle;
+  {
+    const std::lock_guard<std::mutex> guard(connection_lock_);
+    handle = connection_;
+  }
+  websocketpp::lib::error_code error;
+  const Client::connection_ptr connection = client_.get_con_from_hdl(handle, error);
+  if (!error) connection->terminate(websocketpp::error::make_error_code(websocketpp::error::general));
+}
+
+}  // namespace websocket

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "support/subprocess.h"
+
+namespace ipc_test {
+
+// The project's broker running on a socket of its own in a fresh directory.
+class BrokerProcess {
+ public:
+  BrokerProcess();
+  ~BrokerProcess();
+  BrokerProcess(const BrokerProcess&) = delete;
+  BrokerProcess& operator=(const BrokerProcess&) = delete;
+
+  const std::string& Socket() const { return socket_; }
+  const std::string& Directory() const { return directory_; }
+  // Kills the broker at once (SIGKILL) and waits for it.
+  void Kill();
+
+ private:
+  std::string directory_;
+  std::string socket_;
+  std::unique_ptr<testing_support::Subprocess> process_;
+};
+
+// Collects the daemon's log lines (logger started on a file of its own) for checks.
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+
+  std::string Text() const;
+  bool Contains(const std::string& text) const;
+
+ private:
+  std::string directory_;
+  std::FILE* console_ = nullptr;
+};
+
+// A fresh private directory under the temporary directory.
+std::string MakeTempDirectory(const std::string& prefix);
+
+}  // namespace ipc_test

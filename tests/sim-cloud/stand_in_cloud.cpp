@@ -1,0 +1,82 @@
+#include "sim-cloud/stand_in_cloud.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "log/logger.h"
+#include "support/sandbox.h"
+
+namespace testing_support {
+
+ScratchDirectory::ScratchDirectory() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quellaron-cloud-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void MakeCertificate(const std::string& directory) {
+  const std::string command = "/bin/sh " + SourcePath("sim/cloud/make-certificate") + " " + directory + " localhost";
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("certificate not made: " + command);
+}
+
+namespace {
+
+sim_cloud::ServerOptions Options(const std::string& directory, std::chrono::milliseconds ping_interval) {
+  MakeCertificate(directory);
+  sim_cloud::ServerOptions options;
+  options.listen.emplace_back(sim_cloud::net::ip::make_address("127.0.0.1"), 0);
+  options.certificate = directory + "/cert.pem";
+  options.private_key = directory + "/key.pem";
+  options.control_socket = directory + "/control.sock";
+  options.ping_interval = ping_interval;
+  return options;
+}
+
+}  // namespace
+
+StandInCloud::StandInCloud(std::chrono::milliseconds ping_interval)
+    : server_(std::make_unique<sim_cloud::CloudServer>(Options(scratch_.Path(), ping_interval))),
+      control_(scratch_.Path() + "/control.sock") {
+  server_->Start();
+  port_ = server_->Ports().at(0);
+}
+
+nlohmann::json StandInCloud::RequestsTo(const std::string& part) const {
+  nlohmann::json matching = nlohmann::json::array();
+  for (const auto& request : control_.Requests()) {
+    if (!request.at("websocket").get<bool>() && request.at("target").get<std::string>().find(part) != std::string::npos) {
+      matching.push_back(request);
+    }
+  }
+  return matching;
+}
+
+LogCapture::LogCapture() : console_(std::fopen("/dev/null", "w")) {
+  logging::Settings settings;
+  settings.file_path = scratch_.Path() + "/quellaron.log";
+  settings.console = console_;
+  logging::Start(settings);
+}
+
+LogCapture::~LogCapture() {
+  logging::Stop();
+  if (console_ != nullptr) std::fclose(console_);
+}
+
+std::string LogCapture::Text() const {
+  std::ifstream file(scratch_.Path() + "/quellaron.log");
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+}  // namespace testing_support

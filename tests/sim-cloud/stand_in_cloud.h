@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cloud/cloud_server.h"
+#include "cloud/control_client.h"
+
+namespace testing_support {
+
+// A scratch directory removed with the object.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Makes a fresh self-signed certificate in `directory` (cert.pem, key.pem) with the
+// stand-in's own script.
+void MakeCertificate(const std::string& directory);
+
+// The stand-in cloud running in this process on a free loopback port, with a fresh
+// certificate and its control socket in a scratch directory.
+class StandInCloud {
+ public:
+  explicit StandInCloud(std::chrono::milliseconds ping_interval = std::chrono::milliseconds(3000));
+
+  unsigned short Port() const { return port_; }
+  std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string BaseURL() const { return "https://" + HostPort() + "/api/v1"; }
+  std::string Directory() const { return scratch_.Path(); }
+  const sim_cloud::ControlClient& Control() const { return control_; }
+
+  // The recorded REST requests (channel handshakes left out) whose path contains `part`.
+  nlohmann::json RequestsTo(const std::string& part) const;
+
+ private:
+  ScratchDirectory scratch_;
+  std::unique_ptr<sim_cloud::CloudServer> server_;
+  unsigned short port_ = 0;
+  sim_cloud::ControlClient control_;
+};
+
+// Captures the daemon's log in a file for the life of the object.
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+  std::string Text() const;
+  bool Contains(const std::string& part) const { return Text().find(part) != std::string::npos; }
+
+ private:
+  ScratchDirectory scratch_;
+  std::FILE* console_ = nullptr;
+};
+
+}  // namespace testing_support
