@@ -50,6 +50,8 @@ void NVRAM::ResetToDefaults() {
 void NVRAM::Init() {
   ResetToDefaults();
   Load();
+  LOG_DEBUG << "Settings loaded: url " << URL() << ", mesh " << (MeshEnable() ? "enabled" : "disabled") << ", "
+            << PLCList().size() << " PLC(s)";
 }
 
 void NVRAM::Load() {

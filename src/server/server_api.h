@@ -18,13 +18,13 @@
 #include "queue/circular_buffer.h"
 #include "queue/thread_safe_queue.h"
 #include "server/cloud_settings.h"
-#include "server/deployment.h"
+#include "nvram/deployment.h"
 
 // Where and how ServerAPI reaches the cloud; the defaults are the daemon's.
 struct ServerAPIOptions {
   std::shared_ptr<CloudSettings> settings;           // null: the configuration store
-  std::string default_base_url = kDefaultBaseURL;    // used when no URL is configured
-  std::string firmware_config_url = kFirmwareConfigURL;
+  std::string default_base_url = deployment::kDefaultBaseUrl;  // used when no URL is configured
+  std::string firmware_config_url = deployment::kFirmwareConfigUrl;
   std::chrono::seconds request_timeout = curl::kRequestTimeout;
   std::chrono::milliseconds worker_period{1000};     // one heartbeat and one report per period
   std::chrono::milliseconds verify_period{1000};     // pause between verification polls

@@ -1,0 +1,340 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/server_api.h"
+#include "sim-cloud/stand_in_cloud.h"
+#include "support/wait.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing_support::WaitUntil;
+
+namespace {
+
+class ServerAPITest : public ::testing::Test {
+ protected:
+  // A ServerAPI pointed at the stand-in; without a worker unless asked for.
+  std::unique_ptr<ServerAPI> MakeServer(MemoryCloudSettings::Values values = Authorised(), bool worker = false) {
+    settings_ = std::make_shared<MemoryCloudSettings>(std::move(values));
+    ServerAPIOptions options;
+    options.settings = settings_;
+    options.default_base_url = cloud_.BaseURL();
+    options.firmware_config_url = "https://" + cloud_.HostPort() + "/firmware.conf";
+    options.request_timeout = 5s;
+    options.start_worker = worker;
+    return std::make_unique<ServerAPI>(options);
+  }
+
+  static MemoryCloudSettings::Values Authorised() {
+    MemoryCloudSettings::Values values;
+    values.access_token = "tok-A";
+    values.refresh_token = "ref-A";
+    values.client_id = "cid";
+    values.client_secret = "secret";
+    return values;
+  }
+
+  static MemoryCloudSettings::Values Unauthorised() {
+    auto values = Authorised();
+    values.access_token.clear();
+    values.refresh_token.clear();
+    return values;
+  }
+
+  const sim_cloud::ControlClient& Control() { return cloud_.Control(); }
+  std::vector<std::string> BodiesTo(const std::string& path) {
+    std::vector<std::string> bodies;
+    for (const auto& request : cloud_.RequestsTo(path)) bodies.push_back(request.at("body"));
+    return bodies;
+  }
+  // The body text of a verification with `code`.
+  static std::string VerifyBody(const std::string& code) {
+    return "device_id=gw1&code=" + code + "&client_id=cid&client_secret=secret";
+  }
+
+  testing_support::StandInCloud cloud_;
+  testing_support::LogCapture log_;
+  std::shared_ptr<MemoryCloudSettings> settings_;
+};
+
+// True when `lines` holds `expected` in this order (other lines, added by libcurl, may sit between).
+bool InOrder(const json& lines, const std::vector<std::string>& expected) {
+  std::size_t next = 0;
+  for (const auto& line : lines) {
+    if (next < expected.size() && line.get<std::string>() == expected[next]) ++next;
+  }
+  return next == expected.size();
+}
+
+}  // namespace
+
+TEST_F(ServerAPITest, EachRequestHasItsMethodPathHeaderLinesInOrderAndBody) {
+  auto server = MakeServer();
+  const std::vector<std::string> form{"cache-control: no-cache", "Accept: application/json",
+                                      "Content-Type: application/x-www-form-urlencoded"};
+  const std::vector<std::string> bearer{"cache-control: no-cache", "Content-Type: application/json",
+                                        "Authorization: Bearer tok-A"};
+  const std::vector<std::string> firmware{"cache-control: no-chache", "Content-Type: application/json",
+                                          "Authorization: Bearer tok-A"};
+  json config;
+  server->AuthenticationRequest("gw1");
+  server->AuthenticationVerify("gw1", "c&1");
+  server->PostHeartBeat(R"({"hb":"é"})");
+  server->PostData(R"({"data":[1, 2]})");
+  server->PLCInfo("gw1");
+  server->DeviceBeaconFolds("0a1b");
+  server->FirmwareConfig(config);
+  server->FirmwareConfigTest(config);
+
+  struct Expected {
+    std::string request_line;
+    std::vector<std::string> headers;
+    std::string body;
+  };
+  const std::vector<Expected> expected{
+      {"POST /api/v1/auth_device/request HTTP/1.1", form, "device_id=gw1"},
+      {"POST /api/v1/auth_device/verify HTTP/1.1", form, VerifyBody("c&1")},
+      {"POST /api/v1/gateways/hb HTTP/1.1", bearer, R"({"hb":"é"})"},
+      {"POST /api/v1/gateways/report HTTP/1.1", bearer, R"({"data":[1, 2]})"},
+      {"GET /api/v1/devices/gw1 HTTP/1.1", bearer, ""},
+      {"GET /api/v1/devices/0a1b HTTP/1.1", bearer, ""},
+      {"GET /api/v1/devices/configurations/firmware.conf HTTP/1.1", firmware, ""},
+      {"GET /firmware.conf HTTP/1.1", {"cache-control: no-chache", "Content-Type: application/json"}, ""},
+  };
+  const json requests = Control().Requests();
+  ASSERT_EQ(requests.size(), expected.size()) << requests.dump(1);
+  for (std::size_t index = 0; index < expected.size(); ++index) {
+    const auto& request = requests[index];
+    EXPECT_EQ(request.at("request_line"), expected[index].request_line);
+    EXPECT_TRUE(InOrder(request.at("headers"), expected[index].headers)) << request.dump(1);
+    EXPECT_EQ(request.at("body"), expected[index].body) << expected[index].request_line;
+  }
+  for (const auto& line : requests.back().at("headers")) {
+    EXPECT_EQ(line.get<std::string>().rfind("Authorization", 0), std::string::npos) << "no token to the firmware host";
+  }
+}
+
+TEST_F(ServerAPITest, AlreadyAuthorisedCallsBackAtOnceWithoutRequests) {
+  auto server = MakeServer();
+  bool result = false;
+  EXPECT_TRUE(server->Authentication("gw1", [&](bool ok) { result = ok; }));
+  EXPECT_TRUE(result);
+  EXPECT_TRUE(Control().Requests().empty());
+  EXPECT_TRUE(log_.Contains("Already authenticated."));
+}
+
+// 400 repeats the verification once a period with the same code; a second call while
+// polling is refused; approval stores both tokens and calls back with true.
+TEST_F(ServerAPITest, PendingVerificationPollsWithTheSameCodeUntilApproved) {
+  auto server = MakeServer(Unauthorised());
+  std::atomic<int> calls{0};
+  std::atomic<bool> result{false};
+  ASSERT_TRUE(server->Authentication("gw1", [&](bool ok) {
+    result = ok;
+    ++calls;
+  }));
+  ASSERT_TRUE(WaitUntil([&] { return cloud_.RequestsTo("/auth_device/verify").size() >= 2; }));
+  EXPECT_TRUE(server->Authenticating());
+  EXPECT_FALSE(server->Authentication("gw1", [](bool) {})) << "already polling";
+  Control().Call("POST", "/auth", json{{"approved", true}, {"access_token", "tok-B"}, {"refresh_token", "ref-B"}});
+  ASSERT_TRUE(WaitUntil([&] { return calls == 1; }));
+  EXPECT_TRUE(result);
+  EXPECT_FALSE(server->Authenticating());
+  EXPECT_EQ(server->AccessToken(), "tok-B");
+  EXPECT_EQ(settings_->AccessToken(), "tok-B");
+  EXPECT_EQ(settings_->RefreshToken(), "ref-B");
+
+  const auto verifies = cloud_.RequestsTo("/auth_device/verify");
+  EXPECT_EQ(cloud_.RequestsTo("/auth_device/request").size(), 1u);
+  for (const auto& verify : verifies) EXPECT_EQ(verify.at("body"), VerifyBody("code-1"));
+  EXPECT_EQ(verifies.back().at("status"), 201);
+}
+
+TEST_F(ServerAPITest, ExpiredCodeFetchesANewOneBeforeTheNextVerification) {
+  auto server = MakeServer(Unauthorised());
+  Control().Call("POST", "/auth", json{{"verify", {408}}, {"approved", true}});
+  std::atomic<bool> done{false};
+  ASSERT_TRUE(server->Authentication("gw1", [&](bool) { done = true; }));
+  ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+  std::vector<std::string> sequence;
+  for (const auto& request : Control().Requests()) {
+    sequence.push_back(request.at("target").get<std::string>() + " " + request.at("body").get<std::string>());
+  }
+  EXPECT_EQ(sequence, (std::vector<std::string>{
+                          "/api/v1/auth_device/request device_id=gw1",
+                          "/api/v1/auth_device/verify " + VerifyBody("code-1"),
+                          "/api/v1/auth_device/request device_id=gw1",
+                          "/api/v1/auth_device/verify " + VerifyBody("code-2"),
+                      }));
+}
+
+TEST_F(ServerAPITest, FailedCodeRequestEndsTheAttemptWithoutCallback) {
+  auto server = MakeServer(Unauthorised());
+  Control().Call("POST", "/auth", json{{"request_status", 500}});
+  std::atomic<int> calls{0};
+  ASSERT_TRUE(server->Authentication("gw1", [&](bool) { ++calls; }));
+  ASSERT_TRUE(WaitUntil([&] { return cloud_.RequestsTo("/auth_device/request").size() == 1; }));
+  Control().Call("POST", "/auth", json{{"request_status", 200}, {"approved", true}});
+  // The ended attempt leaves the way open for the next one.
+  ASSERT_TRUE(WaitUntil([&] { return server->Authentication("gw1", [&](bool) { ++calls; }); }));
+  ASSERT_TRUE(WaitUntil([&] { return calls == 1; }));
+  EXPECT_TRUE(cloud_.RequestsTo("/auth_device/verify").size() == 1);
+}
+
+TEST_F(ServerAPITest, MalformedAnswersGiveFailureResults) {
+  auto server = MakeServer(Unauthorised());
+  Control().Call("POST", "/faults", json{{"path", "/auth_device/"}, {"status", 201}, {"body", "{\"code\":"}, {"count", 2}});
+  EXPECT_EQ(server->AuthenticationRequest("gw1"), (std::pair<bool, std::string>{false, ""}));
+  EXPECT_EQ(server->AuthenticationVerify("gw1", "c"), (std::pair<bool, int>{false, 201}));
+  EXPECT_EQ(server->AccessToken(), "");
+  EXPECT_TRUE(log_.Contains("jSON Parsing Error : "));
+}
+
+// Refused connection: the report goes back to the front and is retried; the heartbeat is lost.
+TEST_F(ServerAPITest, RefusedConnectionKeepsTheReportInFrontAndDropsTheHeartbeat) {
+  auto server = MakeServer();
+  Control().Call("POST", "/refuse", json{{"refuse", true}});
+  server->Report("r1");
+  server->HeartBeat("h1");
+  server->PostPending();
+  EXPECT_EQ(server->PendingReports(), 1u);
+  server->Report("r2");
+  server->PostPending();
+  EXPECT_EQ(server->PendingReports(), 2u);
+  EXPECT_TRUE(log_.Contains("Failed to connect() to host."));
+
+  Control().Call("POST", "/refuse", json{{"refuse", false}});
+  server->PostPending();
+  server->PostPending();
+  EXPECT_EQ(server->PendingReports(), 0u);
+  EXPECT_EQ(BodiesTo("/gateways/report"), (std::vector<std::string>{"r1", "r2"}));
+  EXPECT_TRUE(BodiesTo("/gateways/hb").empty());
+}
+
+TEST_F(ServerAPITest, ServerErrorConsumesTheReport) {
+  auto server = MakeServer();
+  Control().Call("POST", "/faults", json{{"path", "/gateways/report"}, {"status", 500}, {"body", "oops"}, {"count", 1}});
+  server->Report("r1");
+  server->PostPending();
+  EXPECT_EQ(server->PendingReports(), 0u);
+  server->PostPending();
+  EXPECT_EQ(BodiesTo("/gateways/report"), (std::vector<std::string>{"r1"}));
+  EXPECT_TRUE(log_.Contains("Server Error ( 500 ) : oops"));
+}
+
+TEST_F(ServerAPITest, TheFiveHundredAndFirstReportOverwritesTheOldest) {
+  auto server = MakeServer();
+  for (int index = 1; index <= 501; ++index) server->Report("r" + std::to_string(index));
+  EXPECT_EQ(server->PendingReports(), ServerAPI::kReportCapacity);
+  server->PostPending();
+  server->PostPending();
+  EXPECT_EQ(BodiesTo("/gateways/report"), (std::vector<std::string>{"r2", "r3"}));
+}
+
+// The worker sends at most one report a period (the daemon's one second).
+TEST_F(ServerAPITest, WorkerDeliversOneReportAndOneHeartbeatPerSecond) {
+  auto server = MakeServer(Authorised(), true);
+  server->HeartBeat("h1");
+  server->Report("r1");
+  server->Report("r2");
+  ASSERT_TRUE(WaitUntil([&] { return BodiesTo("/gateways/report").size() == 1; }));
+  const auto first = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitUntil([&] { return BodiesTo("/gateways/report").size() == 2; }));
+  EXPECT_GE(std::chrono::steady_clock::now() - first, 700ms);
+  EXPECT_EQ(BodiesTo("/gateways/hb"), (std::vector<std::string>{"h1"}));
+  EXPECT_EQ(BodiesTo("/gateways/report"), (std::vector<std::string>{"r1", "r2"}));
+}
+
+TEST_F(ServerAPITest, PLCInfoReturnsThePlcsMemberOrNothing) {
+  auto server = MakeServer();
+  Control().Call("PUT", "/scenario",
+                 json{{"devices",
+                       {{"with", {{"plcs", {{{"id", 7}, {"name", "press"}}}}, {"other", 1}}},
+                        {"without", {{"sensor", json::object()}}},
+                        {"broken", "{\"plcs\":"},
+                        {"array", "[1,2]"}}}});
+  EXPECT_EQ(server->PLCInfo("with"), R"([{"id":7,"name":"press"}])");
+  EXPECT_EQ(server->PLCInfo("without"), "");
+  EXPECT_EQ(server->PLCInfo("broken"), "");
+  EXPECT_EQ(server->PLCInfo("array"), "");
+  EXPECT_EQ(server->PLCInfo("unknown"), "") << "404";
+}
+
+TEST_F(ServerAPITest, DeviceBeaconFoldsReadsTheSensorSettings) {
+  auto server = MakeServer();
+  const json types = json::array({{{"sensor_type", "t"}, {"fold", 3}}, {{"sensor_type", "t"}, {"fold", 9}},
+                                  {{"sensor_type", "h"}, {"fold", 0}}});
+  Control().Call("PUT", "/scenario",
+                 json{{"devices",
+                       {{"null-ble", {{"sensor", {{"ble_enabled", nullptr}, {"sensor_types", types}}}}},
+                        {"ble-on", {{"sensor", {{"ble_enabled", true}}}}},
+                        {"not-array", {{"sensor", {{"ble_enabled", false}, {"sensor_types", {{"t", 1}}}}}}},
+                        {"no-sensor", {{"plcs", json::array()}}},
+                        {"bad-fold", {{"sensor", {{"sensor_types", {{{"sensor_type", "t"}, {"fold", 300}}}}}}}},
+                        {"bad-type", {{"sensor", {{"sensor_types", {{{"sensor_type", 5}, {"fold", 1}}}}}}}},
+                        {"broken", "{"}}}});
+  using Result = std::tuple<bool, bool, json>;
+  const std::vector<std::pair<std::string, Result>> cases{
+      {"null-ble", {true, false, json{{"t", 3}, {"h", 0}}}},
+      {"ble-on", {true, true, json()}},
+      {"not-array", {true, false, json()}},
+      {"no-sensor", {false, false, json()}},
+      {"bad-fold", {false, false, json()}},
+      {"bad-type", {false, false, json()}},
+      {"broken", {false, false, json()}},
+      {"unknown", {false, false, json()}},
+  };
+  for (const auto& [device, expected] : cases) EXPECT_EQ(server->DeviceBeaconFolds(device), expected) << device;
+}
+
+TEST_F(ServerAPITest, FirmwareConfigurationDocuments) {
+  auto server = MakeServer();
+  const json document{{"url", "https://files.example.com"}, {"sensor", json::array()}, {"gateway", json::array()}};
+  Control().Call("PUT", "/scenario", json{{"firmware_conf", document}});
+  json config;
+  EXPECT_TRUE(server->FirmwareConfigTest(config));
+  EXPECT_EQ(config, document);
+  config = nullptr;
+  EXPECT_TRUE(server->FirmwareConfig(config));
+  EXPECT_EQ(config, document);
+
+  Control().Call("PUT", "/scenario", json{{"firmware_conf", "not json"}});
+  EXPECT_FALSE(server->FirmwareConfigTest(config));
+  Control().Call("POST", "/refuse", json{{"refuse", true}});
+  EXPECT_FALSE(server->FirmwareConfig(config));
+  EXPECT_TRUE(log_.Contains("Failed to connect() to host."));
+}
+
+TEST_F(ServerAPITest, RequestsGiveUpAfterTheTimeOutWithCode28) {
+  settings_ = std::make_shared<MemoryCloudSettings>(Authorised());
+  ServerAPIOptions options;
+  options.settings = settings_;
+  options.default_base_url = cloud_.BaseURL();
+  options.request_timeout = 1s;
+  options.start_worker = false;
+  ServerAPI server(options);
+  Control().Call("POST", "/faults", json{{"path", "/gateways/report"}, {"delay_ms", 4000}});
+  const curl::header_list headers;
+  EXPECT_EQ(server.Post(cloud_.BaseURL() + "/gateways/report", headers, "{}").second, 28);
+  server.Report("r1");
+  server.PostPending();
+  EXPECT_EQ(server.PendingReports(), 0u) << "a time-out is not a connection failure: consumed";
+}
+
+TEST_F(ServerAPITest, ConfiguredURLWinsOverTheDefault) {
+  auto values = Authorised();
+  values.url = cloud_.BaseURL();
+  settings_ = std::make_shared<MemoryCloudSettings>(values);
+  ServerAPIOptions options;
+  options.settings = settings_;
+  options.default_base_url = "https://127.0.0.1:1/nowhere";
+  options.start_worker = false;
+  ServerAPI server(options);
+  EXPECT_TRUE(server.PostHeartBeat("{}"));
+  EXPECT_EQ(BodiesTo("/api/v1/gateways/hb").size(), 1u);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ipc/bus_fixture.h"
+#include "support/subprocess.h"
+
+namespace sim_ubus_test {
+
+// The broker plus the platform objects over a private configuration directory holding the
+// example gateway package, "system" and "wireless".
+class PlatformFixture {
+ public:
+  explicit PlatformFixture(const std::string& scenario = R"({"wireless":{"apply_delay_ms":200}})");
+  ~PlatformFixture();
+
+  const std::string& Socket() const { return broker_.Socket(); }
+  std::string ConfigFile(const std::string& package) const;
+  std::string ReadConfig(const std::string& package) const;
+  // Runs the bus CLI on this bus; returns its exit code and its output (both streams).
+  int Cli(const std::vector<std::string>& arguments, std::string& output) const;
+
+ private:
+  ipc_test::BrokerProcess broker_;
+  std::string directory_;
+  std::unique_ptr<testing_support::Subprocess> platform_;
+};
+
+extern const char* const kExamplePackage;
+
+}  // namespace sim_ubus_test
