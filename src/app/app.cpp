@@ -12,6 +12,7 @@
 #include "common/tinyfsm.h"
 #include "ipc/ubus_listener.h"
 #include "log/log.h"
+#include "mailbox/message_id.h"
 #include "mesh/bluetooth_mesh.h"
 #include "nvram/nvram.h"
 #include "ota/ota_manager.h"

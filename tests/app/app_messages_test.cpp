@@ -26,7 +26,10 @@ class WebsocketDouble : public websocket::Endpoint {
  public:
   WebsocketDouble(std::shared_ptr<mailbox::DepeschePoster> app, std::shared_ptr<Journal> journal)
       : websocket::Endpoint(std::move(app)), journal_(std::move(journal)) {}
-  void Start() override { journal_->Record("websocket.Start"); }
+  bool Start() override {
+    journal_->Record("websocket.Start");
+    return true;
+  }
   void Stop() override { journal_->Record("websocket.Stop"); }
   void AddSubscribe(const std::string& id) override { journal_->Record("websocket.AddSubscribe " + id); }
 
@@ -34,26 +37,31 @@ class WebsocketDouble : public websocket::Endpoint {
   std::shared_ptr<Journal> journal_;
 };
 
-// An application wired to doubles; `authorised` is what the cloud authorisation answers.
+// Components that record into `journal`; Bluetooth starts when `starts`, the cloud
+// authorisation answers `authorised`.
+AppComponents DoubleComponents(const std::shared_ptr<Journal>& journal, bool starts, bool authorised) {
+  AppComponents components;
+  components.make_mesh = [=](auto poster) { return std::make_unique<app_doubles::MeshDouble>(poster, journal, starts); };
+  components.make_ble = [=](auto poster) { return std::make_unique<app_doubles::BleDouble>(poster, journal, starts); };
+  components.make_websocket = [=](auto poster) { return std::make_unique<WebsocketDouble>(poster, journal); };
+  components.make_plc_manager = [=](auto poster) { return std::make_unique<app_doubles::PlcDouble>(poster, journal); };
+  components.authenticate = [=](const std::string& id, std::function<void(bool)> done) {
+    journal->Record("authenticate " + id);
+    done(authorised);
+  };
+  components.start_firmware_timers = [=] { journal->Record("ota.StartTimers"); };
+  return components;
+}
+
+// An application wired to doubles, with no bus.
 struct TestGateway {
-  explicit TestGateway(bool authorised = true, std::shared_ptr<HciController> hci = nullptr,
-                       AppPlatform platform = AppPlatform{}) {
+  explicit TestGateway(bool authorised = true, AppPlatform platform = AppPlatform{}) {
     Singleton<NVRAM>::Install(std::make_unique<NVRAM>(kNoBus));
     platform.ubus_socket = kNoBus;
     platform.mesh_switch_wait = 200ms;
-    platform.hci = hci ? std::move(hci) : std::make_shared<app_doubles::FakeHci>(
-                                              std::deque<HciController::Reading>{{HciController::Status::ok, 1}});
-    AppComponents components;
-    components.make_mesh = [this](auto app) { return std::make_unique<app_doubles::MeshDouble>(app, journal, true); };
-    components.make_ble = [this](auto app) { return std::make_unique<app_doubles::BleDouble>(app, journal, true); };
-    components.make_websocket = [this](auto app) { return std::make_unique<WebsocketDouble>(app, journal); };
-    components.make_plc_manager = [this](auto app) { return std::make_unique<app_doubles::PlcDouble>(app, journal); };
-    components.authenticate = [this, authorised](const std::string& id, std::function<void(bool)> done) {
-      journal->Record("authenticate " + id);
-      done(authorised);
-    };
-    components.start_firmware_timers = [this] { journal->Record("ota.StartTimers"); };
-    app = std::make_shared<app_doubles::SpyApp>(platform, components);
+    platform.hci = std::make_shared<app_doubles::FakeHci>(
+        std::deque<HciController::Reading>{{HciController::Status::ok, 1}});
+    app = std::make_shared<app_doubles::SpyApp>(platform, DoubleComponents(journal, true, authorised));
     app->Init();
     journal->Clear();
     app->ClearPosted();
@@ -96,7 +104,8 @@ TEST(AppMessages, TableOfMessagesToComponentCalls) {
        {"mesh.UpdateBeacon n2 true"}, {}},
       {"beacon that is not a bool", APP_EVT_WEBSOCKET_EVT_BEACON, Json(R"({"device_id":"n2","beacon":"on"})"), {}, {}},
       {"folds without payload", APP_EVT_WEBSOCKET_EVT_FOLDS, nullptr, {}, {}},
-      {"authorisation", APP_EVT_OAUTH_REQUEST, nullptr, {"authenticate "}, {SYS_EVT_SERVER_CONNECTED}},
+      {"authorisation, then the server-connected message it posts", APP_EVT_OAUTH_REQUEST, nullptr,
+       {"authenticate ", "websocket.Start"}, {SYS_EVT_SERVER_CONNECTED}},
       {"unknown id", 0x3333, nullptr, {}, {}},
       {"server disconnected", SYS_EVT_SERVER_DISCONNECTED, nullptr, {}, {}},
       {"indicator", SYS_EVT_INDICATOR, MakePayload(true), {}, {}},
@@ -145,7 +154,7 @@ TEST(AppMessages, StartMeshRestartsBluetoothdThenInitialisesTheMeshAfterTheWait)
   std::filesystem::permissions(script, std::filesystem::perms::owner_all);
   AppPlatform platform;
   platform.bluetoothd_restart = script.string() + " restart";
-  TestGateway gateway(true, nullptr, platform);
+  TestGateway gateway(true, platform);
 
   const auto before = std::chrono::steady_clock::now();
   gateway.Handle(mailbox::APP_EVT_START_MESH);
@@ -161,14 +170,7 @@ TEST(AppMessages, StartupInitialisesBleOrMeshAndReportsAFailure) {
     auto journal = std::make_shared<Journal>();
     AppPlatform platform;
     platform.ubus_socket = kNoBus;
-    AppComponents components;
-    components.make_mesh = [&](auto app) { return std::make_unique<app_doubles::MeshDouble>(app, journal, starts); };
-    components.make_ble = [&](auto app) { return std::make_unique<app_doubles::BleDouble>(app, journal, starts); };
-    components.make_websocket = [&](auto app) { return std::make_unique<WebsocketDouble>(app, journal); };
-    components.make_plc_manager = [&](auto app) { return std::make_unique<app_doubles::PlcDouble>(app, journal); };
-    components.authenticate = [](const std::string&, std::function<void(bool)>) {};
-    components.start_firmware_timers = [&] { journal->Record("ota.StartTimers"); };
-    const auto app = std::make_shared<app_doubles::SpyApp>(platform, components);
+    const auto app = std::make_shared<app_doubles::SpyApp>(platform, DoubleComponents(journal, starts, true));
     app->Init();
     EXPECT_EQ(journal->Calls(), (Strings{"ble.Initialize", "ota.StartTimers"}));
     const auto expected = starts ? std::vector<std::uint32_t>{}
