@@ -78,7 +78,13 @@ bool Endpoint::Start() {
 bool Endpoint::Connect() {
   const std::string uri = "wss://" + settings_->Host() + "/cable?access_token=" + settings_->AccessToken();
   websocketpp::lib::error_code error;
-  const Client::connection_ptr connection = client_.get_connection(uri, error);
+  Client::connection_ptr connection;
+  // The library takes a URI without a host (no URL configured) and fails only later.
+  if (websocketpp::uri(uri).get_host().empty()) {
+    error = websocketpp::error::make_error_code(websocketpp::error::invalid_uri);
+  } else {
+    connection = client_.get_connection(uri, error);
+  }
   if (error) {
     LOG_ERROR << "Connect initialization error : " << error.message();
     return false;
@@ -148,6 +154,11 @@ void Endpoint::MessageParser(const std::string& text) {
   } catch (const std::exception& error) {
     LOG_ERROR << error.what();
   }
+}
+
+bool Endpoint::Subscribed(const std::string& device_id) {
+  const std::lock_guard<std::mutex> guard(subscription_lock_);
+  return std::find(subscribed_.begin(), subscribed_.end(), Fnv1a(device_id)) != subscribed_.end();
 }
 
 void Endpoint::ConfirmSubscription(const std::string& device_id) {

@@ -54,6 +54,8 @@ class Endpoint : public mailbox::DepescheSender {
   void MessageParser(const std::string& text);
 
   bool Connected() const { return connected_; }
+  // Whether the server confirmed the device's sensor-channel subscription.
+  bool Subscribed(const std::string& device_id);
 
  private:
   bool Connect();

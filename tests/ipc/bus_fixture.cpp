@@ -23,8 +23,11 @@ std::string MakeTempDirectory(const std::string& prefix) {
 }
 
 BrokerProcess::BrokerProcess() : directory_(MakeTempDirectory("ubusd")), socket_(directory_ + "/ubus.sock") {
-  process_ = std::make_unique<testing_support::Subprocess>(
-      std::vector<std::string>{testing_support::BuildPath("sim/ubusd/ubusd"), "-s", socket_});
+  // QUELLARON_TEST_UBUSD may name another broker (the platform's own ubusd) to check that
+  // the client and the stand-ins work with it too.
+  const char* other = std::getenv("QUELLARON_TEST_UBUSD");
+  const std::string broker = other != nullptr && *other != '\0' ? other : testing_support::BuildPath("sim/ubusd/ubusd");
+  process_ = std::make_unique<testing_support::Subprocess>(std::vector<std::string>{broker, "-s", socket_});
   if (!testing_support::WaitUntil([&] { return std::filesystem::exists(socket_); })) {
     throw std::runtime_error("the broker did not start: " + process_->Output());
   }

@@ -8,7 +8,8 @@
 
 namespace ipc_test {
 
-// The project's broker running on a socket of its own in a fresh directory.
+// The project's broker running on a socket of its own in a fresh directory (or the broker
+// named by QUELLARON_TEST_UBUSD).
 class BrokerProcess {
  public:
   BrokerProcess();

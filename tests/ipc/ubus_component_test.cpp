@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -149,6 +150,9 @@ TEST_F(UbusComponent, ABrokenConnectionFailsThePendingCallAtOnce) {
 }
 
 TEST_F(UbusComponent, AProviderThatGoesAwayMidCallFailsTheCallerAtOnce) {
+  // The project's broker answers for a provider that disconnects; the platform's ubusd lets
+  // the caller run into its time-out instead.
+  if (std::getenv("QUELLARON_TEST_UBUSD") != nullptr) GTEST_SKIP() << "a property of the project's broker";
   auto provider = std::make_unique<EchoProvider>(broker_.Socket());
   ipc::UBUS bus(30, broker_.Socket());
   std::atomic<bool> finished{false};

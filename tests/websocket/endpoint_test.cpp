@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mailbox/depesche_poster.h"
+#include "mailbox/message_id.h"
+#include "sim-cloud/stand_in_cloud.h"
+#include "support/wait.h"
+#include "websocket/channel_frame.h"
+#include "websocket/endpoint.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing_support::WaitUntil;
+
+namespace {
+
+const std::string kDevice = "0a1b2c3d4e5f";
+
+class RecordingPoster : public mailbox::DepeschePoster {
+ public:
+  void Post(const mailbox::Depesche& message) override {
+    const std::lock_guard<std::mutex> guard(lock_);
+    messages_.push_back(message);
+  }
+  mailbox::DepescheDestination* Destination() override { return nullptr; }
+  std::vector<mailbox::Depesche> Messages() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return messages_;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<mailbox::Depesche> messages_;
+};
+
+class EndpointTest : public ::testing::Test {
+ protected:
+  // The host is the stand-in's unless given.
+  std::unique_ptr<websocket::Endpoint> MakeEndpoint(std::string token = "tok-1",
+                                                    std::optional<std::string> host = std::nullopt,
+                                                    websocket::EndpointTimings timings = FastRetries()) {
+    MemoryCloudSettings::Values values;
+    values.access_token = std::move(token);
+    values.refresh_token = "ref";
+    values.host = host.value_or(cloud_.HostPort());
+    values.device_id = kDevice;
+    return std::make_unique<websocket::Endpoint>(poster_, std::make_shared<MemoryCloudSettings>(values), timings);
+  }
+
+  static websocket::EndpointTimings FastRetries() {
+    websocket::EndpointTimings timings;
+    timings.first_retry = 100ms;
+    timings.last_retry = 400ms;
+    return timings;
+  }
+
+  json Channels() const { return cloud_.Control().Channels(); }
+  // Frames the server received on its connection number `index`.
+  std::vector<std::string> Received(std::size_t index) const {
+    const auto channels = Channels();
+    if (channels.size() <= index) return {};
+    return channels[index].at("received").get<std::vector<std::string>>();
+  }
+  bool Open(std::size_t index) const {
+    const auto channels = Channels();
+    return channels.size() > index && channels[index].at("open").get<bool>();
+  }
+  static std::string Gateway() { return websocket::SubscribeCommand("GatewayChannel", kDevice); }
+  static std::string Sensor(const std::string& device) { return websocket::SubscribeCommand("SensorChannel", device); }
+
+  testing_support::LogCapture log_;
+  testing_support::StandInCloud cloud_;
+  std::shared_ptr<RecordingPoster> poster_ = std::make_shared<RecordingPoster>();
+};
+
+}  // namespace
+
+TEST_F(EndpointTest, StartNeedsAnAccessTokenAndAUsableHost) {
+  auto without_token = MakeEndpoint("");
+  EXPECT_FALSE(without_token->Start());
+  auto without_host = MakeEndpoint("tok-1", "");  // no URL configured: no host
+  EXPECT_FALSE(without_host->Start());
+  EXPECT_TRUE(log_.Contains("Connect initialization error : "));
+  EXPECT_TRUE(Channels().empty());
+}
+
+TEST_F(EndpointTest, OpenSendsOneGatewaySubscription) {
+  auto endpoint = MakeEndpoint();
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected() && !Received(0).empty(); }));
+  EXPECT_FALSE(endpoint->Start()) << "already connected";
+  EXPECT_EQ(Received(0), std::vector<std::string>{Gateway()});
+  EXPECT_EQ(Channels()[0].at("target"), "/cable?access_token=tok-1");
+  EXPECT_TRUE(log_.Contains("Connection opened : quellaron-cloud-standin"));
+}
+
+TEST_F(EndpointTest, ConfirmedSubscriptionIsNotSentAgainUnconfirmedIs) {
+  auto endpoint = MakeEndpoint();
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+  endpoint->AddSubscribe("X");
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Subscribed("X"); }));
+  endpoint->AddSubscribe("X");
+  cloud_.Control().Call("POST", "/channel/confirmations", json{{"enabled", false}});
+  endpoint->AddSubscribe("Y");
+  endpoint->AddSubscribe("Y");
+  const std::vector<std::string> expected{Gateway(), Sensor("X"), Sensor("Y"), Sensor("Y")};
+  EXPECT_TRUE(WaitUntil([&] { return Received(0).size() >= expected.size(); }));
+  EXPECT_EQ(Received(0), expected);
+  EXPECT_FALSE(endpoint->Subscribed("Y"));
+}
+
+TEST_F(EndpointTest, PushesBecomeMessagesAndMalformedFramesAreDropped) {
+  auto endpoint = MakeEndpoint();
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+  endpoint->AddSubscribe("X");
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Subscribed("X"); }));
+  const auto& control = cloud_.Control();
+  control.Call("POST", "/channel/folds", json{{"device_id", "X"}, {"folds", {{{"key", "temp"}, {"fold", 5}}}}});
+  control.Call("POST", "/channel/push", json{{"frame", "not json"}});
+  control.Call("POST", "/channel/beacon", json{{"device_id", "X"}, {"ble_enabled", true}});
+  ASSERT_TRUE(WaitUntil([&] { return poster_->Messages().size() == 2; }));
+  const auto messages = poster_->Messages();
+  EXPECT_EQ(messages[0].id, mailbox::APP_EVT_WEBSOCKET_EVT_FOLDS);
+  EXPECT_EQ(mailbox::PayloadAs<json>(messages[0]), (json{{"device_id", "X"}, {"folds", {{"temp", 5}}}}));
+  EXPECT_EQ(messages[0].sender, endpoint.get());
+  EXPECT_EQ(messages[1].id, mailbox::APP_EVT_WEBSOCKET_EVT_BEACON);
+  EXPECT_EQ(mailbox::PayloadAs<json>(messages[1]), (json{{"device_id", "X"}, {"beacon", true}}));
+  EXPECT_TRUE(log_.Contains("parse error"));
+}
+
+// The server drops the connection: the endpoint notices, connects again and sends its
+// subscriptions again.
+TEST_F(EndpointTest, ReconnectsAndResubscribesAfterTheServerDropsTheConnection) {
+  auto endpoint = MakeEndpoint();
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+  endpoint->AddSubscribe("X");
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Subscribed("X"); }));
+  EXPECT_EQ(cloud_.Control().Call("POST", "/channel/drop").at("sent"), 1);
+  ASSERT_TRUE(WaitUntil([&] { return Received(1).size() == 2; }));
+  EXPECT_EQ(Received(1), (std::vector<std::string>{Gateway(), Sensor("X")}));
+  EXPECT_TRUE(WaitUntil([&] { return endpoint->Connected() && endpoint->Subscribed("X"); }));
+  EXPECT_TRUE(log_.Contains("Connection closed : "));
+}
+
+TEST_F(EndpointTest, StartAfterAClosedConnectionConnectsAgain) {
+  websocket::EndpointTimings slow_retry;  // the daemon's back-off would wait a second
+  slow_retry.first_retry = 60s;
+  auto endpoint = MakeEndpoint("tok-1", std::nullopt, slow_retry);
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+  cloud_.Control().Call("POST", "/channel/close");
+  ASSERT_TRUE(WaitUntil([&] { return !endpoint->Connected(); }));
+  EXPECT_TRUE(endpoint->Start()) << "the next server-connected message reconnects";
+  EXPECT_TRUE(WaitUntil([&] { return Open(1) && endpoint->Connected(); }));
+}
+
+TEST_F(EndpointTest, StopClosesAndEndsTheReconnection) {
+  auto endpoint = MakeEndpoint();
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+  endpoint->Stop();
+  EXPECT_FALSE(endpoint->Connected());
+  ASSERT_TRUE(WaitUntil([&] { return !Open(0); }));
+  EXPECT_TRUE(log_.Contains("Closing connection "));
+  EXPECT_FALSE(WaitUntil([&] { return Channels().size() > 1; }, 1500ms)) << "no reconnection after Stop";
+}
+
+// The channel server pings every 3 s; a connection silent for longer than the limit is dead.
+TEST_F(EndpointTest, SilentConnectionIsClosedAndReplaced) {
+  cloud_.Control().Call("POST", "/channel/pings", json{{"enabled", false}});
+  auto timings = FastRetries();
+  timings.dead_after = 1s;
+  auto endpoint = MakeEndpoint("tok-1", std::nullopt, timings);
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] { return Open(0); }));
+  ASSERT_TRUE(WaitUntil([&] { return Open(1); }, 20s));
+  EXPECT_TRUE(log_.Contains("No frame for "));
+  EXPECT_EQ(Received(1), std::vector<std::string>{Gateway()});
+}
+
+TEST_F(EndpointTest, PingsKeepAConnectionAlive) {
+  testing_support::StandInCloud pinging(200ms);
+  MemoryCloudSettings::Values values;
+  values.access_token = "tok-1";
+  values.host = pinging.HostPort();
+  values.device_id = kDevice;
+  auto timings = FastRetries();
+  timings.dead_after = 1s;
+  websocket::Endpoint endpoint(poster_, std::make_shared<MemoryCloudSettings>(values), timings);
+  ASSERT_TRUE(endpoint.Start());
+  ASSERT_TRUE(WaitUntil([&] { return endpoint.Connected(); }));
+  EXPECT_FALSE(WaitUntil([&] { return pinging.Control().Channels().size() > 1; }, 2500ms));
+  EXPECT_TRUE(endpoint.Connected());
+}
+
+TEST_F(EndpointTest, BackOffDoublesUpToItsBoundThenConnects) {
+  cloud_.Control().Call("POST", "/refuse", json{{"refuse", true}});
+  auto endpoint = MakeEndpoint();
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto text = log_.Text();
+    const auto first = text.find("Reconnecting in 100 ms");
+    const auto second = text.find("Reconnecting in 200 ms", first);
+    const auto third = text.find("Reconnecting in 400 ms", second);
+    return first != std::string::npos && second != std::string::npos && third != std::string::npos &&
+           text.find("Reconnecting in 400 ms", third + 1) != std::string::npos;
+  }));
+  EXPECT_EQ(log_.Text().find("Reconnecting in 800 ms"), std::string::npos);
+  EXPECT_TRUE(log_.Contains("Connection failed : "));
+  cloud_.Control().Call("POST", "/refuse", json{{"refuse", false}});
+  EXPECT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+}
