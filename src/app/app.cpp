@@ -6,18 +6,57 @@
 #include <thread>
 
 #include "app/app_state_machine.h"
+#include "app/hci_socket_controller.h"
+#include "ble/bluetooth_le.h"
+#include "common/singleton.h"
 #include "common/tinyfsm.h"
+#include "ipc/ubus_listener.h"
 #include "log/log.h"
+#include "mailbox/message_id.h"
+#include "mesh/bluetooth_mesh.h"
+#include "nvram/nvram.h"
+#include "ota/ota_manager.h"
+#include "plc/plc_manager.h"
+#include "server/server_api.h"
+#include "ui/led_state_machine.h"
+#include "websocket/endpoint.h"
 
 namespace {
 constexpr auto kDispatchPeriod = std::chrono::milliseconds(100);
-}
+constexpr int kBusTimeoutSeconds = 30;
+}  // namespace
 
-App::App() : timers_(std::make_unique<timer::TimerQueue>()) { tinyfsm::FsmList<AppStateMachine>::Start(); }
+App::App(AppPlatform platform, AppComponents components)
+    : platform_(std::move(platform)),
+      components_(std::move(components)),
+      hci_(platform_.hci ? platform_.hci : std::make_shared<HciSocketController>()),
+      timers_(std::make_unique<timer::TimerQueue>()) {
+  tinyfsm::FsmList<AppStateMachine, LEDStateMachine>::Start();
+}
 
 App::~App() = default;
 
-void App::Init() { LOG_DEBUG; }
+void App::Init() {
+  LOG_DEBUG;
+  const auto self = shared_from_this();
+  mesh_ = components_.make_mesh(self);
+  ble_ = components_.make_ble(self);
+  websocket_ = components_.make_websocket(self);
+  plc_manager_ = components_.make_plc_manager(self);
+  initialised_ = true;
+
+  listener_ = std::make_shared<ipc::UBUSListener>(kBusTimeoutSeconds, platform_.ubus_socket);
+  listener_->RegisterEventHandler("network.interface", [this](const char* json) { NetworkEventHandler(json); });
+  listener_->RegisterEventHandler("button", [this](const char* json) { ButtonEventHandler(json); });
+  listener_->ServerStart();
+
+  const bool bluetooth_started = Singleton<NVRAM>::Instance().MeshEnable() ? mesh_->Initialize() : ble_->Initialize();
+  if (!bluetooth_started) PostToSelf(mailbox::SYS_EVT_BLUETOOTH_MALFUNCTION);
+
+  GetIPAddress(platform_.ubus_socket);
+  QueryWanStatus(logging::Severity::debug);
+  components_.start_firmware_timers();
+}
 
 void App::Run() {
   running_ = true;
@@ -52,9 +91,30 @@ void App::DispatchMessages() {
 
 void App::Post(const mailbox::Depesche& message) { inbox_.Push(message); }
 
-void App::OnMessage(const mailbox::Depesche& /*message*/) {}
+void App::PostToSelf(std::uint32_t id, std::shared_ptr<void> data) {
+  mailbox::PostMessage(*this, this, id, std::move(data));
+}
 
 void App::Shutdown() {
+  if (initialised_) {
+    mesh_->Deinitialize();
+    websocket_->Stop();
+  }
   stop_requested_ = true;
   running_ = false;
+}
+
+AppComponents ProductionComponents() {
+  AppComponents components;
+  components.make_mesh = [](AppComponents::Poster app) { return std::make_unique<BluetoothMesh>(std::move(app)); };
+  components.make_ble = [](AppComponents::Poster app) { return std::make_unique<BluetoothLE>(std::move(app)); };
+  components.make_websocket = [](AppComponents::Poster app) {
+    return std::make_unique<websocket::Endpoint>(std::move(app));
+  };
+  components.make_plc_manager = [](AppComponents::Poster app) { return std::make_unique<PLCManager>(std::move(app)); };
+  components.authenticate = [](const std::string& device_id, std::function<void(bool)> done) {
+    Singleton<ServerAPI>::Instance().Authentication(device_id, std::move(done));
+  };
+  components.start_firmware_timers = [] { Singleton<OTAManager>::Instance().StartTimers(); };
+  return components;
 }

@@ -1,19 +1,38 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <string>
 
+#include "app/app_platform.h"
+#include "log/severity.h"
 #include "mailbox/depesche.h"
+#include "mailbox/depesche_poster.h"
 #include "queue/thread_safe_queue.h"
 #include "timer/timer_queue.h"
+
+class BluetoothMesh;
+class BluetoothLE;
+class PLCManager;
+namespace ipc {
+class UBUSListener;
+}
+namespace websocket {
+class Endpoint;
+}
+
+// The WAN's IPv4 address from "network.interface.wan" "status", or an empty text.
+std::string GetIPAddress(const std::string& ubus_socket = AppPlatform{}.ubus_socket);
 
 // The daemon's centre: owns the components, and is the single destination of the
 // messages they post. Messages are handled one at a time, in posting order.
 class App : public mailbox::DepescheSender,
             public mailbox::DepescheDestination,
+            public mailbox::DepeschePoster,
             public std::enable_shared_from_this<App> {
  public:
-  App();
+  explicit App(AppPlatform platform = AppPlatform{}, AppComponents components = ProductionComponents());
   ~App() override;
   App(const App&) = delete;
   App& operator=(const App&) = delete;
@@ -27,15 +46,60 @@ class App : public mailbox::DepescheSender,
   // Handles every queued message, each on a fresh thread, one after the other.
   void DispatchMessages();
   // Queues a message for dispatch; callable from any thread.
-  void Post(const mailbox::Depesche& message);
-  // The orderly teardown on a termination signal: ends the run loop.
+  void Post(const mailbox::Depesche& message) override;
+  mailbox::DepescheDestination* Destination() override { return this; }
+  // The orderly teardown on a termination signal: leaves the mesh, stops the websocket
+  // client and ends the run loop.
   void Shutdown();
+
+  // WAN link and Bluetooth controller supervision.
+  void CheckNetworkStatus();
+  void NetworkEventHandler(const char* json);
+  void ButtonEventHandler(const char* json);
+  void NetworkSetupTimeout(bool cancelled);
+  void HCIStatus(bool cancelled);
+  void HCIStatus2();
+  void ScheduleHCICheck();
 
   timer::TimerQueue& Timers() { return *timers_; }
 
  private:
+  enum class HciOutcome { failed, healthy, malfunction };
+  struct HciCounters {
+    std::uint32_t current = 0;
+    std::uint32_t previous = 0;
+  };
+
+  void PostToSelf(std::uint32_t id, std::shared_ptr<void> data = nullptr);
+  void QueryWanStatus(logging::Severity severity);
+  void OnWanStatus(const char* json, logging::Severity severity);
+  void Authenticate();
+  void ScanWirelessAccessPoints();
+  void OnScanReply(const char* json);
+  void SetWirelessAccessPoint(const mailbox::Depesche& message);
+  void StartMesh();
+  void HandleFolds(const mailbox::Depesche& message);
+  void HandleBeacon(const mailbox::Depesche& message);
+  void SendMeshdMalfunction();
+  HciOutcome CheckHci(HciCounters& counters, bool log_ok);
+
+  const AppPlatform platform_;
+  const AppComponents components_;
+  const std::shared_ptr<HciController> hci_;
+
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_requested_{false};  // a Shutdown that came before Run
+  std::atomic<bool> initialised_{false};     // the components exist
   queue::ThreadSafeQueue<mailbox::Depesche> inbox_;
+  std::unique_ptr<BluetoothMesh> mesh_;
+  std::unique_ptr<BluetoothLE> ble_;
+  std::unique_ptr<websocket::Endpoint> websocket_;
+  std::unique_ptr<PLCManager> plc_manager_;
+  std::shared_ptr<ipc::UBUSListener> listener_;
   std::unique_ptr<timer::TimerQueue> timers_;
+  std::atomic<std::uint64_t> hci_timer_id_{0};
+  std::atomic<std::uint64_t> setup_timer_id_{0};
+  std::atomic<bool> setup_pending_{false};
+  HciCounters periodic_hci_;  // touched only by the timer worker
+  HciCounters oneshot_hci_;   // touched only by message threads, one at a time
 };

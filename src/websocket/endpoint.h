@@ -46,11 +46,11 @@ class Endpoint : public mailbox::DepescheSender {
 
   // Opens the connection: false when one is open or being opened, without an access
   // token, or when the URI is refused. The outcome arrives later.
-  bool Start();
+  virtual bool Start();
   // Closes the connection and ends the reconnection.
-  void Stop();
+  virtual void Stop();
   bool Send(const std::string& text);
-  void AddSubscribe(const std::string& device_id);
+  virtual void AddSubscribe(const std::string& device_id);
   void MessageParser(const std::string& text);
 
   bool Connected() const { return connected_; }

@@ -47,7 +47,7 @@ TEST_P(DaemonSignals, LogsTheSignalRunsShutdownAndEndsAsExpected) {
   EXPECT_NE(output.find("[SignalHandler@"), std::string::npos);
   EXPECT_NE(output.find("Signal Catch : " + std::to_string(signal) + "\n"), std::string::npos) << output;
   EXPECT_NE(output.find("Terminate program..\n"), std::string::npos);
-  EXPECT_EQ(CountOf(output, "ERROR ["), fatal ? 3u : 2u) << output;
+  EXPECT_EQ(CountOf(output, "[SignalHandler@"), fatal ? 3u : 2u) << output;
 
   if (fatal) {
     EXPECT_NE(output.find(" 0# "), std::string::npos) << "a stack trace follows: " << output;

@@ -1,0 +1,187 @@
+// The application's message table: what each posted message turns into.
+
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <thread>
+
+#include "app/app.h"
+#include "app/app_state_machine.h"
+#include "ble/bluetooth_le.h"
+#include "common/singleton.h"
+#include "ipc/ubus.h"
+#include "log/log.h"
+#include "mailbox/message_id.h"
+#include "mesh/bluetooth_mesh.h"
+#include "nvram/nvram.h"
+#include "plc/plc_manager.h"
+#include "ui/led_state_machine.h"
+#include "websocket/endpoint.h"
+
+namespace {
+
+constexpr int kBusTimeoutSeconds = 30;
+constexpr std::size_t kCommandChunk = 128;
+
+// A copy of a message's JSON payload; null when the message carries none.
+nlohmann::json JsonPayload(const mailbox::Depesche& message) {
+  return message.data ? mailbox::PayloadAs<nlohmann::json>(message) : nlohmann::json();
+}
+
+// Runs a shell command and returns everything it wrote to standard output.
+std::string RunCommand(const std::string& command) {
+  const std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  if (!pipe) throw std::runtime_error("popen() failed!");
+  std::string output;
+  char chunk[kCommandChunk];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0) output.append(chunk, got);
+  return output;
+}
+
+}  // namespace
+
+void App::OnMessage(const mailbox::Depesche& message) {
+  using namespace mailbox;
+  switch (message.id) {
+    case SYS_EVT_INDICATOR:
+      if (message.data && PayloadAs<bool>(message)) {
+        LEDStateMachine::Dispatch(IndicatorOn{});
+      } else {
+        LEDStateMachine::Dispatch(IndicatorOff{});
+      }
+      break;
+    case SYS_EVT_NETWORK_CONNECTED:
+      LOG_VERBOSE << "SYS_EVT_NETWORK_CONNECTED";
+      AppStateMachine::Dispatch(NetworkConnected{});
+      LEDStateMachine::Dispatch(NetworkConnected{});
+      break;
+    case SYS_EVT_NETWORK_DISCONNECTED:
+      LOG_VERBOSE << "SYS_EVT_NETWORK_DISCONNECTED";
+      AppStateMachine::Dispatch(NetworkDisconnected{});
+      LEDStateMachine::Dispatch(NetworkDisconnected{});
+      break;
+    case SYS_EVT_SERVER_CONNECTED:
+      LOG_VERBOSE << "SYS_EVT_SERVER_CONNECTED";
+      LEDStateMachine::Dispatch(ServerConnected{});
+      websocket_->Start();
+      break;
+    case SYS_EVT_SERVER_DISCONNECTED:
+      LOG_VERBOSE << "SYS_EVT_SERVER_DISCONNECTED";
+      LEDStateMachine::Dispatch(ServerDisconnected{});
+      break;
+    case SYS_EVT_BLUETOOTH_MALFUNCTION:
+      LOG_ERROR << "Bluetooth Malfunction";
+      LEDStateMachine::Dispatch(BluetoothMalfunction{});
+      break;
+    case SYS_EVT_MESHD_MALFUNCTION:
+      LOG_VERBOSE << "bluetooth-meshd malfunction";
+      SendMeshdMalfunction();
+      break;
+    case APP_EVT_OAUTH_REQUEST:
+      LOG_VERBOSE << "APP_EVT_OAUTH_REQUEST";
+      Authenticate();
+      break;
+    case APP_EVT_WEBSOCKET_SUBSCRIBE:
+      LOG_VERBOSE << "APP_EVT_WEBSOCKET_SUBSCRIBE";
+      if (message.data) websocket_->AddSubscribe(PayloadAs<std::string>(message));
+      break;
+    case APP_EVT_WEBSOCKET_EVT_FOLDS:
+      LOG_VERBOSE << "APP_EVT_WEBSOCKET_EVT_FOLDS";
+      HandleFolds(message);
+      break;
+    case APP_EVT_CHECK_NETWORK:
+      CheckNetworkStatus();
+      break;
+    case APP_EVT_SCAN_WIRELESS_AP:
+      LOG_VERBOSE << "APP_EVT_SCAN_WIRELESS_AP";
+      ScanWirelessAccessPoints();
+      break;
+    case APP_EVT_SET_WIRELESS_AP:
+      LOG_VERBOSE << "APP_EVT_SET_WIRELESS_AP";
+      SetWirelessAccessPoint(message);
+      break;
+    case APP_EVT_START_MESH:
+      LOG_VERBOSE << "APP_EVT_START_MESH";
+      StartMesh();
+      break;
+    case APP_EVT_CHECK_HCI:
+      LOG_VERBOSE << "APP_EVT_CHECK_HCI";
+      HCIStatus2();
+      break;
+    case APP_EVT_WEBSOCKET_EVT_BEACON:
+      LOG_VERBOSE << "APP_EVT_WEBSOCKET_EVT_BEACON";
+      HandleBeacon(message);
+      break;
+    default:
+      break;
+  }
+}
+
+void App::SendMeshdMalfunction() {
+  ipc::UBUS bus(kBusTimeoutSeconds, platform_.ubus_socket);
+  bus.Event("quellaron", R"({"meshd":true})");
+}
+
+void App::Authenticate() {
+  components_.authenticate(Singleton<NVRAM>::Instance().DeviceID(), [this](bool authorised) {
+    if (authorised) {
+      PostToSelf(mailbox::SYS_EVT_SERVER_CONNECTED);
+    } else {
+      LOG_ERROR;
+    }
+  });
+}
+
+void App::HandleFolds(const mailbox::Depesche& message) {
+  const auto payload = JsonPayload(message);
+  const auto device_id = payload.at("device_id").get<std::string>();
+  const auto folds = payload.contains("folds") ? payload.at("folds") : nlohmann::json();
+  mesh_->UpdateFolds(device_id, folds);
+  plc_manager_->UpdateFolds(device_id, folds);
+}
+
+void App::HandleBeacon(const mailbox::Depesche& message) {
+  const auto payload = JsonPayload(message);
+  mesh_->UpdateBeacon(payload.at("device_id").get<std::string>(), payload.at("beacon").get<bool>());
+}
+
+void App::ScanWirelessAccessPoints() {
+  ipc::UBUS bus(kBusTimeoutSeconds, platform_.ubus_socket);
+  bus.Call("iwinfo", "scan", R"({"device":"wlan0"})", [this](const char* json) { OnScanReply(json); });
+}
+
+void App::OnScanReply(const char* json) {
+  try {
+    const auto reply = nlohmann::json::parse(json);
+    if (reply.contains("results")) ble_->PutWirelessAPList(reply.at("results"));
+  } catch (const std::exception& error) {
+    LOG_ERROR << error.what();
+  }
+}
+
+void App::SetWirelessAccessPoint(const mailbox::Depesche& message) {
+  const auto request = JsonPayload(message);
+  LOG_VERBOSE << request.dump();
+  if (!request.contains("e") || !request.contains("k") || !request.contains("s")) return;
+  Singleton<NVRAM>::Instance().Wireless(request.at("s").get<std::string>(), request.at("e").get<std::string>(),
+                                        request.at("k").get<std::string>());
+  if (request.contains("o")) LOG_VERBOSE << "Setup Manual IP";
+  setup_pending_ = true;
+  setup_timer_id_ = timers_->Add(platform_.network_setup_timeout, [this](bool cancelled) {
+    NetworkSetupTimeout(cancelled);
+  });
+}
+
+void App::StartMesh() {
+  Singleton<NVRAM>::Instance().MeshEnable(true);
+  LOG_VERBOSE << "Deinit Bluetooth LE & Init Bluetooth Mesh";
+  ble_->Deinitialize();
+  LOG_VERBOSE << "Stop the Bluetoothd Service";
+  const std::string output = RunCommand(platform_.bluetoothd_restart);
+  LOG_VERBOSE << output;
+  std::this_thread::sleep_for(platform_.mesh_switch_wait);
+  LOG_VERBOSE << output;
+  mesh_->Initialize();
+}

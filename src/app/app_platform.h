@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/hci_controller.h"
+#include "mailbox/depesche_poster.h"
+
+class BluetoothMesh;
+class BluetoothLE;
+class PLCManager;
+namespace websocket {
+class Endpoint;
+}
+
+// What the application reaches outside itself. The daemon uses the platform defaults;
+// tests point the bus at a stand-in, shorten the waits and hand in component doubles.
+struct AppPlatform {
+  std::string ubus_socket = "/var/run/ubus/ubus.sock";
+  std::string bluetoothd_restart = "/etc/init.d/bluetoothd restart";
+  std::chrono::milliseconds mesh_switch_wait = std::chrono::seconds(5);
+  std::chrono::milliseconds network_setup_timeout = std::chrono::seconds(20);
+  std::chrono::milliseconds hci_retry = std::chrono::seconds(10);
+  std::chrono::milliseconds hci_period = std::chrono::seconds(90);
+  std::shared_ptr<HciController> hci;  // null: the raw HCI socket
+};
+
+// How the application builds its components and reaches the process-wide services.
+struct AppComponents {
+  using Poster = std::shared_ptr<mailbox::DepeschePoster>;
+  std::function<std::unique_ptr<BluetoothMesh>(Poster)> make_mesh;
+  std::function<std::unique_ptr<BluetoothLE>(Poster)> make_ble;
+  std::function<std::unique_ptr<websocket::Endpoint>(Poster)> make_websocket;
+  std::function<std::unique_ptr<PLCManager>(Poster)> make_plc_manager;
+  // Cloud authorisation for a device id; the result handler is called once.
+  std::function<void(const std::string&, std::function<void(bool)>)> authenticate;
+  std::function<void()> start_firmware_timers;
+};
+
+// The real components and services.
+AppComponents ProductionComponents();

@@ -1,0 +1,85 @@
+// The Bluetooth controller checks against a scripted controller.
+
+#include <gtest/gtest.h>
+
+#include "app/hci_socket_controller.h"
+#include "app_doubles.h"
+#include "common/singleton.h"
+#include "mailbox/message_id.h"
+#include "support/wait.h"
+
+using namespace std::chrono_literals;
+using Reading = HciController::Reading;
+using Status = HciController::Status;
+using testing_support::WaitUntil;
+
+namespace {
+
+std::shared_ptr<app_doubles::SpyApp> MakeApp(std::shared_ptr<HciController> hci, AppPlatform platform = {}) {
+  platform.ubus_socket = "/nonexistent/quellaron-test/ubus.sock";
+  platform.hci = std::move(hci);
+  return std::make_shared<app_doubles::SpyApp>(platform, AppComponents{});
+}
+
+std::size_t Malfunctions(const app_doubles::SpyApp& app) {
+  const auto posted = app.Posted();
+  return static_cast<std::size_t>(std::count(posted.begin(), posted.end(), mailbox::SYS_EVT_MESHD_MALFUNCTION));
+}
+
+}  // namespace
+
+TEST(AppHci, OneShotChecksCompareConsecutiveCountsStartingFromZero) {
+  const struct {
+    const char* name;
+    std::deque<Reading> readings;
+    std::size_t malfunctions;
+  } cases[] = {
+      {"moving counter", {{Status::ok, 5}, {Status::ok, 9}, {Status::ok, 12}}, 0},
+      {"two equal counts post one malfunction", {{Status::ok, 5}, {Status::ok, 5}, {Status::ok, 8}}, 1},
+      {"the first check compares against 0", {{Status::ok, 0}, {Status::ok, 3}, {Status::ok, 4}}, 1},
+      {"stalled throughout", {{Status::ok, 7}, {Status::ok, 7}, {Status::ok, 7}}, 2},
+  };
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.name);
+    const auto app = MakeApp(std::make_shared<app_doubles::FakeHci>(entry.readings));
+    for (int i = 0; i < 3; ++i) app->HCIStatus2();
+    EXPECT_EQ(Malfunctions(*app), entry.malfunctions);
+  }
+}
+
+TEST(AppHci, FailedOneShotChecksKeepOnePendingPeriodicCheck) {
+  const auto hci = std::make_shared<app_doubles::FakeHci>(std::deque<Reading>{{Status::socket_failed, 0}});
+  AppPlatform platform;
+  platform.hci_retry = 1s;
+  const auto app = MakeApp(hci, platform);
+  for (int i = 0; i < 5; ++i) app->HCIStatus2();  // each schedules a retry, replacing the last
+  EXPECT_EQ(hci->Reads(), 5);
+  // One retry runs (and re-arms itself, as the controller stays unreachable); five would
+  // have run at once if every failure had added its own.
+  ASSERT_TRUE(WaitUntil([&] { return hci->Reads() >= 6; }, 5s));
+  EXPECT_LT(hci->Reads(), 8);
+}
+
+TEST(AppHci, PeriodicCheckStopsAfterAMalfunction) {
+  const auto hci = std::make_shared<app_doubles::FakeHci>(
+      std::deque<Reading>{{Status::info_failed, 0}, {Status::ok, 4}, {Status::ok, 4}});
+  AppPlatform platform;
+  platform.hci_retry = 10ms;
+  platform.hci_period = 10ms;
+  const auto app = MakeApp(hci, platform);
+  app->HCIStatus2();  // fails: starts the periodic check
+  ASSERT_TRUE(WaitUntil([&] { return Malfunctions(*app) == 1; }, 5s));
+  const int reads = hci->Reads();
+  // Prove the timer worker has gone past any re-arm: a marker timer expires after it.
+  std::atomic<bool> marker{false};
+  app->Timers().Add(100ms, [&](bool) { marker = true; });
+  ASSERT_TRUE(WaitUntil([&] { return marker.load(); }, 5s));
+  EXPECT_EQ(hci->Reads(), reads);
+  EXPECT_EQ(Malfunctions(*app), 1u);
+}
+
+TEST(AppHci, ProductionSocketFailsWithoutAController) {
+  // This machine (like a router without a controller) has no Bluetooth: the socket fails.
+  HciSocketController controller;
+  EXPECT_NE(controller.ReadCommandCount(0).status, Status::ok);
+}
