@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <new>
 #include <utility>
 
@@ -37,14 +38,14 @@ class Fsm {
 
   template <typename S>
   static bool IsInState() {
-    return current_state_ == &State<S>();
+    return current_state_.load() == &State<S>();
   }
 
-  static F* Current() { return current_state_; }
+  static F* Current() { return current_state_.load(); }
 
   // Sets the machine's initial state (F::SetInitialState), without calling its entry action.
   static void Reset() { F::SetInitialState(); }
-  static void Enter() { current_state_->Entry(); }
+  static void Enter() { current_state_.load()->Entry(); }
   static void Start() {
     Reset();
     Enter();
@@ -52,16 +53,16 @@ class Fsm {
 
   template <typename Event>
   static void Dispatch(const Event& event) {
-    current_state_->React(event);
+    current_state_.load()->React(event);
   }
 
  protected:
   // Called from inside a reaction: exit the current state, enter S.
   template <typename S>
   void Transit() {
-    current_state_->Exit();
+    current_state_.load()->Exit();
     current_state_ = &State<S>();
-    current_state_->Entry();
+    current_state_.load()->Entry();
   }
 
   template <typename S>
@@ -72,7 +73,9 @@ class Fsm {
   void Exit() {}
 
  private:
-  static inline F* current_state_ = nullptr;
+  // Atomic so that a query from another thread (a test, a status report) is well defined;
+  // dispatching itself is serialised by the machine's users.
+  static inline std::atomic<F*> current_state_{nullptr};
 };
 
 // Starts several machines together: every machine's initial state is set first, then

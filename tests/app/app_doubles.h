@@ -38,10 +38,16 @@ class Journal {
   std::vector<std::string> calls_;
 };
 
+// The real components keep the application alive for the whole process; doubles get a
+// non-owning pointer instead, so each test's application (and its threads) ends with it.
+inline std::shared_ptr<mailbox::DepeschePoster> Unowned(const std::shared_ptr<mailbox::DepeschePoster>& poster) {
+  return std::shared_ptr<mailbox::DepeschePoster>(std::shared_ptr<void>(), poster.get());
+}
+
 class MeshDouble : public BluetoothMesh {
  public:
   MeshDouble(std::shared_ptr<mailbox::DepeschePoster> app, std::shared_ptr<Journal> journal, bool starts)
-      : BluetoothMesh(std::move(app)), journal_(std::move(journal)), starts_(starts) {}
+      : BluetoothMesh(Unowned(app)), journal_(std::move(journal)), starts_(starts) {}
   bool Initialize() override {
     journal_->Record("mesh.Initialize");
     return starts_;
@@ -62,7 +68,7 @@ class MeshDouble : public BluetoothMesh {
 class BleDouble : public BluetoothLE {
  public:
   BleDouble(std::shared_ptr<mailbox::DepeschePoster> app, std::shared_ptr<Journal> journal, bool starts)
-      : BluetoothLE(std::move(app)), journal_(std::move(journal)), starts_(starts) {}
+      : BluetoothLE(Unowned(app)), journal_(std::move(journal)), starts_(starts) {}
   bool Initialize() override {
     journal_->Record("ble.Initialize");
     return starts_;
@@ -83,7 +89,7 @@ class BleDouble : public BluetoothLE {
 class PlcDouble : public PLCManager {
  public:
   PlcDouble(std::shared_ptr<mailbox::DepeschePoster> app, std::shared_ptr<Journal> journal)
-      : PLCManager(std::move(app)), journal_(std::move(journal)) {}
+      : PLCManager(Unowned(app)), journal_(std::move(journal)) {}
   void UpdateFolds(const std::string& id, const nlohmann::json& folds) override {
     journal_->Record("plc.UpdateFolds " + id + " " + folds.dump());
   }

@@ -25,7 +25,7 @@ const std::string kNoBus = "/nonexistent/quellaron-test/ubus.sock";
 class WebsocketDouble : public websocket::Endpoint {
  public:
   WebsocketDouble(std::shared_ptr<mailbox::DepeschePoster> app, std::shared_ptr<Journal> journal)
-      : websocket::Endpoint(std::move(app)), journal_(std::move(journal)) {}
+      : websocket::Endpoint(app_doubles::Unowned(app)), journal_(std::move(journal)) {}
   bool Start() override {
     journal_->Record("websocket.Start");
     return true;

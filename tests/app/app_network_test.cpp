@@ -42,7 +42,7 @@ AppComponents RecordingComponents(const std::shared_ptr<Journal>& journal) {
   AppComponents components;
   components.make_mesh = [=](auto poster) { return std::make_unique<app_doubles::MeshDouble>(poster, journal, true); };
   components.make_ble = [=](auto poster) { return std::make_unique<app_doubles::BleDouble>(poster, journal, true); };
-  components.make_websocket = [](auto poster) { return std::make_unique<websocket::Endpoint>(poster); };
+  components.make_websocket = [](auto poster) { return std::make_unique<websocket::Endpoint>(app_doubles::Unowned(poster)); };
   components.make_plc_manager = [=](auto poster) { return std::make_unique<app_doubles::PlcDouble>(poster, journal); };
   components.authenticate = [](const std::string&, std::function<void(bool)>) {};
   components.start_firmware_timers = [] {};
