@@ -1,11 +1,15 @@
 #include <sys/wait.h>
 
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "cloud/control_client.h"
 #include "support/sandbox.h"
 #include "support/subprocess.h"
+#include "support/wait.h"
 
 using namespace std::chrono_literals;
 using testing_support::BuildPath;
@@ -34,4 +38,27 @@ TEST(SandboxCloud, DeploymentHostsReachTheStandInWithATrustedCertificate) {
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << output;
   EXPECT_NE(output.find(R"({"error":"not found"} exit=0)"), std::string::npos) << output;
   EXPECT_NE(output.find(R"("url":"https://firmware.example.com/files"} exit=0)"), std::string::npos) << output;
+}
+
+// With tokens and a device id stored, the daemon reaches the stand-in cloud at start-up,
+// opens the channel with its token and subscribes to its gateway channel.
+TEST(SandboxCloud, DaemonWithStoredTokensSubscribesToItsGatewayChannel) {
+  const std::string store_tokens =
+      "sed -i \"s/^config auth 'auth'/&\\n\\toption access_token 'tok-sim'\\n\\toption refresh_token 'ref-sim'/;"
+      " s/option first_boot '1'/option first_boot '0'\\n\\toption device_id '0a1b2c3d4e5f'/\" /etc/config/ferrowick;"
+      " exec \"$0\"";
+  testing_support::Subprocess daemon({"/bin/bash", SourcePath("sim/sandbox/sandbox"), "--build", BuildPath(""), "--",
+                                      "/bin/sh", "-c", store_tokens, BuildPath("src/app/quellaron")});
+  ASSERT_TRUE(daemon.WaitForOutput("Connection opened : quellaron-cloud-standin", 60s)) << daemon.Output();
+  const sim_cloud::ControlClient control("/proc/" + std::to_string(daemon.Pid()) + "/root/run/sim/cloud.sock");
+  const std::string subscription =
+      R"({"command":"subscribe","identifier":"{\"channel\":\"GatewayChannel\",\"device_id\":\"0a1b2c3d4e5f\"}"})";
+  EXPECT_TRUE(testing_support::WaitUntil([&] {
+    const auto channels = control.Channels();
+    return !channels.empty() && !channels[0].at("received").empty() &&
+           channels[0].at("received")[0] == subscription;
+  })) << control.Channels().dump(1);
+  EXPECT_EQ(control.Channels()[0].at("target"), "/cable?access_token=tok-sim");
+  daemon.Signal(SIGTERM);
+  EXPECT_TRUE(daemon.Wait(30s).has_value());
 }
