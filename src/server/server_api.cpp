@@ -1,5 +1,6 @@
 #include "server/server_api.h"
 
+#include "curl/curl_interface.h"
 #include "log/log.h"
 #include "server/configuration_store_settings.h"
 
@@ -8,6 +9,16 @@ namespace {
 using nlohmann::json;
 
 bool Success(long status) { return status >= 200 && status <= 299; }
+
+// A failed initialisation is not fatal here: each request then reports it as its status.
+std::shared_ptr<const void> LeaseCurl() {
+  try {
+    return curl::curl_interface<CURLcode>::global_lease();
+  } catch (const curl::curl_exception& error) {
+    LOG_ERROR << error.message();
+    return nullptr;
+  }
+}
 
 const std::vector<std::string> kFormHeaders{"cache-control: no-cache", "Accept: application/json",
                                             "Content-Type: application/x-www-form-urlencoded"};
@@ -36,7 +47,8 @@ json FoldsOf(const json& sensor) {
 ServerAPI::ServerAPI() : ServerAPI(ServerAPIOptions{}) {}
 
 ServerAPI::ServerAPI(ServerAPIOptions options)
-    : options_(std::move(options)),
+    : curl_lease_(LeaseCurl()),
+      options_(std::move(options)),
       settings_(options_.settings ? options_.settings : ConfigurationStoreSettings()),
       base_url_(settings_->URL().empty() ? options_.default_base_url : settings_->URL()),
       access_token_(settings_->AccessToken()),

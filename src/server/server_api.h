@@ -86,6 +86,9 @@ class ServerAPI {
   // Sleeps for `period` unless the object is being destroyed; false when it is.
   bool Pause(std::chrono::milliseconds period);
 
+  // Keeps libcurl initialised until the worker and the authorisation thread have ended,
+  // even when this object outlives the process's own clean-up at exit.
+  std::shared_ptr<const void> curl_lease_;
   const char* request_path_ = "/auth_device/request";
   const char* verify_path_ = "/auth_device/verify";
   const char* report_path_ = "/gateways/report";
