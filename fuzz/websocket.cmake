@@ -1,0 +1,1 @@
+quellaron_fuzz(websocket_frame websocket_frame_fuzz.cpp qn_websocket)
