@@ -478,9 +478,9 @@ void Connection::HandleInvoke(const Message& message) {
     }
     return SendStatus(message, kOk, object_id);
   }
-  const auto spec = std::find_if(object->methods.begin(), object->methods.end(),
+  const auto found = std::find_if(object->methods.begin(), object->methods.end(),
                                  [&](const MethodSpec& candidate) { return candidate.name == *method; });
-  if (spec == object->methods.end()) return SendStatus(message, kMethodNotFound, object_id);
+  if (found == object->methods.end()) return SendStatus(message, kMethodNotFound, object_id);
   InvokeRequest request;
   request.object_id = object_id;
   request.method = *method;
@@ -498,7 +498,7 @@ void Connection::HandleInvoke(const Message& message) {
   };
   int status = kOk;
   try {
-    if (spec->handler) status = spec->handler(request, reply);
+    if (found->handler) status = found->handler(request, reply);
   } catch (const std::exception& error) {
     LOG_ERROR << "Method " << *method << " failed: " << error.what();
     status = kUnknownError;
