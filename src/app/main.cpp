@@ -1,3 +1,5 @@
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app/app.h"
@@ -20,5 +22,9 @@ int main() {
   application->Run();
   Singleton<NVRAM>::Destroy();
   signals::AwaitFatalSignal();
-  return 0;
+  // The components and the cloud clients keep running until the process ends, so exit
+  // without static destructors and library exit handlers: OpenSSL's clean-up at exit would
+  // free its tables under a transfer still in flight on the cloud threads.
+  std::fflush(nullptr);
+  std::quick_exit(0);
 }

@@ -42,9 +42,9 @@ TEST_P(DaemonSignals, LogsTheSignalRunsShutdownAndEndsAsExpected) {
   const auto signalled = std::chrono::steady_clock::now();
   daemon.Signal(signal);
   const auto status = daemon.Wait(30s);
-  // The run loop ends within about 100 ms; exit then joins the remaining threads (a blink
-  // pass, a transfer in flight). A generous bound catches a shutdown that hangs.
-  EXPECT_LT(std::chrono::steady_clock::now() - signalled, 10s);
+  // The run loop ends within about 100 ms and the process exits; a crash first symbolises its
+  // trace, slow under sanitizers. A generous bound catches a hanging shutdown.
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, 20s);
   ASSERT_TRUE(status.has_value()) << daemon.Output();
   const auto output = daemon.Output();
 
