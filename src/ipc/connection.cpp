@@ -191,30 +191,25 @@ int Connection::AddObject(const std::string& path, std::vector<MethodSpec> metho
   object->methods = std::move(methods);
   Message message(MessageType::kAddObject, 0, 0);
   message.AddString(AttributeId::kObjPath, path).AddRaw(AttributeId::kSignature, blobmsg::Encode(signature));
-  std::uint32_t added = 0;
-  // The object is entered while the answer is dispatched, before any call of it can be.
-  const int status = Request(std::move(message), nullptr, timeout, [&, object](const Message& data) {
-    if (const auto object_id = data.U32(AttributeId::kObjId)) {
-      added = *object_id;
-      objects_[added] = object;
-    }
-  });
-  if (status == kOk && added == 0) return kUnknownError;
-  id = added;
-  return status;
+  return AddLocalObject(std::move(message), std::move(object), id, timeout);
 }
 
 int Connection::AddEventObject(EventHandler handler, std::uint32_t& id, Timeout timeout) {
   auto object = std::make_shared<LocalObject>();
   object->event_handler = std::move(handler);
+  return AddLocalObject(Message(MessageType::kAddObject, 0, 0), std::move(object), id, timeout);
+}
+
+int Connection::AddLocalObject(Message request, std::shared_ptr<LocalObject> object, std::uint32_t& id,
+                               Timeout timeout) {
   std::uint32_t added = 0;
-  const int status = Request(Message(MessageType::kAddObject, 0, 0), nullptr, timeout,
-                             [&, object](const Message& data) {
-                               if (const auto object_id = data.U32(AttributeId::kObjId)) {
-                                 added = *object_id;
-                                 objects_[added] = object;
-                               }
-                             });
+  // The object is entered while the answer is dispatched, before any call of it can be.
+  const int status = Request(std::move(request), nullptr, timeout, [&, object](const Message& data) {
+    if (const auto object_id = data.U32(AttributeId::kObjId)) {
+      added = *object_id;
+      objects_[added] = object;
+    }
+  });
   if (status == kOk && added == 0) return kUnknownError;
   id = added;
   return status;

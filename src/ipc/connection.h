@@ -68,6 +68,8 @@ class Connection {
   struct LocalObject;
 
   void Connect();
+  // Sends an add-object request and enters `object` under the identifier the bus gives it.
+  int AddLocalObject(Message request, std::shared_ptr<LocalObject> object, std::uint32_t& id, Timeout timeout);
   int Request(Message message, const std::function<void(const Message&)>& on_data, Timeout timeout,
               std::function<void(const Message&)> on_data_locked = nullptr);
   void ReadAvailable(std::chrono::steady_clock::time_point deadline);

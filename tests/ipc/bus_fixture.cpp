@@ -16,12 +16,6 @@
 
 namespace ipc_test {
 
-std::string MakeTempDirectory(const std::string& prefix) {
-  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
 BrokerProcess::BrokerProcess() : directory_(MakeTempDirectory("ubusd")), socket_(directory_ + "/ubus.sock") {
   // QUELLARON_TEST_UBUSD may name another broker (the platform's own ubusd) to check that
   // the client and the stand-ins work with it too.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "support/subprocess.h"
+#include "support/temp_directory.h"
 
 namespace ipc_test {
 
@@ -44,7 +45,6 @@ class LogCapture {
   std::FILE* console_ = nullptr;
 };
 
-// A fresh private directory under the temporary directory.
-std::string MakeTempDirectory(const std::string& prefix);
+using testing_support::MakeTempDirectory;
 
 }  // namespace ipc_test

@@ -9,14 +9,11 @@
 
 #include "log/logger.h"
 #include "support/sandbox.h"
+#include "support/temp_directory.h"
 
 namespace testing_support {
 
-ScratchDirectory::ScratchDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quellaron-cloud-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
+ScratchDirectory::ScratchDirectory() : path_(MakeTempDirectory("quellaron-cloud")) {}
 
 ScratchDirectory::~ScratchDirectory() {
   std::error_code ignored;
