@@ -102,7 +102,8 @@ TEST_F(EndpointTest, OpenSendsOneGatewaySubscription) {
 TEST_F(EndpointTest, ConfirmedSubscriptionIsNotSentAgainUnconfirmedIs) {
   auto endpoint = MakeEndpoint();
   ASSERT_TRUE(endpoint->Start());
-  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+  // The open handler's own subscriptions first: a request made before them is sent again.
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected() && !Received(0).empty(); }));
   endpoint->AddSubscribe("X");
   ASSERT_TRUE(WaitUntil([&] { return endpoint->Subscribed("X"); }));
   endpoint->AddSubscribe("X");
@@ -118,7 +119,8 @@ TEST_F(EndpointTest, ConfirmedSubscriptionIsNotSentAgainUnconfirmedIs) {
 TEST_F(EndpointTest, PushesBecomeMessagesAndMalformedFramesAreDropped) {
   auto endpoint = MakeEndpoint();
   ASSERT_TRUE(endpoint->Start());
-  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+  // The open handler's own subscriptions first: a request made before them is sent again.
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected() && !Received(0).empty(); }));
   endpoint->AddSubscribe("X");
   ASSERT_TRUE(WaitUntil([&] { return endpoint->Subscribed("X"); }));
   const auto& control = cloud_.Control();
@@ -140,7 +142,8 @@ TEST_F(EndpointTest, PushesBecomeMessagesAndMalformedFramesAreDropped) {
 TEST_F(EndpointTest, ReconnectsAndResubscribesAfterTheServerDropsTheConnection) {
   auto endpoint = MakeEndpoint();
   ASSERT_TRUE(endpoint->Start());
-  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+  // The open handler's own subscriptions first: a request made before them is sent again.
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected() && !Received(0).empty(); }));
   endpoint->AddSubscribe("X");
   ASSERT_TRUE(WaitUntil([&] { return endpoint->Subscribed("X"); }));
   EXPECT_EQ(cloud_.Control().Call("POST", "/channel/drop").at("sent"), 1);
