@@ -186,6 +186,7 @@ TEST_F(EndpointTest, SilentConnectionIsClosedAndReplaced) {
   ASSERT_TRUE(WaitUntil([&] { return Open(0); }));
   ASSERT_TRUE(WaitUntil([&] { return Open(1); }, 20s));
   EXPECT_TRUE(log_.Contains("No frame for "));
+  EXPECT_TRUE(WaitUntil([&] { return !Received(1).empty(); }));  // the open handler subscribes next
   EXPECT_EQ(Received(1), std::vector<std::string>{Gateway()});
 }
 
