@@ -1,7 +1,7 @@
 # Every third-party dependency, found once for the whole tree.
 find_package(Threads REQUIRED)
 find_package(PkgConfig REQUIRED)
-find_package(Boost 1.74 CONFIG REQUIRED COMPONENTS system serialization stacktrace_backtrace)
+find_package(Boost 1.74 CONFIG REQUIRED COMPONENTS system stacktrace_backtrace)
 find_package(OpenSSL REQUIRED)
 find_package(CURL REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
