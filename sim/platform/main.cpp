@@ -3,31 +3,17 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <thread>
 
-#include "ipc/connection.h"
+#include "ipc/bus_defaults.h"
+#include "platform/bus_session.h"
 #include "platform/platform_objects.h"
 
-namespace {
-
-// The broker may still be starting: retry for a while.
-std::unique_ptr<ipc::Connection> ConnectWithRetry(const std::string& socket) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    auto bus = std::make_unique<ipc::Connection>(socket);
-    if (bus->ConnectStatus() == ipc::kOk) return bus;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return nullptr;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  std::string socket = ipc::Connection::kDefaultSocket;
+  std::string socket = ipc::kDefaultSocket;
   std::string config_directory = "/etc/config";
   std::string scenario_path;
   int option = 0;
@@ -67,28 +53,19 @@ int main(int argc, char** argv) {
   sigprocmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
-  auto bus = ConnectWithRetry(socket);
-  if (!bus) {
-    std::cerr << "platform: cannot connect to " << socket << "\n";
-    return 1;
-  }
   sim::platform::UciStore store(config_directory);
-  sim::platform::PlatformObjects objects(*bus, store, scenario);
-  if (!objects.Register()) return 1;
-  std::cout << "platform: objects registered on " << socket << std::endl;
-
-  std::atomic<bool> stop{false};
+  sim::platform::PlatformObjects objects(store, scenario);
+  sim::platform::BusSession session(socket, objects);
   std::thread waiter([&] {
     int received = 0;
     sigwait(&signals, &received);
-    stop = true;
-    bus->Wake();
+    session.Stop();
   });
-  bus->Serve(stop);
-  if (!stop) {
-    std::cerr << "platform: the bus went away\n";
-    ::kill(::getpid(), SIGTERM);
+  const bool served = session.Run();
+  if (!served) {
+    std::cerr << "platform: cannot connect to " << socket << "\n";
+    ::kill(::getpid(), SIGTERM);  // ends the waiter
   }
   waiter.join();
-  return 0;
+  return served ? 0 : 1;
 }

@@ -39,8 +39,8 @@ ipc::MethodSpec UciMethodSpec(UciService& service, std::mutex& lock, const std::
 
 }  // namespace
 
-PlatformObjects::PlatformObjects(ipc::Connection& bus, UciStore& store, Scenario scenario)
-    : bus_(bus), store_(store), uci_(store), scenario_(std::move(scenario)), wan_up_(scenario_.wan_up),
+PlatformObjects::PlatformObjects(UciStore& store, Scenario scenario)
+    : store_(store), uci_(store), scenario_(std::move(scenario)), wan_up_(scenario_.wan_up),
       wan_since_(std::chrono::steady_clock::now()) {
   uci_.OnCommit([this](const std::string& package) { AfterCommit(package); });
 }
@@ -50,14 +50,14 @@ PlatformObjects::~PlatformObjects() {
   for (auto& applier : appliers_) applier.join();
 }
 
-bool PlatformObjects::AddObject(const std::string& path, std::vector<ipc::MethodSpec> methods) {
+bool PlatformObjects::AddObject(ipc::Connection& bus, const std::string& path, std::vector<ipc::MethodSpec> methods) {
   std::uint32_t id = 0;
-  const int status = bus_.AddObject(path, std::move(methods), id, kTimeout);
+  const int status = bus.AddObject(path, std::move(methods), id, kTimeout);
   if (status != ipc::kOk) std::cerr << "platform: cannot add " << path << ": " << ipc::StatusText(status) << "\n";
   return status == ipc::kOk;
 }
 
-bool PlatformObjects::Register() {
+bool PlatformObjects::Attach(const std::shared_ptr<ipc::Connection>& bus) {
   const Type s = Type::kString;
   const Type t = Type::kTable;
   std::vector<ipc::MethodSpec> uci = {
@@ -101,9 +101,13 @@ bool PlatformObjects::Register() {
          return ipc::kOk;
        }},
   };
-  return AddObject("uci", std::move(uci)) && AddObject("network.interface.wan", std::move(wan)) &&
-         AddObject("iwinfo", std::move(iwinfo)) && AddObject("system", std::move(system)) &&
-         AddObject("platform", std::move(control));
+  const bool added = AddObject(*bus, "uci", std::move(uci)) && AddObject(*bus, "network.interface.wan", std::move(wan)) &&
+                     AddObject(*bus, "iwinfo", std::move(iwinfo)) && AddObject(*bus, "system", std::move(system)) &&
+                     AddObject(*bus, "platform", std::move(control));
+  if (!added) return false;
+  const std::lock_guard<std::mutex> guard(bus_lock_);
+  bus_ = bus;
+  return true;
 }
 
 int PlatformObjects::WanStatus(const ipc::ReplySender& reply) {
@@ -175,7 +179,12 @@ void PlatformObjects::AfterCommit(const std::string& package) {
 }
 
 void PlatformObjects::SendEvent(const std::string& type, const nlohmann::ordered_json& data) {
-  const int status = bus_.SendEvent(type, ToMembers(data), kTimeout);
+  std::shared_ptr<ipc::Connection> bus;
+  {
+    const std::lock_guard<std::mutex> guard(bus_lock_);
+    bus = bus_;
+  }
+  const int status = bus ? bus->SendEvent(type, ToMembers(data), kTimeout) : ipc::kConnectionFailed;
   std::cout << "platform: event " << type << " " << data.dump() << " -> " << ipc::StatusText(status) << std::endl;
 }
 

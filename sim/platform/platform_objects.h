@@ -18,15 +18,18 @@ namespace sim::platform {
 // The router's platform objects on one bus connection, as rpcd, netifd and procd provide
 // them: "uci", "network.interface.wan" (status, up, down), "iwinfo" (scan), "system"
 // (board, reboot), plus "platform" to drive the simulation (button presses, state).
+// Like those services they outlive a restart of the broker: Attach adds them again on the
+// new connection, which then carries their events.
 class PlatformObjects {
  public:
-  PlatformObjects(ipc::Connection& bus, UciStore& store, Scenario scenario);
+  PlatformObjects(UciStore& store, Scenario scenario);
   ~PlatformObjects();
   PlatformObjects(const PlatformObjects&) = delete;
   PlatformObjects& operator=(const PlatformObjects&) = delete;
 
-  // Registers every object; false when the broker refuses one.
-  bool Register();
+  // Registers every object on `bus` and sends the events through it from now on; false
+  // when the broker refuses an object.
+  bool Attach(const std::shared_ptr<ipc::Connection>& bus);
 
   // Brings the WAN up or down, with netifd's events.
   void SetWan(bool up);
@@ -39,9 +42,10 @@ class PlatformObjects {
   int Reboot();
   void AfterCommit(const std::string& package);
   void SendEvent(const std::string& type, const nlohmann::ordered_json& data);
-  bool AddObject(const std::string& path, std::vector<ipc::MethodSpec> methods);
+  static bool AddObject(ipc::Connection& bus, const std::string& path, std::vector<ipc::MethodSpec> methods);
 
-  ipc::Connection& bus_;
+  std::mutex bus_lock_;
+  std::shared_ptr<ipc::Connection> bus_;  // the connection that carries the events
   UciStore& store_;
   UciService uci_;
   const Scenario scenario_;

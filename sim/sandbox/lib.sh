@@ -30,6 +30,22 @@ start_standin() {
   setpriv --pdeathsig KILL -- "$@" >"/var/log/sim/$name.log" 2>&1 &
 }
 
+# respawn_standin NAME COMMAND [ARG...]: like start_standin, but when the command ends it is
+# started again half a second later, as procd respawns ubusd on a router. The loop and the
+# command are killed when the sandboxed command ends.
+respawn_standin() {
+  local name=$1
+  shift
+  start_standin "$name" /bin/bash -c '
+    name=$1
+    shift
+    while :; do
+      setpriv --pdeathsig KILL -- "$@"
+      echo "sandbox: $name ended (status $?); starting it again"
+      sleep 0.5
+    done' respawn "$name" "$@"
+}
+
 # wait_for_path PATH [SECONDS]: waits until PATH exists (a stand-in's socket, say).
 wait_for_path() {
   local path=$1 deadline=$((SECONDS + ${2:-10}))

@@ -20,7 +20,7 @@ using ipc::Connection;
 using ipc::blobmsg::Members;
 
 struct Options {
-  std::string socket = Connection::kDefaultSocket;
+  std::string socket = ipc::kDefaultSocket;
   int timeout = 30;
   int listen_timeout = 0;
   bool simple = false;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ipc/blob.h"
+#include "ipc/bus_defaults.h"
 #include "ipc/message.h"
 
 namespace sim::ubusd {
@@ -19,9 +20,7 @@ namespace sim::ubusd {
 // queue, so a slow client never blocks the others.
 class Broker {
  public:
-  static constexpr const char* kDefaultSocket = "/var/run/ubus/ubus.sock";
-
-  explicit Broker(std::string socket_path = kDefaultSocket);
+  explicit Broker(std::string socket_path = ipc::kDefaultSocket);
   ~Broker();
   Broker(const Broker&) = delete;
   Broker& operator=(const Broker&) = delete;

@@ -9,7 +9,7 @@
 #include "ubusd/broker.h"
 
 int main(int argc, char** argv) {
-  std::string socket_path = sim::ubusd::Broker::kDefaultSocket;
+  std::string socket_path = ipc::kDefaultSocket;
   int option = 0;
   while ((option = ::getopt(argc, argv, "s:A:")) != -1) {
     switch (option) {

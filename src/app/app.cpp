@@ -23,7 +23,7 @@
 
 namespace {
 constexpr auto kDispatchPeriod = std::chrono::milliseconds(100);
-constexpr int kBusTimeoutSeconds = 30;
+constexpr int kBusTimeoutSeconds = ipc::kDefaultCallTimeoutSeconds;
 }  // namespace
 
 App::App(AppPlatform platform, AppComponents components)
@@ -48,6 +48,8 @@ void App::Init() {
   listener_ = std::make_shared<ipc::UBUSListener>(kBusTimeoutSeconds, platform_.ubus_socket);
   listener_->RegisterEventHandler("network.interface", [this](const char* json) { NetworkEventHandler(json); });
   listener_->RegisterEventHandler("button", [this](const char* json) { ButtonEventHandler(json); });
+  // Back on a restarted bus: an ifup or ifdown may have passed meanwhile.
+  listener_->SetReconnectedHandler([this] { PostToSelf(mailbox::APP_EVT_CHECK_NETWORK); });
   listener_->ServerStart();
 
   const bool bluetooth_started = Singleton<NVRAM>::Instance().MeshEnable() ? mesh_->Initialize() : ble_->Initialize();

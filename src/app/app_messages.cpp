@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr int kBusTimeoutSeconds = 30;
+constexpr int kBusTimeoutSeconds = ipc::kDefaultCallTimeoutSeconds;
 constexpr std::size_t kCommandChunk = 128;
 
 // A copy of a message's JSON payload; null when the message carries none.

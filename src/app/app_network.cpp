@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int kBusTimeoutSeconds = 30;
+constexpr int kBusTimeoutSeconds = ipc::kDefaultCallTimeoutSeconds;
 constexpr std::uint32_t kResetButton = Fnv1a("reset");
 
 // The parsed event payload, or nothing (with an error line) when it is not JSON.

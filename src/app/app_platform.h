@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/hci_controller.h"
+#include "ipc/bus_defaults.h"
 #include "mailbox/depesche_poster.h"
 
 class BluetoothMesh;
@@ -18,7 +19,7 @@ class Endpoint;
 // What the application reaches outside itself. The daemon uses the platform defaults;
 // tests point the bus at a stand-in, shorten the waits and hand in component doubles.
 struct AppPlatform {
-  std::string ubus_socket = "/var/run/ubus/ubus.sock";
+  std::string ubus_socket = ipc::kDefaultSocket;
   std::string bluetoothd_restart = "/etc/init.d/bluetoothd restart";
   std::chrono::milliseconds mesh_switch_wait = std::chrono::seconds(5);
   std::chrono::milliseconds network_setup_timeout = std::chrono::seconds(20);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "log/log.h"
@@ -19,7 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kPollSlice = std::chrono::milliseconds(100);
+constexpr std::size_t kReadChunk = 65536;
 constexpr auto kHelloTimeout = std::chrono::seconds(5);
 constexpr auto kWriteTimeout = std::chrono::seconds(30);
 constexpr std::size_t kMaxQueuedInvokes = 4096;
@@ -28,11 +29,13 @@ Clock::time_point DeadlineFor(Connection::Timeout timeout) {
   return timeout.count() > 0 ? Clock::now() + timeout : Clock::time_point::max();
 }
 
+// The time-out argument of poll for a wait until `deadline`: -1 (none) for the far future.
 int PollMilliseconds(Clock::time_point deadline) {
+  if (deadline == Clock::time_point::max()) return -1;
   const auto now = Clock::now();
   if (deadline <= now) return 0;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + std::chrono::milliseconds(1);
-  return static_cast<int>(std::min<std::chrono::milliseconds>(left, kPollSlice).count());
+  return static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), INT_MAX));
 }
 
 // Reads exactly `size` bytes from a blocking-style wait on a socket, or fails.
@@ -42,8 +45,9 @@ bool ReadExactly(int fd, std::uint8_t* data, std::size_t size, Clock::time_point
     pollfd entry{fd, POLLIN, 0};
     const int timeout = PollMilliseconds(deadline);
     if (timeout == 0) return false;
-    if (::poll(&entry, 1, timeout) < 0 && errno != EINTR) return false;
-    if ((entry.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    const int ready = ::poll(&entry, 1, timeout);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0 || (entry.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     const ssize_t got = ::recv(fd, data + done, size - done, 0);
     if (got == 0) return false;
     if (got < 0) {
@@ -276,8 +280,10 @@ int Connection::Request(Message message, const std::function<void(const Message&
       lock.lock();
       reading_ = false;
       changed_.notify_all();
+    } else if (deadline == Clock::time_point::max()) {
+      changed_.wait(lock);
     } else {
-      changed_.wait_until(lock, std::min(deadline, Clock::now() + kPollSlice));
+      changed_.wait_until(lock, deadline);
     }
   }
   return pending.status;
@@ -293,11 +299,11 @@ void Connection::ReadAvailable(Clock::time_point deadline) {
   if ((entries[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) return;
 
   bool closed = false;
-  std::uint8_t chunk[65536];
+  chunk_.resize(kReadChunk);
   for (;;) {
-    const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
+    const ssize_t got = ::recv(fd_, chunk_.data(), chunk_.size(), 0);
     if (got > 0) {
-      input_.insert(input_.end(), chunk, chunk + got);
+      input_.insert(input_.end(), chunk_.begin(), chunk_.begin() + got);
       continue;
     }
     if (got < 0 && errno == EINTR) continue;
@@ -382,6 +388,7 @@ void Connection::BreakLocked(const std::string& reason) {
     pending->done = true;
   }
   changed_.notify_all();
+  InterruptReader();
 }
 
 bool Connection::Write(const blob::Bytes& bytes) {
@@ -423,7 +430,8 @@ void Connection::Serve(const std::atomic<bool>& stop) {
       reading_ = false;
       changed_.notify_all();
     } else {
-      changed_.wait_for(lock, kPollSlice);
+      // Another thread reads; it signals when it hands the role back or queues a call.
+      changed_.wait(lock);
     }
   }
   --serving_;
@@ -434,6 +442,10 @@ void Connection::Wake() {
     const std::lock_guard<std::mutex> guard(lock_);
     changed_.notify_all();
   }
+  InterruptReader();
+}
+
+void Connection::InterruptReader() {
   if (wake_fd_ < 0) return;
   const std::uint64_t one = 1;
   if (::write(wake_fd_, &one, sizeof one) < 0) return;

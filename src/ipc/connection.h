@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ipc/blobmsg.h"
+#include "ipc/bus_defaults.h"
 #include "ipc/bus_object.h"
 #include "ipc/message.h"
 #include "ipc/status.h"
@@ -26,13 +27,13 @@ namespace ipc {
 // to hand them their answers. Calls to this connection's objects and event deliveries are
 // queued and run only by Serve, so their handlers always run on the serving thread.
 // A broken connection completes every waiting request at once with kConnectionFailed.
+// Nothing here waits in time slices: the reader sleeps in poll on the socket and a wake-up
+// descriptor, the others on a condition that every change signals.
 class Connection {
  public:
   using Timeout = std::chrono::milliseconds;  // zero: wait without limit
   using DataHandler = std::function<void(const blobmsg::Members&)>;
   using ObjectHandler = std::function<void(const ObjectInfo&)>;
-
-  static constexpr const char* kDefaultSocket = "/var/run/ubus/ubus.sock";
 
   // Connects and reads the broker's HELLO; ConnectStatus tells how that went.
   explicit Connection(std::string socket_path = kDefaultSocket);
@@ -58,7 +59,7 @@ class Connection {
   int RegisterEvent(std::uint32_t object_id, const std::string& pattern, Timeout timeout);
 
   // Runs calls of this connection's objects and event deliveries until `stop` is set (see
-  // Wake) or the connection breaks.
+  // Wake) or the connection breaks. Between them it sleeps without a time-out.
   void Serve(const std::atomic<bool>& stop);
   // Interrupts a waiting Serve so it sees its stop flag at once.
   void Wake();
@@ -76,6 +77,8 @@ class Connection {
   bool ExtractMessages(std::vector<Message>& out);
   void DispatchLocked(Message message);
   void BreakLocked(const std::string& reason);
+  // Ends the reader's wait in poll.
+  void InterruptReader();
   bool Write(const blob::Bytes& bytes);
   void RunQueuedInvokes();
   void HandleInvoke(const Message& message);
@@ -98,7 +101,9 @@ class Connection {
   int serving_ = 0;
 
   std::mutex write_lock_;
-  blob::Bytes input_;  // touched only by the thread holding the reader role
+  // Touched only by the thread holding the reader role.
+  blob::Bytes input_;
+  blob::Bytes chunk_;  // one read from the socket; kept off the reader's stack
 };
 
 }  // namespace ipc

@@ -8,9 +8,16 @@ namespace ipc {
 UBUS::UBUS(std::int32_t timeout_seconds) : UBUS(timeout_seconds, kDefaultSocket) {}
 
 UBUS::UBUS(std::int32_t timeout_seconds, std::string socket_path)
-    : timeout_(timeout_seconds * 1000), connection_(std::make_unique<Connection>(std::move(socket_path))) {}
+    : timeout_(timeout_seconds * 1000),
+      socket_path_(std::move(socket_path)),
+      connection_(std::make_shared<Connection>(socket_path_)) {}
 
 UBUS::~UBUS() { JoinServer(); }
+
+std::shared_ptr<Connection> UBUS::Bus() const {
+  const std::lock_guard<std::mutex> guard(connection_lock_);
+  return connection_;
+}
 
 bool UBUS::Call(const std::string& object, const std::string& method, const std::string& json,
                 const CallbackHandler& handler) {
@@ -23,12 +30,13 @@ bool UBUS::Call(const std::string& object, const std::string& method, const std:
     }
     arguments = std::move(*parsed);
   }
+  const auto bus = Bus();
   std::uint32_t id = 0;
-  if (connection_->LookupId(object, id, Timeout()) != kOk) {
+  if (bus->LookupId(object, id, Timeout()) != kOk) {
     LOG_ERROR << "lookup_id";
     return false;
   }
-  const int status = connection_->Invoke(id, method, arguments, [&](const blobmsg::Members& reply) {
+  const int status = bus->Invoke(id, method, arguments, [&](const blobmsg::Members& reply) {
     if (!handler) return;
     const std::string text = blobmsg::ToJson(reply);
     try {
@@ -49,7 +57,17 @@ bool UBUS::Event(const char* type, const std::string& json) {
     LOG_ERROR << "Failed to parse message data : " << json;
     return false;
   }
-  return connection_->SendEvent(type, *data, Timeout()) == kOk;
+  return Bus()->SendEvent(type, *data, Timeout()) == kOk;
+}
+
+void UBUS::SetReconnectedHandler(std::function<void()> handler) {
+  const std::lock_guard<std::mutex> guard(pause_lock_);
+  on_reconnected_ = std::move(handler);
+}
+
+void UBUS::SetReconnectBackoff(ReconnectBackoff backoff) {
+  const std::lock_guard<std::mutex> guard(pause_lock_);
+  backoff_ = backoff;
 }
 
 void UBUS::ServerStart() {
@@ -59,14 +77,63 @@ void UBUS::ServerStart() {
   stop_requested_ = false;
   server_running_ = true;
   server_thread_ = std::thread([this] {
-    connection_->Serve(stop_requested_);
+    RunServer();
     server_running_ = false;
   });
 }
 
 void UBUS::ServerStop() {
-  stop_requested_ = true;
-  connection_->Wake();
+  {
+    const std::lock_guard<std::mutex> guard(pause_lock_);
+    stop_requested_ = true;
+  }
+  pause_ended_.notify_all();
+  Bus()->Wake();
+}
+
+bool UBUS::Reattach(Connection&) { return true; }
+
+void UBUS::RunServer() {
+  auto bus = Bus();
+  // A connection that never came up is not lost: there is nothing to return to.
+  if (bus->ConnectStatus() != kOk) return;
+  for (;;) {
+    bus->Serve(stop_requested_);
+    if (stop_requested_) return;
+    // The connection broke; it has logged the loss.
+    bus = Reconnect();
+    if (!bus) return;
+    LOG_INFO << "ubus connection restored";
+    std::function<void()> on_reconnected;
+    {
+      const std::lock_guard<std::mutex> guard(pause_lock_);
+      on_reconnected = on_reconnected_;
+    }
+    if (on_reconnected) on_reconnected();
+  }
+}
+
+std::shared_ptr<Connection> UBUS::Reconnect() {
+  ReconnectBackoff backoff;
+  {
+    const std::lock_guard<std::mutex> guard(pause_lock_);
+    backoff = backoff_;
+  }
+  while (PauseUnlessStopped(backoff.Next())) {
+    auto fresh = std::make_shared<Connection>(socket_path_);
+    if (fresh->ConnectStatus() != kOk) continue;
+    const std::lock_guard<std::mutex> attach(attach_lock_);
+    if (!Reattach(*fresh)) continue;
+    const std::lock_guard<std::mutex> guard(connection_lock_);
+    connection_ = fresh;
+    return fresh;
+  }
+  return nullptr;
+}
+
+bool UBUS::PauseUnlessStopped(std::chrono::milliseconds pause) {
+  std::unique_lock<std::mutex> lock(pause_lock_);
+  return !pause_ended_.wait_for(lock, pause, [this] { return stop_requested_.load(); });
 }
 
 void UBUS::JoinServer() {

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::int32_t kCallTimeoutSeconds = 30;
+constexpr std::int32_t kCallTimeoutSeconds = ipc::kDefaultCallTimeoutSeconds;
 
 bool IsEmptyMatch(const nlohmann::ordered_json& match) {
   return match.is_null() || (match.is_object() && match.empty()) || (match.is_array() && match.empty());

@@ -19,7 +19,7 @@ class NVRAM {
  public:
   static constexpr const char* kPackage = "ferrowick";
 
-  explicit NVRAM(std::string socket_path = ipc::UBUS::kDefaultSocket);
+  explicit NVRAM(std::string socket_path = ipc::kDefaultSocket);
   virtual ~NVRAM();
   NVRAM(const NVRAM&) = delete;
   NVRAM& operator=(const NVRAM&) = delete;

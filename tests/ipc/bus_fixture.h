@@ -22,8 +22,12 @@ class BrokerProcess {
   const std::string& Directory() const { return directory_; }
   // Kills the broker at once (SIGKILL) and waits for it.
   void Kill();
+  // Starts a fresh broker on the same socket (after Kill).
+  void Restart();
 
  private:
+  void Start();
+
   std::string directory_;
   std::string socket_;
   std::unique_ptr<testing_support::Subprocess> process_;

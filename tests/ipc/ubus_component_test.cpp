@@ -1,4 +1,5 @@
 // The client against the project's broker and a provider on another connection.
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -58,6 +61,21 @@ class EchoProvider {
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
+
+// Runs `work` on a thread whose stack has `size` bytes and waits for it to end.
+void RunWithStackOf(std::size_t size, const std::function<void()>& work) {
+  pthread_attr_t attributes;
+  ASSERT_EQ(pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, size), 0);
+  pthread_t thread;
+  const int created = pthread_create(&thread, &attributes, [](void* argument) -> void* {
+    (*static_cast<const std::function<void()>*>(argument))();
+    return nullptr;
+  }, const_cast<std::function<void()>*>(&work));
+  pthread_attr_destroy(&attributes);
+  ASSERT_EQ(created, 0);
+  pthread_join(thread, nullptr);
+}
 
 class UbusComponent : public ::testing::Test {
  protected:
@@ -246,4 +264,54 @@ TEST_F(UbusComponent, AHandlerThatThrowsEndsOnlyItsOwnReply) {
   std::string reply;
   EXPECT_TRUE(bus.Call("test.echo", "echo", R"({"value":"y"})", [&](const char* text) { reply = text; }));
   EXPECT_EQ(reply, R"({"value":"y"})");
+}
+
+TEST_F(UbusComponent, AHandlerRunsWithoutTheListenersLockHeld) {
+  ipc::UBUSListener listener(30, broker_.Socket());
+  std::thread registrar;
+  bool registered_meanwhile = false;
+  std::atomic<bool> handled{false};
+  std::atomic<bool> late_event{false};
+  ASSERT_TRUE(listener.RegisterEventHandler("button", [&](const char*) {
+    // Another thread registers while this handler runs; it must not have to wait for it.
+    std::promise<bool> done;
+    auto result = done.get_future();
+    registrar = std::thread([&listener, &late_event, done = std::move(done)]() mutable {
+      done.set_value(listener.RegisterEventHandler("late", [&late_event](const char*) { late_event = true; }));
+    });
+    registered_meanwhile = result.wait_for(10s) == std::future_status::ready && result.get();
+    handled = true;
+  }));
+  listener.ServerStart();
+  ipc::UBUS sender(30, broker_.Socket());
+  EXPECT_TRUE(sender.Event("button", R"({"event":"reset"})"));
+  ASSERT_TRUE(WaitUntil([&] { return handled.load(); }, 20s));
+  registrar.join();
+  EXPECT_TRUE(registered_meanwhile);
+  EXPECT_TRUE(sender.Event("late", R"({"n":1})"));
+  EXPECT_TRUE(WaitUntil([&] { return late_event.load(); }));
+}
+
+TEST_F(UbusComponent, CallsAndServingFitASmallThreadStack) {
+  // Threads of the router's C library get 128 KiB of stack; half of it must do.
+  constexpr std::size_t kStack = 64 * 1024;
+  ipc::Connection provider(broker_.Socket());
+  std::uint32_t id = 0;
+  ASSERT_EQ(provider.AddObject("test.small", {{"echo", {}, [](const ipc::InvokeRequest& request, const ipc::ReplySender& reply) {
+                                                 reply(request.arguments);
+                                                 return ipc::kOk;
+                                               }}},
+                               id, 5s),
+            ipc::kOk);
+  std::atomic<bool> stop{false};
+  std::thread server([&] { RunWithStackOf(kStack, [&] { provider.Serve(stop); }); });
+  std::string reply;
+  RunWithStackOf(kStack, [&] {
+    ipc::UBUS bus(30, broker_.Socket());
+    bus.Call("test.small", "echo", R"({"value":"small"})", [&](const char* text) { reply = text; });
+  });
+  EXPECT_EQ(reply, R"({"value":"small"})");
+  stop = true;
+  provider.Wake();
+  server.join();
 }

@@ -150,6 +150,21 @@ TEST(PlatformObjects, ACommittedWirelessChangeBringsTheWanUp) {
             "\toption key 's3cret-pass'\n\n");
 }
 
+TEST(PlatformObjects, ComeBackOnARestartedBroker) {
+  PlatformFixture platform;
+  platform.RestartBroker();
+  // Like rpcd and netifd, the stand-in connects again and adds its objects anew.
+  ipc::UBUS bus(30, platform.Socket());
+  EXPECT_TRUE(WaitUntil([&] { return bus.Call("platform", "state", "", nullptr); }, 20s)) << platform.PlatformOutput();
+  EventLog events(platform.Socket(), {"network.interface"});
+  std::string status;
+  ASSERT_TRUE(bus.Call("network.interface.wan", "down", "", nullptr));
+  ASSERT_TRUE(events.WaitFor(2)) << "its events go over the new connection";
+  ASSERT_TRUE(bus.Call("network.interface.wan", "status", "", [&](const char* text) { status = text; }));
+  EXPECT_NE(status.find(R"("up":false)"), std::string::npos) << status;
+  EXPECT_NE(platform.PlatformOutput().find("platform: objects registered again"), std::string::npos);
+}
+
 TEST(ConfigurationStore, WritesReachTheFilesAndLoadBack) {
   PlatformFixture platform;
   NVRAM nvram(platform.Socket());

@@ -42,6 +42,11 @@ PlatformFixture::~PlatformFixture() {
   std::filesystem::remove_all(directory_, ignored);
 }
 
+void PlatformFixture::RestartBroker() {
+  broker_.Kill();
+  broker_.Restart();
+}
+
 std::string PlatformFixture::ConfigFile(const std::string& package) const { return directory_ + "/config/" + package; }
 
 std::string PlatformFixture::ReadConfig(const std::string& package) const {

@@ -17,6 +17,9 @@ class PlatformFixture {
   ~PlatformFixture();
 
   const std::string& Socket() const { return broker_.Socket(); }
+  // Kills the broker and starts a fresh one on the same socket, as procd respawns ubusd.
+  void RestartBroker();
+  std::string PlatformOutput() const { return platform_->Output(); }
   std::string ConfigFile(const std::string& package) const;
   std::string ReadConfig(const std::string& package) const;
   // Runs the bus CLI on this bus; returns its exit code and its output (both streams).

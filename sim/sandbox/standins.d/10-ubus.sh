@@ -1,7 +1,8 @@
 # The system bus: the broker at the platform's socket, the platform objects ("uci" over the
 # private /etc/config, WAN, iwinfo, system) as a bus client, and the bus command-line tool
 # as /usr/local/bin/ubus. QUELLARON_PLATFORM_SCENARIO may name a scenario file (JSON).
-start_standin ubusd "$SANDBOX_BUILD/sim/ubusd/ubusd"
+# The broker is respawned when it ends; the platform objects and the daemon reconnect to it.
+respawn_standin ubusd "$SANDBOX_BUILD/sim/ubusd/ubusd"
 wait_for_path /var/run/ubus/ubus.sock
 
 platform_args=()
