@@ -19,10 +19,13 @@ LED::LED(const LinesFactory& make_lines, double time_scale) : time_scale_(time_s
   try {
     lines_ = make_lines();
   } catch (const std::system_error& error) {
+    setup_error_ = error.what();
     LOG_ERROR << "System error thrown as expected: " << error.what();
   } catch (const std::exception& error) {
+    setup_error_ = error.what();
     LOG_ERROR << "LED lines unavailable: " << error.what();
   } catch (...) {
+    setup_error_ = "unknown error";
     LOG_ERROR << "LED lines unavailable: unknown error";
   }
 }

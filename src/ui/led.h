@@ -51,6 +51,10 @@ class LED {
   // True while a blink thread runs its loop.
   bool IsBlinking() const { return blinking_; }
 
+  // Why the lines could not be set up, or an empty text. The LED is usually built before the
+  // logger exists, so start-up repeats this once the log is open.
+  const std::string& SetupError() const { return setup_error_; }
+
  private:
   void StartPattern(const BlinkPattern& pattern);
   void StopBlinkThread();
@@ -59,6 +63,7 @@ class LED {
   bool WaitStep(int wait_ms);
 
   std::unique_ptr<LedLines> lines_;  // null when the lines could not be set up
+  std::string setup_error_;
   double time_scale_ = 1.0;
   std::atomic<bool> blinking_{false};  // changed under stop_lock_, so a waiting step sees the stop
   std::mutex stop_lock_;

@@ -297,6 +297,7 @@ TEST_F(LEDWithoutChips, AnyFailureToSetUpTheLinesLeavesAnLedThatDoesNothing) {
 
     const std::string log = Log();
     EXPECT_NE(LineWith(log, entry.logged).find(" ERROR "), std::string::npos) << log;
+    EXPECT_FALSE(led->SetupError().empty()) << "kept for start-up to repeat once the log is open";
 
     led->RGBBlinking();
     EXPECT_FALSE(led->IsBlinking());
@@ -304,6 +305,12 @@ TEST_F(LEDWithoutChips, AnyFailureToSetUpTheLinesLeavesAnLedThatDoesNothing) {
     led->StopBlinking();
     EXPECT_EQ(Log(), log) << "the operations logged nothing further";
   }
+
+  ui::LED working(ui::LED::LinesFactory([] { return std::make_unique<RecordingLedLines>(); }), kFast);
+  EXPECT_TRUE(working.SetupError().empty());
+  working.RGBBlinking();
+  EXPECT_TRUE(working.IsBlinking());
+  working.StopBlinking();
 }
 
 }  // namespace
