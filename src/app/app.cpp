@@ -1,6 +1,5 @@
 #include "app/app.h"
 
-#include <chrono>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -22,7 +21,6 @@
 #include "websocket/endpoint.h"
 
 namespace {
-constexpr auto kDispatchPeriod = std::chrono::milliseconds(100);
 constexpr int kBusTimeoutSeconds = ipc::kDefaultCallTimeoutSeconds;
 }  // namespace
 
@@ -65,9 +63,17 @@ void App::Run() {
   if (stop_requested_) running_ = false;
   while (running_) {
     DispatchMessages();
-    // Wakes early for a new message; the period bounds how late a Shutdown is noticed.
-    inbox_.WaitFor(kDispatchPeriod);
+    // Sleeps until a post or Shutdown: an idle daemon does not wake up.
+    std::unique_lock<std::mutex> guard(run_lock_);
+    run_signal_.wait(guard, [this] { return !running_ || !inbox_.Empty(); });
   }
+}
+
+// The empty critical section orders the change the loop waits for (a queued message, a
+// cleared running flag) before the loop's next look at it, so no wake-up is lost.
+void App::WakeRunLoop() {
+  { const std::lock_guard<std::mutex> guard(run_lock_); }
+  run_signal_.notify_all();
 }
 
 void App::DispatchMessages() {
@@ -91,7 +97,10 @@ void App::DispatchMessages() {
   }
 }
 
-void App::Post(const mailbox::Depesche& message) { inbox_.Push(message); }
+void App::Post(const mailbox::Depesche& message) {
+  inbox_.Push(message);
+  WakeRunLoop();
+}
 
 void App::PostToSelf(std::uint32_t id, std::shared_ptr<void> data) {
   mailbox::PostMessage(*this, this, id, std::move(data));
@@ -104,6 +113,7 @@ void App::Shutdown() {
   }
   stop_requested_ = true;
   running_ = false;
+  WakeRunLoop();
 }
 
 AppComponents ProductionComponents() {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/app_platform.h"
@@ -65,6 +68,12 @@ class App : public mailbox::DepescheSender,
 
  private:
   enum class HciOutcome { failed, healthy, malfunction };
+  // One Wi-Fi set-up request waiting for the WAN to come up, shared with its timer's handler.
+  struct NetworkSetup {
+    enum class End { waiting, connected, replaced };
+    std::uint64_t timer_id = 0;
+    End end = End::waiting;  // guarded by setup_lock_
+  };
   struct HciCounters {
     std::uint32_t current = 0;
     std::uint32_t previous = 0;
@@ -77,6 +86,15 @@ class App : public mailbox::DepescheSender,
   void ScanWirelessAccessPoints();
   void OnScanReply(const char* json);
   void SetWirelessAccessPoint(const mailbox::Depesche& message);
+  // Arms the set-up timer for a new request, replacing a pending one.
+  void ArmNetworkSetup();
+  // Ends the pending set-up, if any, by cancelling its timer.
+  void EndNetworkSetup(NetworkSetup::End end);  // caller holds setup_lock_
+  void OnNetworkSetupTimer(const NetworkSetup& setup, bool cancelled);
+  // Arms the periodic HCI check after `delay`, replacing a pending one.
+  void ArmHciCheck(std::chrono::milliseconds delay);
+  // Wakes the run loop for a new message or the end.
+  void WakeRunLoop();
   void StartMesh();
   void HandleFolds(const mailbox::Depesche& message);
   void HandleBeacon(const mailbox::Depesche& message);
@@ -91,15 +109,19 @@ class App : public mailbox::DepescheSender,
   std::atomic<bool> stop_requested_{false};  // a Shutdown that came before Run
   std::atomic<bool> initialised_{false};     // the components exist
   queue::ThreadSafeQueue<mailbox::Depesche> inbox_;
+  // Declared before the timer queue, whose destruction still runs the handlers that use them.
+  std::mutex run_lock_;  // pairs with run_signal_: the run loop sleeps until a post or Shutdown
+  std::condition_variable run_signal_;
+  std::mutex hci_lock_;  // makes replacing the pending periodic HCI check one step
+  std::uint64_t hci_timer_id_ = 0;  // guarded by hci_lock_
+  std::mutex setup_lock_;
+  std::shared_ptr<NetworkSetup> pending_setup_;  // guarded by setup_lock_; null: none pending
   std::unique_ptr<BluetoothMesh> mesh_;
   std::unique_ptr<BluetoothLE> ble_;
   std::unique_ptr<websocket::Endpoint> websocket_;
   std::unique_ptr<PLCManager> plc_manager_;
   std::shared_ptr<ipc::UBUSListener> listener_;
   std::unique_ptr<timer::TimerQueue> timers_;
-  std::atomic<std::uint64_t> hci_timer_id_{0};
-  std::atomic<std::uint64_t> setup_timer_id_{0};
-  std::atomic<bool> setup_pending_{false};
   HciCounters periodic_hci_;  // touched only by the timer worker
   HciCounters oneshot_hci_;   // touched only by message threads, one at a time
 };

@@ -40,7 +40,7 @@ void App::HCIStatus(bool cancelled) {
       ScheduleHCICheck();
       break;
     case HciOutcome::healthy:
-      hci_timer_id_ = timers_->Add(platform_.hci_period, [this](bool was_cancelled) { HCIStatus(was_cancelled); });
+      ArmHciCheck(platform_.hci_period);
       break;
     case HciOutcome::malfunction:
       break;  // the periodic check ends until a one-shot check fails again
@@ -51,8 +51,13 @@ void App::HCIStatus2() {
   if (CheckHci(oneshot_hci_, false) == HciOutcome::failed) ScheduleHCICheck();
 }
 
-void App::ScheduleHCICheck() {
-  // One pending periodic check at most: a newer schedule replaces the pending one.
+void App::ScheduleHCICheck() { ArmHciCheck(platform_.hci_retry); }
+
+// One pending periodic check at most: the newest arming replaces the pending check. The
+// periodic check re-arms itself on the timer worker while a message thread may schedule a
+// retry, so cancelling and storing the new identifier is one step under the lock.
+void App::ArmHciCheck(std::chrono::milliseconds delay) {
+  const std::lock_guard<std::mutex> guard(hci_lock_);
   timers_->Cancel(hci_timer_id_);
-  hci_timer_id_ = timers_->Add(platform_.hci_retry, [this](bool cancelled) { HCIStatus(cancelled); });
+  hci_timer_id_ = timers_->Add(delay, [this](bool cancelled) { HCIStatus(cancelled); });
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -11,6 +12,7 @@
 #include "ble/bluetooth_le.h"
 #include "common/singleton.h"
 #include "ipc/ubus.h"
+#include "log/json_text.h"
 #include "log/log.h"
 #include "mailbox/message_id.h"
 #include "mesh/bluetooth_mesh.h"
@@ -38,6 +40,17 @@ std::string RunCommand(const std::string& command) {
   std::size_t got = 0;
   while ((got = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0) output.append(chunk, got);
   return output;
+}
+
+// A request's value as a text that can be stored: a JSON string holding valid UTF-8.
+std::optional<std::string> StorableText(const nlohmann::json& value) {
+  if (!value.is_string()) return std::nullopt;
+  try {
+    (void)value.dump();  // the strict dump refuses what is not UTF-8
+  } catch (const nlohmann::json::type_error&) {
+    return std::nullopt;
+  }
+  return value.get<std::string>();
 }
 
 }  // namespace
@@ -163,15 +176,20 @@ void App::OnScanReply(const char* json) {
 
 void App::SetWirelessAccessPoint(const mailbox::Depesche& message) {
   const auto request = JsonPayload(message);
-  LOG_VERBOSE << request.dump();
+  LOG_VERBOSE << logging::JsonText(request, {"k"});
   if (!request.contains("e") || !request.contains("k") || !request.contains("s")) return;
-  Singleton<NVRAM>::Instance().Wireless(request.at("s").get<std::string>(), request.at("e").get<std::string>(),
-                                        request.at("k").get<std::string>());
+  const auto ssid = StorableText(request.at("s"));
+  const auto encryption = StorableText(request.at("e"));
+  const auto key = StorableText(request.at("k"));
+  if (!ssid || !encryption || !key) {
+    // Stored settings are UTF-8 texts: a request that cannot be stored fails at once.
+    LOG_ERROR << "Wi-Fi set-up refused: the SSID, encryption and key must be UTF-8 texts";
+    ble_->PutWirelessConnectionEvent(false, "");
+    return;
+  }
+  Singleton<NVRAM>::Instance().Wireless(*ssid, *encryption, *key);
   if (request.contains("o")) LOG_VERBOSE << "Setup Manual IP";
-  setup_pending_ = true;
-  setup_timer_id_ = timers_->Add(platform_.network_setup_timeout, [this](bool cancelled) {
-    NetworkSetupTimeout(cancelled);
-  });
+  ArmNetworkSetup();
 }
 
 void App::StartMesh() {

@@ -82,10 +82,8 @@ void App::NetworkEventHandler(const char* json) {
   } else if (action == "ifup") {
     PostToSelf(mailbox::SYS_EVT_NETWORK_CONNECTED);
     PostToSelf(mailbox::APP_EVT_OAUTH_REQUEST);
-    if (setup_pending_) {
-      timers_->Cancel(setup_timer_id_);
-      setup_pending_ = false;
-    }
+    const std::lock_guard<std::mutex> guard(setup_lock_);
+    EndNetworkSetup(NetworkSetup::End::connected);
   }
 }
 
@@ -94,6 +92,38 @@ void App::ButtonEventHandler(const char* json) {
   const auto event = ParseEvent(json);
   if (!event || !event->is_object() || !event->contains("event") || !event->at("event").is_string()) return;
   if (Fnv1a(event->at("event").get<std::string>()) == kResetButton) LEDStateMachine::Dispatch(ResetButton{});
+}
+
+void App::ArmNetworkSetup() {
+  const std::lock_guard<std::mutex> guard(setup_lock_);
+  EndNetworkSetup(NetworkSetup::End::replaced);
+  auto setup = std::make_shared<NetworkSetup>();
+  setup->timer_id = timers_->Add(platform_.network_setup_timeout, [this, setup](bool cancelled) {
+    OnNetworkSetupTimer(*setup, cancelled);
+  });
+  pending_setup_ = std::move(setup);
+}
+
+// The cancellation runs the timer's handler later, on the timer worker; the recorded end
+// tells it whether the WAN came up or a newer request took over.
+void App::EndNetworkSetup(NetworkSetup::End end) {
+  if (!pending_setup_) return;
+  pending_setup_->end = end;
+  timers_->Cancel(pending_setup_->timer_id);
+  pending_setup_.reset();
+}
+
+void App::OnNetworkSetupTimer(const NetworkSetup& setup, bool cancelled) {
+  bool replaced = false;
+  {
+    const std::lock_guard<std::mutex> guard(setup_lock_);
+    replaced = setup.end == NetworkSetup::End::replaced;
+  }
+  if (cancelled && replaced) {
+    LOG_VERBOSE << "Network Setup Timer replaced by a newer request";
+    return;
+  }
+  NetworkSetupTimeout(cancelled);
 }
 
 void App::NetworkSetupTimeout(bool cancelled) {

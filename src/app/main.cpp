@@ -1,12 +1,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "app/app.h"
 #include "app/signal_handler.h"
 #include "common/singleton.h"
+#include "log/log.h"
 #include "log/logger.h"
 #include "nvram/nvram.h"
+#include "ui/led.h"
 
 namespace {
 // Created before main, so the application, its timer thread and its state machines exist
@@ -17,6 +20,10 @@ const std::shared_ptr<App> application = std::make_shared<App>();
 int main() {
   signals::InstallHandlers([] { application->Shutdown(); });
   logging::Start();
+  // The LED was set up before the log existed; say now why it stays dark, if it does.
+  if (const std::string& led_error = Singleton<ui::LED>::Instance().SetupError(); !led_error.empty()) {
+    LOG_ERROR << "Status LED unavailable: " << led_error;
+  }
   Singleton<NVRAM>::Instance().Init();
   application->Init();
   application->Run();

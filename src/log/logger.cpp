@@ -10,6 +10,7 @@
 
 #include "log/console_sink.h"
 #include "log/line_formatter.h"
+#include "log/private_file.h"
 #include "log/record.h"
 
 namespace logging {
@@ -37,14 +38,27 @@ std::shared_ptr<spdlog::logger> CurrentLogger() {
   return process_logger;
 }
 
+// The log may hold what the gateway was told (addresses, identifiers): only its owner may
+// read it. The current file is made private before spdlog opens it (at start and after each
+// roll); rolled files keep that mode, and those of an earlier run are narrowed here.
+spdlog::sink_ptr OpenLogFile(const Settings& settings) {
+  using Sink = spdlog::sinks::rotating_file_sink_mt;
+  const std::size_t rolled_files = settings.max_files - 1;
+  for (std::size_t index = 1; index <= rolled_files; ++index) {
+    MakeExistingFilePrivate(Sink::calc_filename(settings.file_path, index));
+  }
+  spdlog::file_event_handlers handlers;
+  handlers.before_open = [](const spdlog::filename_t& path) { MakePrivateFile(path); };
+  return std::make_shared<Sink>(settings.file_path, settings.max_file_size, rolled_files, false, handlers);
+}
+
 }  // namespace
 
 void Start(const Settings& settings) {
   std::vector<spdlog::sink_ptr> sinks;
   std::string file_error;
   try {
-    sinks.push_back(std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
-        settings.file_path, settings.max_file_size, settings.max_files - 1));
+    sinks.push_back(OpenLogFile(settings));
   } catch (const std::exception& error) {
     file_error = error.what();
   }

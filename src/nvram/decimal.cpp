@@ -1,5 +1,6 @@
 #include "nvram/decimal.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <stdexcept>
@@ -12,13 +13,12 @@ namespace {
   throw std::invalid_argument(std::string("Invalid value for ") + what + ": \"" + text + "\"");
 }
 
-}  // namespace
-
-std::uint64_t ParseUnsigned(const std::string& text, unsigned bits, const char* what) {
-  const char* begin = text.data();
-  const char* end = begin + text.size();
-  if (begin != end && *begin == '+') ++begin;
-  if (begin == end || *begin < '0' || *begin > '9') Fail(text, what);
+// The digits of `text` from `first` on, as an unsigned number of `bits` bits.
+std::uint64_t DigitsFrom(const std::string& text, std::size_t first, unsigned bits, const char* what) {
+  const char* begin = text.data() + first;
+  const char* end = text.data() + text.size();
+  const bool digits_only = begin != end && std::all_of(begin, end, [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits_only) Fail(text, what);
   std::uint64_t value = 0;
   const auto result = std::from_chars(begin, end, value);
   const std::uint64_t limit = bits >= 64 ? std::numeric_limits<std::uint64_t>::max() : (std::uint64_t{1} << bits) - 1;
@@ -26,15 +26,15 @@ std::uint64_t ParseUnsigned(const std::string& text, unsigned bits, const char* 
   return value;
 }
 
-int ParseInt(const std::string& text, const char* what) {
-  const char* begin = text.data();
-  const char* end = begin + text.size();
-  if (begin != end && *begin == '+') ++begin;
-  if (begin == end) Fail(text, what);
-  int value = 0;
-  const auto result = std::from_chars(begin, end, value);
-  if (result.ec != std::errc() || result.ptr != end) Fail(text, what);
-  return value;
+}  // namespace
+
+std::uint64_t ParseUnsigned(const std::string& text, unsigned bits, const char* what) {
+  const bool plus = !text.empty() && text[0] == '+';
+  return DigitsFrom(text, plus ? 1 : 0, bits, what);
+}
+
+std::uint64_t ParseDigits(const std::string& text, unsigned bits, const char* what) {
+  return DigitsFrom(text, 0, bits, what);
 }
 
 bool ParseFlag(const std::string& text, const char* what) {

@@ -1,8 +1,12 @@
 #include "nvram/nvram.h"
 
 #include <functional>
+#include <initializer_list>
+#include <limits>
+#include <string_view>
 #include <map>
 
+#include "log/json_text.h"
 #include "log/log.h"
 #include "nvram/decimal.h"
 #include "nvram/deployment.h"
@@ -11,6 +15,15 @@
 namespace {
 
 constexpr std::int32_t kCallTimeoutSeconds = ipc::kDefaultCallTimeoutSeconds;
+
+// Options whose values never appear in a log line.
+const std::initializer_list<std::string_view> kSecretOptions = {"key", "netkey", "appkey", "devkey",
+                                                                "access_token", "refresh_token", "client_secret"};
+
+// A PLC's base or slot: an unsigned number, kept in an int.
+int IndexOf(const std::string& text, const char* what) {
+  return static_cast<int>(decimal::ParseDigits(text, std::numeric_limits<int>::digits, what));
+}
 
 bool IsEmptyMatch(const nlohmann::ordered_json& match) {
   return match.is_null() || (match.is_object() && match.empty()) || (match.is_array() && match.empty());
@@ -140,13 +153,13 @@ void NVRAM::LoadPLC() {
         const bool complete = section.contains("id") && section.contains("vendor") && section.contains("proto") &&
                               section.contains("ip") && section.contains("base") && section.contains("slot");
         if (complete) {
-          info.id = static_cast<std::uint32_t>(decimal::ParseUnsigned(section["id"].get<std::string>(), 32, "id"));
+          info.id = static_cast<std::uint32_t>(decimal::ParseDigits(section["id"].get<std::string>(), 32, "id"));
           info.name = section.at("name").get<std::string>();
           info.vendor = section["vendor"].get<std::string>();
           info.proto = section["proto"].get<std::string>();
           info.ip_address = section["ip"].get<std::string>();
-          info.base = decimal::ParseInt(section["base"].get<std::string>(), "base");
-          info.slot = decimal::ParseInt(section["slot"].get<std::string>(), "slot");
+          info.base = IndexOf(section["base"].get<std::string>(), "base");
+          info.slot = IndexOf(section["slot"].get<std::string>(), "slot");
           if (section.contains("mem_dev")) {
             if (!section["mem_dev"].is_array()) throw std::invalid_argument("PLC " + name + ": mem_dev is not a list");
             info.plc_addresses = section["mem_dev"].get<std::vector<std::string>>();
@@ -199,7 +212,7 @@ void NVRAM::Set(const std::string& type, const nlohmann::ordered_json& values, c
   argument["type"] = type;
   argument["values"] = values;
   if (!IsEmptyMatch(match)) argument["match"] = match;
-  LOG_VERBOSE << argument.dump();
+  LOG_VERBOSE << logging::JsonText(argument, kSecretOptions);
   CallUci("set", argument);
   Commit(package);
 }

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "log/json_text.h"
 #include "log/log.h"
+#include "log/secret.h"
 #include "nvram/base64.h"
 #include "nvram/nvram.h"
 
@@ -71,7 +73,7 @@ void NVRAM::TTL(const std::uint16_t& ttl) {
 
 void NVRAM::SetKey(std::string& field, const char* option, const std::string& base64_key, bool log_key) {
   if (!Replace(field, base64_key)) return;
-  if (log_key) LOG_VERBOSE << base64_key;
+  if (log_key) LOG_VERBOSE << logging::Secret(base64_key);
   SetValue("mesh", option, base64_key, kPackage);
 }
 
@@ -139,7 +141,7 @@ void NVRAM::FWCheck(const std::uint32_t& minutes) {
 
 std::vector<PLCInfo> NVRAM::PLCList() const { return Read(lock_, plc_list_); }
 void NVRAM::PLCList(const std::vector<PLCInfo>& list) {
-  for (const auto& info : list) LOG_VERBOSE << ToStoredJson(info).dump();
+  for (const auto& info : list) LOG_VERBOSE << logging::JsonText(ToStoredJson(info));
   const std::lock_guard<std::mutex> guard(lock_);
   plc_list_ = list;
 }

@@ -1,15 +1,18 @@
 #include "nvram/plc_info.h"
 
+#include <limits>
 #include <stdexcept>
 
 #include "nvram/decimal.h"
 
 namespace {
 
-int IntegerOf(const nlohmann::json& value, const char* name) {
-  if (value.is_number_integer()) return value.get<int>();
-  if (!value.is_string()) throw std::invalid_argument(std::string("PLC ") + name + " is not a number");
-  return decimal::ParseInt(value.get<std::string>(), name);
+// A base or slot number: an unsigned number, as a JSON number or as decimal digits.
+int IndexOf(const nlohmann::json& value, const char* name) {
+  constexpr auto kLargest = static_cast<std::uint64_t>(std::numeric_limits<int>::max());
+  if (value.is_number_unsigned() && value.get<std::uint64_t>() <= kLargest) return value.get<int>();
+  if (!value.is_string()) throw std::invalid_argument(std::string("PLC ") + name + " is not an unsigned number");
+  return static_cast<int>(decimal::ParseDigits(value.get<std::string>(), std::numeric_limits<int>::digits, name));
 }
 
 }  // namespace
@@ -41,8 +44,8 @@ PLCInfo FromServerEntry(const nlohmann::json& entry) {
   if (entry.contains("ip_address")) info.ip_address = entry["ip_address"].get<std::string>();
   if (entry.contains("vendor")) info.vendor = entry["vendor"].get<std::string>();
   if (entry.contains("proto")) info.proto = entry["proto"].get<std::string>();
-  if (entry.contains("base")) info.base = IntegerOf(entry["base"], "base");
-  if (entry.contains("slot")) info.slot = IntegerOf(entry["slot"], "slot");
+  if (entry.contains("base")) info.base = IndexOf(entry["base"], "base");
+  if (entry.contains("slot")) info.slot = IndexOf(entry["slot"], "slot");
   if (entry.contains("plc_addresses")) {
     for (const auto& address : entry["plc_addresses"]) {
       info.plc_addresses.push_back(address.at("device_id").get<std::string>() + "." +

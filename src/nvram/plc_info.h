@@ -27,5 +27,5 @@ struct PLCInfo {
 nlohmann::ordered_json ToStoredJson(const PLCInfo& info);
 
 // One entry of the cloud's PLC list. Throws (std::exception with a text for the log) when
-// "id" or "name" is missing or mistyped, or "base"/"slot" is not a decimal number.
+// "id" or "name" is missing or mistyped, or "base"/"slot" is not an unsigned decimal number.
 PLCInfo FromServerEntry(const nlohmann::json& entry);

@@ -1,6 +1,6 @@
 #include "ui/gpio_led_lines.h"
 
-#include <system_error>
+#include <exception>
 
 #include "log/log.h"
 
@@ -28,7 +28,7 @@ GpioLedLines::GpioLedLines(const std::string& chip0_path, const std::string& chi
 void GpioLedLines::SetValue(LedColour colour, int value) {
   try {
     Line(colour).set_value(value);
-  } catch (const std::system_error& error) {
+  } catch (const std::exception& error) {
     // A line that stops working would otherwise fail on every blink step; say it once.
     if (!failure_reported_.exchange(true)) LOG_ERROR << "Setting an LED line failed: " << error.what();
   }

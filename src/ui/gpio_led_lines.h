@@ -11,8 +11,9 @@ namespace ui {
 
 // The LED lines on the board's GPIO character devices: amber on chip 0 line 20, red on
 // chip 1 line 1, green on chip 1 line 2, blue on chip 0 line 19, each an active-low
-// output starting at 0. The constructor throws std::system_error when a chip cannot be
-// opened or a line cannot be requested.
+// output starting at 0. The constructor throws when a chip cannot be opened or a line
+// cannot be requested: std::system_error, or std::out_of_range for a chip with fewer lines
+// than an offset needs (another board).
 class GpioLedLines : public LedLines {
  public:
   static constexpr const char* kChip0Path = "/dev/gpiochip0";

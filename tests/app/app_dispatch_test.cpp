@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -103,6 +108,44 @@ TEST(AppDispatch, RunLoopHandlesPostsFromOtherThreadsAndEndsOnShutdown) {
     for (std::uint32_t i = 0; i < 25; ++i) EXPECT_EQ(sequence[i], i);
   }
 
+  app->Shutdown();
+  loop.join();
+}
+
+namespace {
+
+// How often a thread of this process has gone to sleep and been woken since it started.
+long VoluntarySwitches(pid_t thread) {
+  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
+  const std::string field = "voluntary_ctxt_switches:";
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
+  }
+  return -1;
+}
+
+}  // namespace
+
+// An idle daemon sleeps: the run loop wakes for a post or for Shutdown, never on a period.
+TEST(AppDispatch, AnIdleRunLoopSleepsUntilAPostOrShutdown) {
+  const auto app = std::make_shared<App>();
+  Recorder recorder(*app);
+  std::atomic<pid_t> loop_thread{0};
+  std::thread loop([&] {
+    loop_thread = static_cast<pid_t>(::syscall(SYS_gettid));
+    app->Run();
+  });
+  app->Post(recorder.Message(1));
+  ASSERT_TRUE(WaitUntil([&] { return recorder.Ids().size() == 1; }));
+
+  // An observation window: a loop that woke every 100 ms would sleep about ten times in it.
+  const long before = VoluntarySwitches(loop_thread);
+  ASSERT_GE(before, 0);
+  std::this_thread::sleep_for(1s);
+  EXPECT_LE(VoluntarySwitches(loop_thread) - before, 3);
+
+  app->Post(recorder.Message(2));
+  EXPECT_TRUE(WaitUntil([&] { return recorder.Ids().size() == 2; }));
   app->Shutdown();
   loop.join();
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
 #include "app/hci_socket_controller.h"
 #include "app_doubles.h"
 #include "common/singleton.h"
@@ -76,6 +80,67 @@ TEST(AppHci, PeriodicCheckStopsAfterAMalfunction) {
   ASSERT_TRUE(WaitUntil([&] { return marker.load(); }, 5s));
   EXPECT_EQ(hci->Reads(), reads);
   EXPECT_EQ(Malfunctions(*app), 1u);
+}
+
+namespace {
+
+// A controller whose second reading (the first periodic check) holds the timer worker until
+// the test lets it go; the counter moves on every reading.
+class HeldHci : public HciController {
+ public:
+  Reading ReadCommandCount(int /*device*/) override {
+    std::unique_lock<std::mutex> guard(lock_);
+    ++reads_;
+    if (reads_ == 1) return {Status::socket_failed, 0};
+    if (reads_ == 2) {
+      held_ = true;
+      changed_.notify_all();
+      changed_.wait(guard, [this] { return released_; });
+    }
+    return {Status::ok, static_cast<std::uint32_t>(reads_)};
+  }
+  bool WaitUntilHeld() {
+    std::unique_lock<std::mutex> guard(lock_);
+    return changed_.wait_for(guard, 10s, [this] { return held_; });
+  }
+  void Release() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  int Reads() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return reads_;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  int reads_ = 0;
+  bool held_ = false;
+  bool released_ = false;
+};
+
+}  // namespace
+
+// A retry scheduled while the periodic check runs, and that check's own re-arm, leave one
+// pending check between them, not two chains.
+TEST(AppHci, ARetryScheduledDuringAPeriodicCheckLeavesOneCheckPending) {
+  const auto hci = std::make_shared<HeldHci>();
+  AppPlatform platform;
+  platform.hci_retry = 50ms;
+  platform.hci_period = 1h;
+  const auto app = MakeApp(hci, platform);
+  app->HCIStatus2();  // fails: the periodic check starts in 50 ms
+  ASSERT_TRUE(hci->WaitUntilHeld());
+  app->ScheduleHCICheck();  // a 50 ms retry, armed while the periodic check runs
+  hci->Release();           // the check re-arms itself for an hour
+
+  // Well past the retry's 50 ms: had it stayed armed beside the re-arm, it would have read.
+  std::atomic<bool> marker{false};
+  app->Timers().Add(600ms, [&](bool) { marker = true; });
+  ASSERT_TRUE(WaitUntil([&] { return marker.load(); }, 5s));
+  EXPECT_EQ(hci->Reads(), 2);
 }
 
 TEST(AppHci, ProductionSocketFailsWithoutAController) {

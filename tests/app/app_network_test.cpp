@@ -243,3 +243,71 @@ TEST_F(AppOnTheBus, MalformedEventTextIsLoggedAndIgnored) {
   EXPECT_TRUE(app_->Posted().empty());
   EXPECT_TRUE(log_.Contains("Malformed event data"));
 }
+
+// A second request while one waits replaces it: its timer is cancelled without a report, so
+// the ifup ends the newest request with one success, and nothing reports failure later.
+TEST_F(AppOnTheBus, ASecondWifiRequestReplacesThePendingOne) {
+  StartGateway(R"({"wireless":{"brings_wan_up":false}})", 500ms);
+  app_->DispatchMessages();
+  journal_->Clear();
+  for (const char* ssid : {"Office", "Workshop"}) {
+    app_->Post({nullptr, app_.get(), APP_EVT_SET_WIRELESS_AP,
+                MakePayload(nlohmann::json{{"s", ssid}, {"e", "psk2"}, {"k", "secret"}})});
+  }
+  app_->DispatchMessages();
+  EXPECT_NE(ReadFile(fs::path(config_) / "wireless").find("option ssid 'Workshop'"), std::string::npos);
+  ASSERT_TRUE(Send("network.interface", R"({"interface":"wan","action":"ifup"})"));
+  ASSERT_TRUE(WaitUntil([&] { return !journal_->Calls().empty(); }));
+
+  // Well past both set-up timers' expiry.
+  std::atomic<bool> marker{false};
+  app_->Timers().Add(1500ms, [&](bool) { marker = true; });
+  ASSERT_TRUE(WaitUntil([&] { return marker.load(); }));
+  EXPECT_EQ(journal_->Calls(), (Strings{"ble.PutWirelessConnectionEvent true 192.168.1.23"}));
+  EXPECT_TRUE(log_.Contains("Network Setup Timer replaced by a newer request"));
+}
+
+// What cannot be stored as a setting (not a UTF-8 text) is refused at once: one error line,
+// a failure reported over BLE, nothing stored and no timer armed.
+TEST_F(AppOnTheBus, AWifiRequestThatCannotBeStoredFailsAtOnce) {
+  StartGateway(R"({"wireless":{"brings_wan_up":false}})", 300ms);
+  app_->DispatchMessages();
+  const std::string stored = ReadFile(fs::path(config_) / "wireless");
+  const struct {
+    const char* name;
+    nlohmann::json request;
+  } cases[] = {
+      {"SSID not UTF-8", {{"s", "Caf\xC3"}, {"e", "psk2"}, {"k", "secret"}}},
+      {"key not UTF-8", {{"s", "Office"}, {"e", "psk2"}, {"k", "\xFF\xFEkey"}}},
+      {"encryption not UTF-8", {{"s", "Office"}, {"e", "psk\xE2\x82"}, {"k", "secret"}}},
+      {"SSID not a text", {{"s", 42}, {"e", "psk2"}, {"k", "secret"}}},
+  };
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.name);
+    journal_->Clear();
+    app_->Post({nullptr, app_.get(), APP_EVT_SET_WIRELESS_AP, MakePayload(entry.request)});
+    app_->DispatchMessages();
+    EXPECT_EQ(journal_->Calls(), (Strings{"ble.PutWirelessConnectionEvent false "}));
+  }
+  EXPECT_TRUE(log_.Contains("Wi-Fi set-up refused")) << log_.Text();
+  EXPECT_TRUE(log_.Contains("Caf\xEF\xBF\xBD")) << "the request is logged with a replacement character";
+  EXPECT_EQ(ReadFile(fs::path(config_) / "wireless"), stored);
+
+  std::atomic<bool> marker{false};
+  app_->Timers().Add(800ms, [&](bool) { marker = true; });
+  ASSERT_TRUE(WaitUntil([&] { return marker.load(); }));
+  EXPECT_EQ(journal_->Calls().size(), 1u) << "no set-up timer was armed";
+}
+
+// The Wi-Fi key reaches UCI but never the log.
+TEST_F(AppOnTheBus, TheWifiKeyIsNotLogged) {
+  StartGateway();
+  app_->DispatchMessages();
+  app_->Post({nullptr, app_.get(), APP_EVT_SET_WIRELESS_AP,
+              MakePayload(nlohmann::json{{"s", "Office"}, {"e", "psk2"}, {"k", "hunter2-longkey"}})});
+  app_->DispatchMessages();
+  EXPECT_NE(ReadFile(fs::path(config_) / "wireless").find("option key 'hunter2-longkey'"), std::string::npos);
+  EXPECT_TRUE(log_.Contains(R"j("k":"*** (15 chars)")j")) << log_.Text();
+  EXPECT_TRUE(log_.Contains(R"("s":"Office")"));
+  EXPECT_FALSE(log_.Contains("hunter2")) << log_.Text();
+}

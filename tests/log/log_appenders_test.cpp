@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <termios.h>
@@ -151,6 +152,30 @@ TEST_F(LogAppenders, RollingKeepsAtMostFiveFilesAndDropsTheOldest) {
   }
   EXPECT_NE(ReadFile(directory_ / "quellaron.log").find("record 999 "), std::string::npos);
   EXPECT_EQ(all.find("record 0 "), std::string::npos) << "the oldest file was dropped";
+}
+
+// The log may carry what peers sent: only its owner may read it, whatever the umask. That
+// holds for a fresh file, for a file left by an earlier run with a wider mode, for the files
+// made by rolling, and for rolled files of an earlier run.
+TEST_F(LogAppenders, LogFilesAreReadableByTheOwnerOnly) {
+  auto settings = Settings();
+  settings.max_file_size = 4096;
+  std::ofstream(directory_ / "quellaron.log") << "earlier run\n";
+  std::ofstream(directory_ / "quellaron.3.log") << "earlier run\n";
+  fs::permissions(directory_ / "quellaron.log", fs::perms(0644));
+  fs::permissions(directory_ / "quellaron.3.log", fs::perms(0644));
+  const mode_t saved_umask = ::umask(022);
+  logging::Start(settings);
+  for (int i = 0; i < 300; ++i) LOG_INFO << "record " << i << " " << std::string(60, '.');
+  logging::Stop();
+  ::umask(saved_umask);
+
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(directory_)) {
+    ++files;
+    EXPECT_EQ(entry.status().permissions() & fs::perms::all, fs::perms(0600)) << entry.path();
+  }
+  EXPECT_EQ(files, 5u) << "the log rolled into every file";
 }
 
 TEST_F(LogAppenders, DaemonDefaults) {

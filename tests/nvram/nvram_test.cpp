@@ -200,6 +200,39 @@ TEST_F(NvramTest, PLCSectionsNeedTheirRequiredOptionsAndABadOneEndsTheList) {
   EXPECT_TRUE(log_.Contains("mem_dev is not a list"));
 }
 
+// id, base and slot are unsigned numbers: a sign, even "+", ends the list like any other
+// text that is not decimal digits.
+TEST_F(NvramTest, PLCNumbersAreDecimalDigitsOnly) {
+  for (const char* option : {"id", "base", "slot"}) {
+    for (const char* bad : {"-3", "+-3", "+3"}) {
+      SCOPED_TRACE(std::string(option) + " " + bad);
+      nlohmann::json section = {{"id", "1"}, {"name", "n"}, {"vendor", "ls"}, {"proto", "fenet"},
+                                {"ip", "10.0.0.1"}, {"base", "2"}, {"slot", "3"}};
+      section[option] = bad;
+      uci_.Reply("type:plc", nlohmann::json{{"values", {{"a", section}}}}.dump());
+      nvram_.Init();
+      EXPECT_TRUE(nvram_.PLCList().empty());
+      EXPECT_TRUE(log_.Contains(std::string("Invalid value for ") + option + ": \"" + bad + "\""));
+    }
+  }
+}
+
+// Keys never reach the log in clear: a key setter's verbose line and a write's argument
+// name the key by its length only.
+TEST_F(NvramTest, KeysAreNotLoggedInClear) {
+  nvram_.Init();
+  nvram_.MeshNetKey(std::string("bmV0d29ya2tleTAxMjM0NQ=="));
+  nvram_.MeshAppKey(std::string("YXBwa2V5MDEyMzQ1Njc4OQ=="));
+  nvram_.MeshNetKey(std::vector<std::uint8_t>(16, 0x11));
+  nvram_.Set("wifi-iface", nlohmann::ordered_json{{"ssid", "Office"}, {"key", "s3cretpass"}}, nullptr, "wireless");
+  for (const char* secret : {"bmV0d29ya2tleTAxMjM0NQ==", "YXBwa2V5MDEyMzQ1Njc4OQ==", "ERERERERERERERERERERE",
+                             "s3cretpass"}) {
+    EXPECT_FALSE(log_.Contains(secret)) << secret << "\n" << log_.Text();
+  }
+  EXPECT_TRUE(log_.Contains("*** (24 chars)")) << log_.Text();
+  EXPECT_TRUE(log_.Contains(R"j("key":"*** (10 chars)")j")) << log_.Text();
+}
+
 TEST_F(NvramTest, SettersValidateAndWriteThroughWithACommit) {
   nvram_.Init();
   uci_.ClearCalls();

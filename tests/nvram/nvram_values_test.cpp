@@ -21,8 +21,16 @@ TEST(Decimal, NumbersMustBeUnsignedDecimalsOfTheFieldWidth) {
   for (const std::string bad : {"65536", "-1", "", "x", "7x", " 7", "0x10", "+"}) {
     EXPECT_THROW(decimal::ParseUnsigned(bad, 16, "n"), std::invalid_argument) << bad;
   }
-  EXPECT_EQ(decimal::ParseInt("-3", "n"), -3);
-  EXPECT_THROW(decimal::ParseInt("3.5", "n"), std::invalid_argument);
+}
+
+// PLC ids, bases and slots are unsigned: decimal digits only, no sign of either kind.
+TEST(Decimal, DigitsAreDecimalDigitsOnly) {
+  EXPECT_EQ(decimal::ParseDigits("0", 31, "n"), 0u);
+  EXPECT_EQ(decimal::ParseDigits("007", 31, "n"), 7u);
+  EXPECT_EQ(decimal::ParseDigits("2147483647", 31, "n"), 2147483647u);
+  for (const std::string bad : {"-3", "+-3", "+3", "-0", "", "3.5", " 3", "3 ", "2147483648", "0x1"}) {
+    EXPECT_THROW(decimal::ParseDigits(bad, 31, "n"), std::invalid_argument) << bad;
+  }
 }
 
 TEST(Base64, EncodesAndDecodesKeys) {
@@ -86,6 +94,8 @@ TEST(PLCInfoJson, ServerEntriesFillTheRecordOrFailWithAReason) {
 
   for (const std::string bad : {R"({"name":"x"})", R"({"id":"1","name":"x"})", R"({"id":1})",
                                 R"({"id":1,"name":"x","base":"one"})", R"({"id":1,"name":"x","slot":"2.5"})",
+                                R"({"id":1,"name":"x","base":"-3"})", R"({"id":1,"name":"x","slot":"+-3"})",
+                                R"({"id":1,"name":"x","base":-3})", R"({"id":1,"name":"x","slot":4294967296})",
                                 R"({"id":1,"name":"x","plc_addresses":[{"device_id":"a"}]})"}) {
     EXPECT_ANY_THROW(FromServerEntry(nlohmann::json::parse(bad))) << bad;
   }

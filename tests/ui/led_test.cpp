@@ -6,10 +6,13 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "log/logger.h"
@@ -67,8 +70,8 @@ std::vector<LineWrite> BlinkWrites(const RecordingLedLines& lines) {
 }
 
 // Every pattern at its real pace, all four at once: the values written follow the pattern
-// pass after pass, each step lasts its time (generous bounds), the blink thread stops only
-// after a whole pass, and the stop turns red, green and blue off.
+// pass after pass, each step lasts its time (generous bounds), the blink thread stops between
+// steps (never inside one step's writes), and the stop turns red, green and blue off.
 TEST(LED, PatternsWriteTheirStepsWithTheirTiming) {
   const std::vector<PatternCase> cases = PatternCases();
   std::vector<RecordingLedLines*> lines;
@@ -103,11 +106,12 @@ TEST(LED, PatternsWriteTheirStepsWithTheirTiming) {
     }
 
     const std::vector<LineWrite> blink = BlinkWrites(*lines[i]);
-    EXPECT_EQ(blink.size() % WritesPerPass(pattern), 0u) << "the last pass was cut short";
+    ASSERT_GE(blink.size(), 2 * WritesPerPass(pattern) + 1);
     std::size_t index = 0;
     std::vector<std::pair<std::chrono::steady_clock::time_point, int>> step_starts;  // time, wait
     while (index < blink.size()) {
       for (const ExpectedStep& step : pattern.pass) {
+        if (index == blink.size()) break;  // stopped after the previous step
         step_starts.emplace_back(blink[index].time, step.wait_ms);
         for (const auto& [colour, value] : step.writes) {
           ASSERT_LT(index, blink.size());
@@ -126,6 +130,35 @@ TEST(LED, PatternsWriteTheirStepsWithTheirTiming) {
       EXPECT_GE(lasted, wait * 0.95) << "step " << s;
       EXPECT_LE(lasted, wait * 1.5 + 100) << "step " << s;
     }
+  }
+}
+
+// The reset button reaches the LED on the bus thread, under the LED machine's lock: a stop
+// must not wait for the long step in progress. Stopped in the middle of each pattern's
+// longest step (1.5 s and 2 s), the LED returns well before that step would have ended.
+TEST(LED, StopDuringALongStepReturnsAtOnce) {
+  const struct {
+    const char* name;
+    void (ui::LED::*start)();
+    std::size_t writes_before_long_step;
+  } cases[] = {
+      {"Red0p5On1p5Off", &ui::LED::Red0p5On1p5Off, 2},
+      {"Green0p05On0p05Off0p05On2p0Off", &ui::LED::Green0p05On0p05Off0p05On2p0Off, 4},
+  };
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.name);
+    auto recording = std::make_unique<RecordingLedLines>();
+    RecordingLedLines& lines = *recording;
+    ui::LED led(std::move(recording));
+    (led.*entry.start)();
+    ASSERT_TRUE(WaitUntil([&] { return lines.Count() >= entry.writes_before_long_step; }));
+
+    const auto before = std::chrono::steady_clock::now();
+    led.StopBlinking();
+    const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - before);
+    EXPECT_LT(took.count(), 700) << "ms to stop";
+    EXPECT_FALSE(led.IsBlinking());
+    EXPECT_EQ(lines.Count(), entry.writes_before_long_step + 3) << "the stop wrote red, green and blue off";
   }
 }
 
@@ -194,6 +227,16 @@ class LEDWithoutChips : public ::testing::Test {
     return text.str();
   }
 
+  // The first line of `log` that contains `text`, or an empty text.
+  static std::string LineWith(const std::string& log, const std::string& text) {
+    std::istringstream lines(log);
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (line.find(text) != std::string::npos) return line;
+    }
+    return {};
+  }
+
   std::filesystem::path directory_;
   std::FILE* console_ = nullptr;
 };
@@ -224,6 +267,50 @@ TEST_F(LEDWithoutChips, LogsTheSystemErrorAndDoesNothing) {
   }
   led.StopBlinking();
   EXPECT_EQ(Log(), log) << "the operations logged nothing further";
+}
+
+// A board whose GPIO chips do not fit (a chip with fewer lines than an offset needs makes
+// libgpiodcxx throw std::out_of_range), or any other failure to set up the lines: the LED is
+// built during static initialisation, so nothing may escape. One error line, and an LED that
+// does nothing.
+TEST_F(LEDWithoutChips, AnyFailureToSetUpTheLinesLeavesAnLedThatDoesNothing) {
+  const struct {
+    const char* name;
+    std::function<void()> fail;
+    const char* logged;
+  } cases[] = {
+      {"a chip with too few lines", [] { throw std::out_of_range("line offset 20 out of range"); },
+       "LED lines unavailable: line offset 20 out of range"},
+      {"a system error", [] { throw std::system_error(ENOENT, std::system_category(), "cannot open"); },
+       "System error thrown as expected: cannot open"},
+      {"any other std::exception", [] { throw std::runtime_error("line busy"); }, "LED lines unavailable: line busy"},
+      {"something that is no std::exception", [] { throw 42; }, "LED lines unavailable: unknown error"},
+  };
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.name);
+    const ui::LED::LinesFactory failing = [&entry]() -> std::unique_ptr<ui::LedLines> {
+      entry.fail();
+      return std::make_unique<RecordingLedLines>();
+    };
+    std::unique_ptr<ui::LED> led;
+    ASSERT_NO_THROW(led = std::make_unique<ui::LED>(failing));
+
+    const std::string log = Log();
+    EXPECT_NE(LineWith(log, entry.logged).find(" ERROR "), std::string::npos) << log;
+    EXPECT_FALSE(led->SetupError().empty()) << "kept for start-up to repeat once the log is open";
+
+    led->RGBBlinking();
+    EXPECT_FALSE(led->IsBlinking());
+    led->SetValue(LedColour::amber, 1);
+    led->StopBlinking();
+    EXPECT_EQ(Log(), log) << "the operations logged nothing further";
+  }
+
+  ui::LED working(ui::LED::LinesFactory([] { return std::make_unique<RecordingLedLines>(); }), kFast);
+  EXPECT_TRUE(working.SetupError().empty());
+  working.RGBBlinking();
+  EXPECT_TRUE(working.IsBlinking());
+  working.StopBlinking();
 }
 
 }  // namespace
