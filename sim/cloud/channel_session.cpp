@@ -30,7 +30,7 @@ void ChannelSession::OnAccept(beast::error_code error) {
     return;
   }
   open_ = true;
-  id_ = hub_.OpenChannel(weak_from_this(), Record(upgrade_));
+  id_ = hub_.OpenChannel(weak_from_this(), Record(upgrade_, socket_.next_layer()));
   std::cout << "channel " << id_ << " open: " << upgrade_.target() << std::endl;
   Send(channel::Welcome());
   SchedulePing();

@@ -28,7 +28,8 @@ std::string PathOf(const std::string& target) { return target.substr(0, target.f
 
 json RecordedRequest::ToJson() const {
   return json{{"method", method},   {"target", target}, {"request_line", request_line}, {"headers", headers},
-              {"body", body},       {"websocket", websocket}, {"status", status}};
+              {"body", body},       {"websocket", websocket}, {"status", status},
+              {"server_name", server_name}};
 }
 
 FaultRule FaultRule::FromJson(const json& rule) {
@@ -48,6 +49,7 @@ void AuthScript::Merge(const json& update) {
   approved = update.value("approved", approved);
   access_token = update.value("access_token", access_token);
   refresh_token = update.value("refresh_token", refresh_token);
+  if (update.contains("reject_tokens")) rejected_tokens = update.at("reject_tokens").get<std::set<std::string>>();
   if (update.contains("verify")) {
     verify.clear();
     for (const auto& status : update.at("verify")) verify.push_back(status.get<int>());
@@ -58,7 +60,17 @@ json AuthScript::ToJson() const {
   return json{{"request_status", request_status}, {"approved", approved},
               {"verify", json(std::vector<int>(verify.begin(), verify.end()))},
               {"access_token", access_token},     {"refresh_token", refresh_token},
-              {"codes_issued", codes_issued}};
+              {"codes_issued", codes_issued}, {"reject_tokens", rejected_tokens}};
+}
+
+bool AuthScript::Rejects(const RecordedRequest& request) const {
+  const std::string bearer = "Authorization: Bearer ";
+  for (const auto& line : request.headers) {
+    if (line.compare(0, bearer.size(), bearer) == 0 && rejected_tokens.count(line.substr(bearer.size())) > 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 CloudState::CloudState(std::string api_prefix) : api_prefix_(std::move(api_prefix)) {}
@@ -67,6 +79,9 @@ Answer CloudState::Handle(RecordedRequest request) {
   Answer answer;
   if (auto fault = MatchFault(request)) {
     answer = *fault;
+  } else if (auth_.Rejects(request)) {
+    answer.status = 401;
+    answer.body = R"({"error":"invalid token"})";
   } else {
     answer = Route(request);
   }

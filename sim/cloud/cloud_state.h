@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,7 @@ struct RecordedRequest {
   std::string request_line;
   std::vector<std::string> headers;  // "Name: value"
   std::string body;
+  std::string server_name;  // TLS SNI; empty when the client sent none
   bool websocket = false;  // a handshake on the channel endpoint
   int status = 0;          // what was answered (0: no answer, e.g. a dropped connection)
 
@@ -52,6 +54,7 @@ struct FaultRule {
 
 // The device authorisation script: a code per code request; verification answers the
 // queued statuses first, then 201 with the tokens once approved, else 400 (pending).
+// Requests bearing a rejected access token are answered 401.
 struct AuthScript {
   int request_status = 200;
   bool approved = false;
@@ -59,6 +62,9 @@ struct AuthScript {
   std::string access_token = "access-token-1";
   std::string refresh_token = "refresh-token-1";
   int codes_issued = 0;
+  std::set<std::string> rejected_tokens;
+
+  bool Rejects(const RecordedRequest& request) const;
 
   void Merge(const nlohmann::json& update);
   nlohmann::json ToJson() const;

@@ -44,7 +44,7 @@ class ControlSession : public std::enable_shared_from_this<ControlSession> {
 }  // namespace
 
 ControlServer::ControlServer(net::io_context& io, ControlApi& api, std::string socket_path)
-    : io_(io), api_(api), socket_path_(std::move(socket_path)), acceptor_(io) {}
+    : api_(api), socket_path_(std::move(socket_path)), acceptor_(io) {}
 
 ControlServer::~ControlServer() {
   if (acceptor_.is_open()) ::unlink(socket_path_.c_str());

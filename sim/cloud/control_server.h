@@ -20,7 +20,6 @@ class ControlServer : public std::enable_shared_from_this<ControlServer> {
  private:
   void Accept();
 
-  net::io_context& io_;
   ControlApi& api_;
   std::string socket_path_;
   net::local::stream_protocol::acceptor acceptor_;

@@ -46,7 +46,7 @@ void HttpsSession::OnRead(beast::error_code error) {
     std::make_shared<ChannelSession>(std::move(stream_), hub_)->Run(std::move(request_));
     return;
   }
-  const auto answer = hub_.State().Handle(Record(request_));
+  const auto answer = hub_.State().Handle(Record(request_, stream_));
   std::cout << request_.method_string() << " " << request_.target() << " -> "
             << (answer.drop ? std::string("dropped") : std::to_string(answer.status))
             << (answer.delay.count() > 0 ? " after " + std::to_string(answer.delay.count()) + " ms" : "")

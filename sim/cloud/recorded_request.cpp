@@ -4,8 +4,10 @@
 
 namespace sim_cloud {
 
-RecordedRequest Record(const HttpRequest& request) {
+RecordedRequest Record(const HttpRequest& request, TlsStream& stream) {
   RecordedRequest record;
+  const char* server_name = SSL_get_servername(stream.native_handle(), TLSEXT_NAMETYPE_host_name);
+  if (server_name != nullptr) record.server_name = server_name;
   record.method = std::string(request.method_string());
   record.target = std::string(request.target());
   record.request_line = record.method + " " + record.target + " HTTP/" + std::to_string(request.version() / 10) +

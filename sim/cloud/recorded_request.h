@@ -5,7 +5,8 @@
 
 namespace sim_cloud {
 
-// The record of a parsed request: request line, header lines as received, body.
-RecordedRequest Record(const HttpRequest& request);
+// The record of a parsed request: request line, header lines as received, body, and the
+// server name the client asked for in its TLS handshake (SNI).
+RecordedRequest Record(const HttpRequest& request, TlsStream& stream);
 
 }  // namespace sim_cloud

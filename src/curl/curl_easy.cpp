@@ -17,6 +17,12 @@ curl_easy::~curl_easy() {
   if (handle_ != nullptr) curl_easy_cleanup(handle_);
 }
 
+void curl_easy::reset(const response_writer& writer) {
+  curl_easy_reset(handle_);
+  add(CURLOPT_WRITEFUNCTION, writer.write);
+  add(CURLOPT_WRITEDATA, writer.target);
+}
+
 void curl_easy::perform() {
   const CURLcode code = curl_easy_perform(handle_);
   if (code != CURLE_OK) throw curl_easy_exception(code, "perform");

@@ -8,7 +8,7 @@
 
 namespace curl {
 
-// One libcurl easy handle, for one transfer. Every failure throws curl_easy_exception
+// One libcurl easy handle, for one transfer or, reset between them, for a series. Every failure throws curl_easy_exception
 // with the name of the operation ("curl_easy", "add", "perform", "get_info").
 class curl_easy : public curl_interface<CURLcode> {
  public:
@@ -24,6 +24,10 @@ class curl_easy : public curl_interface<CURLcode> {
     const CURLcode code = curl_easy_setopt(handle_, option, value);
     if (code != CURLE_OK) throw curl_easy_exception(code, "add");
   }
+
+  // Back to the default options with a new writer; libcurl keeps the handle's live
+  // connections, TLS session and DNS caches.
+  void reset(const response_writer& writer);
 
   void perform();
 

@@ -54,6 +54,8 @@ void NVRAM::ResetToDefaults() {
   serial_number_.clear();
   url_.clear();
   host_.clear();
+  tls_verify_ = false;
+  ca_file_.clear();
   first_boot_ = false;
   ota_session_ = 2;
   fw_check_ = 1440;
@@ -128,6 +130,8 @@ void NVRAM::ApplyOption(const std::string& section, const std::string& option, c
                   url_ = v;
                   host_ = HostOfUrl(v).value_or(deployment::kDefaultCloudHost);
                 })},
+               {"tls_verify", flag(tls_verify_, "tls_verify")},
+               {"ca_file", text(ca_file_)},
                {"first_boot", flag(first_boot_, "first_boot")},
                {"ota_session", number(ota_session_, "ota_session")},
                {"fw_check", number(fw_check_, "fw_check")}};

@@ -79,6 +79,10 @@ class NVRAM {
   void SerialNumber(const std::string& serial_number);
   std::string URL() const;
   std::string Host() const;
+  // Whether the cloud's certificate is verified ("sys" option tls_verify), and the CA
+  // file to verify it against ("sys" option ca_file; empty: the system's CA store).
+  bool TlsVerify() const;
+  std::string CAFile() const;
   bool FirstBoot() const;
   void ClearFirstBoot();
   std::uint32_t OTASession() const;
@@ -130,6 +134,8 @@ class NVRAM {
   std::string serial_number_;
   std::string url_;
   std::string host_;
+  bool tls_verify_ = false;
+  std::string ca_file_;
   bool first_boot_ = false;
   std::uint32_t ota_session_ = 2;
   std::uint32_t fw_check_ = 1440;

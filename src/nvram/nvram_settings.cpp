@@ -123,6 +123,8 @@ void NVRAM::SerialNumber(const std::string& serial_number) {
 }
 std::string NVRAM::URL() const { return Read(lock_, url_); }
 std::string NVRAM::Host() const { return Read(lock_, host_); }
+bool NVRAM::TlsVerify() const { return Read(lock_, tls_verify_); }
+std::string NVRAM::CAFile() const { return Read(lock_, ca_file_); }
 bool NVRAM::FirstBoot() const { return Read(lock_, first_boot_); }
 void NVRAM::ClearFirstBoot() {
   Change(lock_, first_boot_, false);

@@ -1,13 +1,18 @@
 #include "nvram/url_host.h"
 
-#include <regex>
+#include <algorithm>
+
+#include <websocketpp/uri.hpp>
 
 std::optional<std::string> HostOfUrl(const std::string& url) {
-  static const std::regex kUrl("(http|https)://([^/ :]+):?([^/ ]*)(/?[^ #?]*)\\x3f?([^ #]*)#?([^ ]*)",
-                               std::regex::ECMAScript);
-  // std::regex recurses per character; a URL this long is not a cloud address anyway.
-  if (url.size() > 4096) return std::nullopt;
-  std::smatch match;
-  if (!std::regex_match(url, match, kUrl)) return std::nullopt;
-  return match[2].str();
+  const websocketpp::uri parsed(url);
+  if (!parsed.get_valid()) return std::nullopt;
+  const std::string host = parsed.get_host();
+  // The parser takes any byte up to ':' or '/' as the host; a blank or a control
+  // character cannot be part of one.
+  const bool usable = !host.empty() && std::none_of(host.begin(), host.end(), [](char c) {
+    return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F;
+  });
+  if (!usable) return std::nullopt;
+  return host;
 }

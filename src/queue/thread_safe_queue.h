@@ -46,8 +46,26 @@ class ThreadSafeQueue {
     return signal_.wait_for(guard, timeout, [this] { return !items_.empty(); });
   }
 
+  // For a consumer that sleeps until there is work: waits until an element is queued or
+  // the queue is closed. True when the queue holds an element.
+  bool Wait() const {
+    std::unique_lock<std::mutex> guard(lock_);
+    signal_.wait(guard, [this] { return !items_.empty() || closed_; });
+    return !items_.empty();
+  }
+
+  // Ends every Wait, now and later (the consumer is shutting down). Pushing still works.
+  void Close() {
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      closed_ = true;
+    }
+    signal_.notify_all();
+  }
+
  private:
   std::deque<T> items_;
+  bool closed_ = false;
   mutable std::mutex lock_;
   mutable std::condition_variable signal_;
 };

@@ -19,20 +19,29 @@ class CloudSettings {
   virtual std::string URL() const = 0;
   virtual std::string Host() const = 0;
   virtual std::string DeviceID() const = 0;
+  // Whether the cloud's certificate is verified, and against which CA file (empty: the
+  // system's CA store).
+  virtual bool TlsVerify() const = 0;
+  virtual std::string CAFile() const = 0;
+};
+
+// What MemoryCloudSettings holds.
+struct CloudSettingsValues {
+  std::string access_token;
+  std::string refresh_token;
+  std::string client_id;
+  std::string client_secret;
+  std::string url;
+  std::string host;
+  std::string device_id;
+  bool tls_verify = false;
+  std::string ca_file;
 };
 
 // Settings held in memory, safe to read and write from several threads.
 class MemoryCloudSettings : public CloudSettings {
  public:
-  struct Values {
-    std::string access_token;
-    std::string refresh_token;
-    std::string client_id;
-    std::string client_secret;
-    std::string url;
-    std::string host;
-    std::string device_id;
-  };
+  using Values = CloudSettingsValues;
 
   explicit MemoryCloudSettings(Values values = {}) : values_(std::move(values)) {}
 
@@ -48,9 +57,12 @@ class MemoryCloudSettings : public CloudSettings {
   std::string URL() const override { return Get(&Values::url); }
   std::string Host() const override { return Get(&Values::host); }
   std::string DeviceID() const override { return Get(&Values::device_id); }
+  bool TlsVerify() const override { return Get(&Values::tls_verify); }
+  std::string CAFile() const override { return Get(&Values::ca_file); }
 
  private:
-  std::string Get(std::string Values::*field) const {
+  template <typename T>
+  T Get(T Values::*field) const {
     const std::lock_guard<std::mutex> guard(lock_);
     return values_.*field;
   }

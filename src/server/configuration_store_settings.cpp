@@ -19,6 +19,8 @@ class NVRAMCloudSettings : public CloudSettings {
   std::string URL() const override { return Store().URL(); }
   std::string Host() const override { return Store().Host(); }
   std::string DeviceID() const override { return Store().DeviceID(); }
+  bool TlsVerify() const override { return Store().TlsVerify(); }
+  std::string CAFile() const override { return Store().CAFile(); }
 
  private:
   static NVRAM& Store() { return Singleton<NVRAM>::Instance(); }

@@ -1,6 +1,7 @@
 #include "server/server_api.h"
 
 #include "curl/curl_interface.h"
+#include "curl/form_escape.h"
 #include "log/log.h"
 #include "server/configuration_store_settings.h"
 
@@ -22,6 +23,9 @@ std::shared_ptr<const void> LeaseCurl() {
 
 const std::vector<std::string> kFormHeaders{"cache-control: no-cache", "Accept: application/json",
                                             "Content-Type: application/x-www-form-urlencoded"};
+
+// libcurl's codes are below 100, HTTP statuses 100 and above.
+bool HttpAnswer(long status) { return status >= 100; }
 
 void LogTransportFailure(long status) {
   if (status == CURLE_COULDNT_RESOLVE_HOST) LOG_WARN << "Couldn't resolve host.";
@@ -54,7 +58,8 @@ ServerAPI::ServerAPI(ServerAPIOptions options)
       access_token_(settings_->AccessToken()),
       refresh_token_(settings_->RefreshToken()),
       client_id_(settings_->ClientID()),
-      client_secret_(settings_->ClientSecret()) {
+      client_secret_(settings_->ClientSecret()),
+      tls_{settings_->TlsVerify(), settings_->CAFile()} {
   running_ = true;  // before the thread starts, so a quick destruction still stops it
   if (options_.start_worker) worker_ = std::thread([this] { PostThread(); });
 }
@@ -67,12 +72,26 @@ ServerAPI::~ServerAPI() {
   }
   pause_signal_.notify_all();
   if (worker_.joinable()) worker_.join();
+  const std::lock_guard<std::mutex> guard(authorisation_lock_);
   if (auth_thread_.joinable()) auth_thread_.join();
 }
 
-void ServerAPI::HeartBeat(const std::string& json) { heartbeat_queue_.Push(json); }
+void ServerAPI::HeartBeat(const std::string& json) {
+  heartbeat_queue_.Push(json);
+  Notify();
+}
 
-void ServerAPI::Report(const std::string& json) { report_buffer_.PushBack(json); }
+void ServerAPI::Report(const std::string& json) {
+  report_buffer_.PushBack(json);
+  Notify();
+}
+
+// The worker checks the queues under pause_lock_: taking it here means the push is seen
+// either by that check or by the wake-up.
+void ServerAPI::Notify() {
+  { const std::lock_guard<std::mutex> guard(pause_lock_); }
+  pause_signal_.notify_all();
+}
 
 std::string ServerAPI::AccessToken() const {
   const std::lock_guard<std::mutex> guard(token_lock_);
@@ -90,14 +109,24 @@ bool ServerAPI::Authorised() const {
 }
 
 bool ServerAPI::Authentication(const std::string& device_id, std::function<void(bool)> done) {
-  if (Authorised()) {
+  {
+    const std::lock_guard<std::mutex> guard(authorisation_lock_);
+    auth_device_id_ = device_id;
+    auth_done_ = done;
+  }
+  if (Authorised() && !token_rejected_) {
     LOG_VERBOSE << "Already authenticated.";
     done(true);
     return true;
   }
   if (authenticating_) return false;
+  return StartAuthorisation(device_id, std::move(done));
+}
+
+bool ServerAPI::StartAuthorisation(const std::string& device_id, std::function<void(bool)> done) {
   // One authorisation at a time, also while the first code is being requested.
   if (auth_active_.exchange(true)) return false;
+  const std::lock_guard<std::mutex> guard(authorisation_lock_);
   if (auth_thread_.joinable()) auth_thread_.join();  // the previous one has ended
   auth_thread_ = std::thread([this, device_id, done = std::move(done)] { AuthenticationThread(device_id, done); });
   return true;
@@ -127,7 +156,7 @@ void ServerAPI::AuthenticationThread(const std::string& device_id, const std::fu
 
 std::pair<bool, std::string> ServerAPI::AuthenticationRequest(const std::string& device_id) {
   const curl::header_list headers(kFormHeaders);
-  const auto [text, status] = Post(base_url_ + request_path_, headers, "device_id=" + device_id);
+  const auto [text, status] = Post(base_url_ + request_path_, headers, "device_id=" + curl::form_escape(device_id));
   if (!Success(status)) return {false, ""};
   try {
     return {true, json::parse(text).at("code").get<std::string>()};
@@ -139,8 +168,9 @@ std::pair<bool, std::string> ServerAPI::AuthenticationRequest(const std::string&
 
 std::pair<bool, int> ServerAPI::AuthenticationVerify(const std::string& device_id, const std::string& code) {
   const curl::header_list headers(kFormHeaders);
-  const std::string body = "device_id=" + device_id + "&code=" + code + "&client_id=" + client_id_ +
-                           "&client_secret=" + client_secret_;
+  const std::string body = "device_id=" + curl::form_escape(device_id) + "&code=" + curl::form_escape(code) +
+                           "&client_id=" + curl::form_escape(client_id_) +
+                           "&client_secret=" + curl::form_escape(client_secret_);
   const auto [text, status] = Post(base_url_ + verify_path_, headers, body);
   if (status != 201) return {false, static_cast<int>(status)};
   try {
@@ -153,6 +183,7 @@ std::pair<bool, int> ServerAPI::AuthenticationVerify(const std::string& device_i
       refresh_token_ = refresh;
     }
     settings_->StoreTokens(access, refresh);
+    token_rejected_ = false;
     return {true, 201};
   } catch (const json::exception& error) {
     LOG_ERROR << "jSON Parsing Error : " << error.what();
@@ -170,21 +201,46 @@ bool ServerAPI::PostData(const std::string& json) { return Deliver(report_path_,
 
 bool ServerAPI::Deliver(const char* path, const std::string& json) {
   const curl::header_list headers(BearerHeaders("cache-control: no-cache"));
-  const auto [text, status] = Post(base_url_ + path, headers, json);
-  if (Success(status)) return true;
-  if (status >= 400) {
-    LOG_ERROR << "Server Error ( " << status << " ) : " << text;
-    return true;
+  const std::string url = base_url_ + path;
+  curl::response answer;
+  {
+    const std::lock_guard<std::mutex> guard(delivery_lock_);
+    answer = delivery_session_.perform("POST", url.c_str(), headers, json.c_str(), options_.request_timeout, tls_);
   }
-  if (status == CURLE_COULDNT_RESOLVE_HOST) {
-    LOG_WARN << "Couldn't resolve host.";
-    return true;
-  }
-  if (status == CURLE_COULDNT_CONNECT) {
-    LOG_WARN << "Failed to connect() to host.";
+  const auto& [text, status] = answer;
+  if (!HttpAnswer(status)) {  // the server never took it
+    if (status == CURLE_COULDNT_RESOLVE_HOST || status == CURLE_COULDNT_CONNECT) {
+      LogTransportFailure(status);
+    } else {
+      LOG_WARN << "Transfer failed ( " << status << " ) : " << text;
+    }
     return false;
   }
+  if (status == 401) {
+    OnTokenRejected();
+    return false;
+  }
+  token_rejected_ = false;  // the server takes the token (again)
+  if (status >= 400) LOG_ERROR << "Server Error ( " << status << " ) : " << text;
   return true;
+}
+
+// The stored token is no longer accepted: the device authorisation runs again (at most one
+// at a time; the worker's pace bounds the attempts), and the tokens are replaced when it
+// yields a new pair. Until then every delivery keeps its document.
+void ServerAPI::OnTokenRejected() {
+  if (!token_rejected_.exchange(true)) {
+    LOG_ERROR << "Access token rejected by the server (401): reports are kept, authorising the device again.";
+  }
+  std::string device_id;
+  std::function<void(bool)> done;
+  {
+    const std::lock_guard<std::mutex> guard(authorisation_lock_);
+    device_id = auth_device_id_.empty() ? settings_->DeviceID() : auth_device_id_;
+    done = auth_done_;
+  }
+  if (!done) done = [](bool) {};
+  if (!authenticating_) StartAuthorisation(device_id, std::move(done));
 }
 
 std::string ServerAPI::PLCInfo(const std::string& device_id) {
@@ -216,24 +272,20 @@ std::tuple<bool, bool, json> ServerAPI::DeviceBeaconFolds(const std::string& dev
 }
 
 bool ServerAPI::FirmwareConfig(json& config) {
-  const curl::header_list headers(BearerHeaders("cache-control: no-chache"));
-  const auto [text, status] = Get(base_url_ + configurations_path_ + "/" + "firmware.conf", headers);
-  if (!Success(status)) {
-    LogTransportFailure(status);
-    return false;
-  }
-  try {
-    config = json::parse(text);
-    return true;
-  } catch (const json::exception& error) {
-    LOG_ERROR << "jSON Parsing Error : " << error.what();
-    return false;
-  }
+  return FetchConfiguration(base_url_ + configurations_path_ + "/" + "firmware.conf",
+                            BearerHeaders("cache-control: no-chache"), config);
 }
 
 bool ServerAPI::FirmwareConfigTest(json& config) {
-  const curl::header_list headers({"cache-control: no-chache", "Content-Type: application/json"});
-  const auto [text, status] = Get(options_.firmware_config_url, headers);
+  return FetchConfiguration(options_.firmware_config_url, {"cache-control: no-chache", "Content-Type: application/json"},
+                            config);
+}
+
+// GET `url` and parse the whole body as JSON into `config`.
+bool ServerAPI::FetchConfiguration(const std::string& url, const std::vector<std::string>& header_lines,
+                                   json& config) {
+  const curl::header_list headers(header_lines);
+  const auto [text, status] = Get(url, headers);
   if (!Success(status)) {
     LogTransportFailure(status);
     return false;
@@ -248,7 +300,7 @@ bool ServerAPI::FirmwareConfigTest(json& config) {
 }
 
 curl::response ServerAPI::Get(const std::string& url, const curl::header_list& headers) {
-  return curl::perform_request("GET", url.c_str(), headers, nullptr, options_.request_timeout);
+  return curl::perform_request("GET", url.c_str(), headers, nullptr, options_.request_timeout, tls_);
 }
 
 curl::response ServerAPI::Post(const std::string& url, const curl::header_list& headers, const std::string& body) {
@@ -256,7 +308,7 @@ curl::response ServerAPI::Post(const std::string& url, const curl::header_list& 
 }
 
 curl::response ServerAPI::Post(const char* url, const curl::header_list& headers, const char* body) {
-  return curl::perform_request("POST", url, headers, body, options_.request_timeout);
+  return curl::perform_request("POST", url, headers, body, options_.request_timeout, tls_);
 }
 
 void ServerAPI::PostPending() {
@@ -267,11 +319,19 @@ void ServerAPI::PostPending() {
   }
 }
 
+// Sleeps while there is nothing to send; after each send the next waits a full period.
 void ServerAPI::PostThread() {
   while (running_) {
+    if (!WaitForWork()) break;
     PostPending();
     if (!Pause(options_.worker_period)) break;
   }
+}
+
+bool ServerAPI::WaitForWork() {
+  std::unique_lock<std::mutex> guard(pause_lock_);
+  pause_signal_.wait(guard, [this] { return destroying_ || !heartbeat_queue_.Empty() || !report_buffer_.Empty(); });
+  return !destroying_;
 }
 
 bool ServerAPI::Pause(std::chrono::milliseconds period) {

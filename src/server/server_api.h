@@ -10,6 +10,7 @@
 #include <thread>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -48,12 +49,16 @@ class ServerAPI {
   void Report(const std::string& json);
 
   // Starts the device authorisation on a thread of its own unless already authorised
-  // (then `done` is called with true at once) or already under way (false).
+  // (then `done` is called with true at once) or already under way (false). A token the
+  // server rejected (401) does not count as authorised; the authorisation that replaces
+  // it calls the `done` of the last call here.
   bool Authentication(const std::string& device_id, std::function<void(bool)> done);
   std::pair<bool, std::string> AuthenticationRequest(const std::string& device_id);
   std::pair<bool, int> AuthenticationVerify(const std::string& device_id, const std::string& code);
 
-  // False only when the connection failed (the document should be kept for later).
+  // False when the server did not take the document: no HTTP answer at all (the
+  // transport failed: resolution, connection, time-out, TLS, reception) or 401 (the
+  // token was rejected; a new authorisation starts). Any other answer consumes it.
   bool PostHeartBeat(const std::string& json);
   bool PostData(const std::string& json);
 
@@ -68,21 +73,31 @@ class ServerAPI {
   curl::response Post(const std::string& url, const curl::header_list& headers, const std::string& body);
   curl::response Post(const char* url, const curl::header_list& headers, const char* body);
 
-  // One pass of the worker: at most one heartbeat and one report; a report whose
-  // connection failed goes back to the front.
+  // One pass of the worker: at most one heartbeat and one report; a report the server did
+  // not take goes back to the front.
   void PostPending();
 
   std::string AccessToken() const;
   std::string RefreshToken() const;
   std::size_t PendingReports() const { return report_buffer_.Size(); }
   bool Authenticating() const { return authenticating_; }
+  // The server answered 401 to the stored token and no new pair has arrived yet.
+  bool TokenRejected() const { return token_rejected_; }
 
  private:
   bool Deliver(const char* path, const std::string& json);
+  void OnTokenRejected();
   bool Authorised() const;
+  bool StartAuthorisation(const std::string& device_id, std::function<void(bool)> done);
+  bool FetchConfiguration(const std::string& url, const std::vector<std::string>& header_lines,
+                          nlohmann::json& config);
   std::vector<std::string> BearerHeaders(const char* cache_control) const;
   void AuthenticationThread(const std::string& device_id, const std::function<void(bool)>& done);
   void PostThread();
+  // Wakes the worker waiting for work.
+  void Notify();
+  // Waits until a heartbeat or a report is pending; false when the object is being destroyed.
+  bool WaitForWork();
   // Sleeps for `period` unless the object is being destroyed; false when it is.
   bool Pause(std::chrono::milliseconds period);
 
@@ -103,11 +118,19 @@ class ServerAPI {
   std::string refresh_token_;
   std::string client_id_;
   std::string client_secret_;
+  curl::tls_settings tls_;
+  // The worker's deliveries share one handle, so they reuse its connection.
+  std::mutex delivery_lock_;
+  curl::session delivery_session_;
   queue::ThreadSafeQueue<std::string> heartbeat_queue_;
   queue::CircularBuffer<std::string> report_buffer_{kReportCapacity};
   std::atomic<bool> running_{false};
   std::atomic<bool> authenticating_{false};
   std::atomic<bool> auth_active_{false};  // an authorisation thread exists (any phase)
+  std::atomic<bool> token_rejected_{false};
+  std::mutex authorisation_lock_;  // the thread handle and what a renewed authorisation needs
+  std::string auth_device_id_;
+  std::function<void(bool)> auth_done_;
   std::mutex pause_lock_;
   std::condition_variable pause_signal_;
   bool destroying_ = false;

@@ -5,6 +5,7 @@
 #include "common/fnv1a.h"
 #include "log/log.h"
 #include "mailbox/message_id.h"
+#include "nvram/url_host.h"
 #include "server/configuration_store_settings.h"
 #include "websocket/channel_frame.h"
 
@@ -40,7 +41,6 @@ Endpoint::Endpoint(std::shared_ptr<mailbox::DepeschePoster> poster, std::shared_
   loop_thread_ = std::thread([this] { client_.run(); });
   parsing_ = true;
   parser_thread_ = std::thread([this] { ParserLoop(); });
-  client_.get_io_service().post([this] { ScheduleWatchdog(); });
 }
 
 Endpoint::~Endpoint() {
@@ -49,7 +49,7 @@ Endpoint::~Endpoint() {
   client_.stop_perpetual();
   client_.get_io_service().post([this] {
     if (reconnect_timer_) reconnect_timer_->cancel();
-    if (watchdog_timer_) watchdog_timer_->cancel();
+    CancelWatchdog();
   });
   {
     const std::lock_guard<std::mutex> guard(connection_lock_);
@@ -61,6 +61,7 @@ Endpoint::~Endpoint() {
   }
   loop_thread_.join();
   parsing_ = false;
+  received_.Close();
   parser_thread_.join();
 }
 
@@ -80,9 +81,11 @@ bool Endpoint::Connect() {
   websocketpp::lib::error_code error;
   Client::connection_ptr connection;
   // The library takes a URI without a host (no URL configured) and fails only later.
-  if (websocketpp::uri(uri).get_host().empty()) {
+  const auto host = HostOfUrl(uri);
+  if (!host) {
     error = websocketpp::error::make_error_code(websocketpp::error::invalid_uri);
   } else {
+    tls_host_ = *host;  // for the TLS init handler, which the library calls from here
     connection = client_.get_connection(uri, error);
   }
   if (error) {
@@ -167,12 +170,10 @@ void Endpoint::ConfirmSubscription(const std::string& device_id) {
   if (std::find(subscribed_.begin(), subscribed_.end(), hash) == subscribed_.end()) subscribed_.push_back(hash);
 }
 
-// Frames are handed over by the event loop; the parser waits on the queue, so a frame is
-// handled as soon as it arrives, and the wait's bound only limits how late a stop is seen.
+// Frames are handed over by the event loop; the parser sleeps on the queue until a frame
+// arrives or the queue is closed at destruction.
 void Endpoint::ParserLoop() {
-  while (parsing_) {
-    if (received_.WaitFor(timings_.idle_wait)) MessageParser(received_.Pop());
-  }
+  while (parsing_ && received_.Wait()) MessageParser(received_.Pop());
 }
 
 void Endpoint::SendSubscriptions() {
@@ -197,6 +198,7 @@ void Endpoint::WebsocketOpenHandler(websocketpp::connection_hdl handle) {
   NoteFrame();
   backoff_ = timings_.first_retry;
   connected_ = true;
+  ScheduleWatchdog(timings_.dead_after);
   if (!wanted_) {  // stopped while the connection was being opened
     Stop();
     return;
@@ -215,6 +217,7 @@ void Endpoint::WebsocketCloseHandler(websocketpp::connection_hdl handle) {
     connecting_ = false;
   }
   connected_ = false;
+  CancelWatchdog();
   {
     const std::lock_guard<std::mutex> guard(subscription_lock_);
     subscribed_.clear();
@@ -231,6 +234,7 @@ void Endpoint::WebsocketFailHandler(websocketpp::connection_hdl handle) {
     connecting_ = false;
   }
   connected_ = false;
+  CancelWatchdog();
   ScheduleReconnect();
 }
 
@@ -249,10 +253,29 @@ void Endpoint::WebsocketMessageHandler(websocketpp::connection_hdl, const Client
   }
 }
 
+// Called by the library while Connect makes the connection (connection_lock_ held). The
+// library itself names the host to the server (SNI) before the handshake. With
+// verification on, the peer's chain is checked against the CA file or the system's CA
+// store, and its certificate against the host name; a failure ends the handshake and the
+// connection fails.
 websocketpp::lib::shared_ptr<boost::asio::ssl::context> Endpoint::WebsocketTLSInitHandler(websocketpp::connection_hdl) {
-  auto context = websocketpp::lib::make_shared<boost::asio::ssl::context>(boost::asio::ssl::context::sslv23);
-  context->set_options(boost::asio::ssl::context::default_workarounds | boost::asio::ssl::context::no_sslv2 |
-                       boost::asio::ssl::context::no_sslv3 | boost::asio::ssl::context::single_dh_use);
+  namespace ssl = boost::asio::ssl;
+  auto context = websocketpp::lib::make_shared<ssl::context>(ssl::context::sslv23);
+  context->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                       ssl::context::single_dh_use);
+  if (!settings_->TlsVerify()) return context;
+  context->set_verify_mode(ssl::verify_peer);
+  const std::string ca_file = settings_->CAFile();
+  boost::system::error_code error;
+  if (ca_file.empty()) {
+    context->set_default_verify_paths(error);
+  } else {
+    context->load_verify_file(ca_file, error);
+  }
+  if (error) {
+    LOG_ERROR << "TLS trust store not loaded (" << (ca_file.empty() ? "system" : ca_file) << ") : " << error.message();
+  }
+  context->set_verify_callback(ssl::host_name_verification(tls_host_));
   return context;
 }
 
@@ -277,22 +300,33 @@ void Endpoint::Reconnect(std::uint64_t generation) {
   if (!Connect()) ScheduleReconnect();
 }
 
-void Endpoint::ScheduleWatchdog() {
+// Event-loop thread.
+void Endpoint::ScheduleWatchdog(std::chrono::nanoseconds delay) {
+  CancelWatchdog();
   if (stopping_) return;
-  watchdog_timer_ = client_.set_timer(1000, [this](const websocketpp::lib::error_code& error) {
-    if (error || stopping_) return;
-    CloseSilentConnection();
-    ScheduleWatchdog();
-  });
+  const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(delay).count();
+  watchdog_timer_ =
+      client_.set_timer(static_cast<long>(milliseconds), [this](const websocketpp::lib::error_code& error) {
+        if (error || stopping_) return;
+        CheckSilence();
+      });
+}
+
+void Endpoint::CancelWatchdog() {
+  if (watchdog_timer_) watchdog_timer_->cancel();
+  watchdog_timer_.reset();
 }
 
 // A connection that has carried no frame for `dead_after` is dead: it is ended at once
 // (no closing handshake with a peer that does not answer), and the close handler
-// schedules the next one.
-void Endpoint::CloseSilentConnection() {
+// schedules the next one. Otherwise the watchdog wakes again when it would be.
+void Endpoint::CheckSilence() {
   if (!connected_) return;
   const auto silence = std::chrono::nanoseconds(SteadyNow() - last_frame_);
-  if (silence < timings_.dead_after) return;
+  if (silence < timings_.dead_after) {
+    ScheduleWatchdog(timings_.dead_after - silence);
+    return;
+  }
   LOG_WARN << "No frame for " << std::chrono::duration_cast<std::chrono::milliseconds>(silence).count()
            << " ms: closing the connection";
   websocketpp::connection_hdl handle;

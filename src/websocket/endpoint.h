@@ -24,7 +24,6 @@ struct EndpointTimings {
   std::chrono::milliseconds first_retry{1000};   // back-off after a lost connection, doubling...
   std::chrono::milliseconds last_retry{60000};   // ...up to this
   std::chrono::milliseconds dead_after{10000};   // no frame for this long: the connection is dead
-  std::chrono::milliseconds idle_wait{100};      // the parser's longest wait for a frame
 };
 
 // The TLS websocket to the cloud's channel endpoint: subscribes to the gateway's channel
@@ -61,8 +60,11 @@ class Endpoint : public mailbox::DepescheSender {
   bool Connect();
   void ScheduleReconnect();
   void Reconnect(std::uint64_t generation);
-  void ScheduleWatchdog();
-  void CloseSilentConnection();
+  // The watchdog runs only while a connection is open, and wakes when the connection
+  // would have been silent for `dead_after`.
+  void ScheduleWatchdog(std::chrono::nanoseconds delay);
+  void CancelWatchdog();
+  void CheckSilence();
   void SendSubscriptions();
   void ParserLoop();
   void ConfirmSubscription(const std::string& device_id);
@@ -73,11 +75,12 @@ class Endpoint : public mailbox::DepescheSender {
   void WebsocketFailHandler(websocketpp::connection_hdl handle);
   bool WebsocketPingHandler(websocketpp::connection_hdl handle, const std::string& payload);
   void WebsocketMessageHandler(websocketpp::connection_hdl handle, const Client::message_ptr& message);
-  websocketpp::lib::shared_ptr<boost::asio::ssl::context> WebsocketTLSInitHandler(websocketpp::connection_hdl handle);
+  websocketpp::lib::shared_ptr<boost::asio::ssl::context> WebsocketTLSInitHandler(websocketpp::connection_hdl);
 
   Client client_;
-  std::mutex connection_lock_;  // the handle and the connecting flag
+  std::mutex connection_lock_;  // the handle, the connecting flag and the TLS host
   websocketpp::connection_hdl connection_;
+  std::string tls_host_;  // the host of the connection being made, to verify its certificate
   bool connecting_ = false;
   std::thread loop_thread_;
   std::atomic<bool> connected_{false};

@@ -3,6 +3,9 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <vector>
+
+#include <curl/curl.h>
 
 #include "curl/request.h"
 #include "sim-cloud/stand_in_cloud.h"
@@ -72,4 +75,54 @@ TEST(CurlRequest, ConcurrentRequestsBothComplete) {
   EXPECT_EQ(first.get(), 404);
   EXPECT_EQ(second.get(), 404);
   EXPECT_EQ(cloud.RequestsTo("/devices/x").size(), 2u);
+}
+
+// libcurl names the host in the TLS handshake (SNI); the certificate is checked only when
+// asked, against the given CA file or the system's store.
+TEST(CurlRequest, NamesTheHostAndVerifiesTheCertificateOnlyWhenAsked) {
+  testing_support::StandInCloud cloud;
+  testing_support::ScratchDirectory other;
+  testing_support::MakeCertificate(other.Path());
+  const std::string url = "https://localhost:" + std::to_string(cloud.Port()) + "/api/v1/devices/none";
+  struct Case {
+    std::string name;
+    curl::tls_settings tls;
+    long status;
+  };
+  const std::vector<Case> cases{
+      {"off", {false, other.Path() + "/cert.pem"}, 404},
+      {"the server's CA", {true, cloud.Directory() + "/cert.pem"}, 404},
+      {"another CA", {true, other.Path() + "/cert.pem"}, CURLE_PEER_FAILED_VERIFICATION},
+      {"system store", {true, ""}, CURLE_PEER_FAILED_VERIFICATION},
+  };
+  const curl::header_list headers({"cache-control: no-cache"});
+  for (const auto& test : cases) {
+    EXPECT_EQ(curl::perform_request("GET", url.c_str(), headers, nullptr, 5s, test.tls).second, test.status)
+        << test.name;
+  }
+  for (const auto& request : cloud.RequestsTo("/devices/none")) EXPECT_EQ(request.at("server_name"), "localhost");
+}
+
+// A reused handle sends what a fresh one sends, request after request.
+TEST(CurlRequest, ReusedSessionSendsTheSameRequests) {
+  testing_support::StandInCloud cloud;
+  const curl::header_list headers({"cache-control: no-cache", "Content-Type: application/json",
+                                   "Authorization: Bearer t"});
+  const std::string report = cloud.BaseURL() + "/gateways/report";
+  const std::string device = cloud.BaseURL() + "/devices/none";
+  EXPECT_EQ(curl::perform_request("POST", report.c_str(), headers, "{\"a\":1}").second, 200);
+  EXPECT_EQ(curl::perform_request("GET", device.c_str(), headers, nullptr).second, 404);
+  curl::session session;
+  EXPECT_EQ(session.perform("POST", report.c_str(), headers, "{\"a\":1}").second, 200);
+  EXPECT_EQ(session.perform("POST", report.c_str(), headers, "{\"a\":1}").second, 200);
+  EXPECT_EQ(session.perform("GET", device.c_str(), headers, nullptr), (curl::response{R"({"error":"not found"})", 404}));
+  const json requests = cloud.Control().Requests();
+  ASSERT_EQ(requests.size(), 5u);
+  const auto same = [](const json& left, const json& right) {
+    return left.at("request_line") == right.at("request_line") && left.at("headers") == right.at("headers") &&
+           left.at("body") == right.at("body");
+  };
+  EXPECT_TRUE(same(requests[0], requests[2])) << requests[2].dump();
+  EXPECT_TRUE(same(requests[0], requests[3])) << requests[3].dump();
+  EXPECT_TRUE(same(requests[1], requests[4])) << requests[4].dump() << "\nno body, no POST fields left over";
 }

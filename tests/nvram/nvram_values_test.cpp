@@ -45,7 +45,7 @@ TEST(Base64, EncodesAndDecodesKeys) {
   EXPECT_TRUE(base64::Decode("").empty());
 }
 
-TEST(UrlHost, TakesTheHostOfHttpAndHttpsUrlsOnly) {
+TEST(UrlHost, TakesTheHostOfHttpHttpsAndWebsocketUrlsOnly) {
   struct Case {
     std::string url;
     std::optional<std::string> host;
@@ -59,6 +59,10 @@ TEST(UrlHost, TakesTheHostOfHttpAndHttpsUrlsOnly) {
       {"cloud.example.test", std::nullopt},
       {"https://", std::nullopt},
       {"https://a b/", std::nullopt},
+      {"wss://cloud.example.test/cable?access_token=t", "cloud.example.test"},
+      {"wss:///cable?access_token=t", std::nullopt},
+      {"https://[::1]:8443/api", "::1"},
+      {"https://h.example:port/", std::nullopt},
   };
   for (const auto& test : cases) EXPECT_EQ(HostOfUrl(test.url), test.host) << test.url;
 }

@@ -71,3 +71,17 @@ TEST(ThreadSafeQueue, WaitForReturnsFalseOnTimeoutAndTrueWhenFilled) {
   producer.join();
   EXPECT_EQ(items.Pop(), 5);
 }
+
+TEST(ThreadSafeQueue, WaitEndsOnAnElementOrOnClose) {
+  queue::ThreadSafeQueue<int> items;
+  std::thread producer([&items] { items.Push(5); });
+  EXPECT_TRUE(items.Wait());
+  producer.join();
+  EXPECT_EQ(items.Pop(), 5);
+
+  std::thread closer([&items] { items.Close(); });
+  EXPECT_FALSE(items.Wait()) << "closed and empty";
+  closer.join();
+  items.Push(6);
+  EXPECT_TRUE(items.Wait()) << "a closed queue still hands out what it holds";
+}

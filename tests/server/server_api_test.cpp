@@ -4,10 +4,12 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/server_api.h"
 #include "sim-cloud/stand_in_cloud.h"
+#include "sim-cloud/thread_wakeups.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -20,12 +22,17 @@ class ServerAPITest : public ::testing::Test {
  protected:
   // A ServerAPI pointed at the stand-in; without a worker unless asked for.
   std::unique_ptr<ServerAPI> MakeServer(MemoryCloudSettings::Values values = Authorised(), bool worker = false) {
+    return MakeServerAt(cloud_.BaseURL(), std::move(values), worker);
+  }
+
+  std::unique_ptr<ServerAPI> MakeServerAt(const std::string& base_url, MemoryCloudSettings::Values values = Authorised(),
+                                          bool worker = false, std::chrono::seconds timeout = 5s) {
     settings_ = std::make_shared<MemoryCloudSettings>(std::move(values));
     ServerAPIOptions options;
     options.settings = settings_;
-    options.default_base_url = cloud_.BaseURL();
+    options.default_base_url = base_url;
     options.firmware_config_url = "https://" + cloud_.HostPort() + "/firmware.conf";
-    options.request_timeout = 5s;
+    options.request_timeout = timeout;
     options.start_worker = worker;
     return std::make_unique<ServerAPI>(options);
   }
@@ -36,6 +43,7 @@ class ServerAPITest : public ::testing::Test {
     values.refresh_token = "ref-A";
     values.client_id = "cid";
     values.client_secret = "secret";
+    values.device_id = "gw1";
     return values;
   }
 
@@ -98,7 +106,7 @@ TEST_F(ServerAPITest, EachRequestHasItsMethodPathHeaderLinesInOrderAndBody) {
   };
   const std::vector<Expected> expected{
       {"POST /api/v1/auth_device/request HTTP/1.1", form, "device_id=gw1"},
-      {"POST /api/v1/auth_device/verify HTTP/1.1", form, VerifyBody("c&1")},
+      {"POST /api/v1/auth_device/verify HTTP/1.1", form, VerifyBody("c%261")},
       {"POST /api/v1/gateways/hb HTTP/1.1", bearer, R"({"hb":"é"})"},
       {"POST /api/v1/gateways/report HTTP/1.1", bearer, R"({"data":[1, 2]})"},
       {"GET /api/v1/devices/gw1 HTTP/1.1", bearer, ""},
@@ -323,7 +331,7 @@ TEST_F(ServerAPITest, RequestsGiveUpAfterTheTimeOutWithCode28) {
   EXPECT_EQ(server.Post(cloud_.BaseURL() + "/gateways/report", headers, "{}").second, 28);
   server.Report("r1");
   server.PostPending();
-  EXPECT_EQ(server.PendingReports(), 0u) << "a time-out is not a connection failure: consumed";
+  EXPECT_EQ(server.PendingReports(), 1u) << "timed out: the server never answered, the report is kept";
 }
 
 TEST_F(ServerAPITest, ConfiguredURLWinsOverTheDefault) {
@@ -337,4 +345,144 @@ TEST_F(ServerAPITest, ConfiguredURLWinsOverTheDefault) {
   ServerAPI server(options);
   EXPECT_TRUE(server.PostHeartBeat("{}"));
   EXPECT_EQ(BodiesTo("/api/v1/gateways/hb").size(), 1u);
+}
+
+// Form values are percent-encoded; plain ones go out unchanged.
+TEST_F(ServerAPITest, FormValuesAreEscaped) {
+  auto values = Authorised();
+  values.client_id = "id+1";
+  values.client_secret = "s&e=c%r t";
+  auto server = MakeServer(values);
+  server->AuthenticationRequest("gw/1");
+  server->AuthenticationVerify("gw1", "a=b&c");
+  EXPECT_EQ(BodiesTo("/auth_device/"),
+            (std::vector<std::string>{"device_id=gw%2F1",
+                                      "device_id=gw1&code=a%3Db%26c&client_id=id%2B1&client_secret=s%26e%3Dc%25r%20t"}));
+}
+
+// Any transfer that ends without an HTTP answer keeps the report at the front; the
+// heartbeat is not counted as delivered.
+TEST_F(ServerAPITest, TransportFailuresKeepTheReport) {
+  struct Case {
+    std::string name;
+    json fault;  // posted to /faults
+  };
+  const std::vector<Case> cases{
+      {"dropped without answer", json{{"path", "/gateways/"}, {"drop", true}, {"count", 2}}},
+      {"timed out", json{{"path", "/gateways/"}, {"delay_ms", 3000}, {"count", 2}}},
+  };
+  for (const auto& test : cases) {
+    auto server = MakeServerAt(cloud_.BaseURL(), Authorised(), false, 1s);
+    Control().Call("DELETE", "/requests");
+    Control().Call("POST", "/faults", test.fault);
+    server->Report("r1");
+    EXPECT_FALSE(server->PostHeartBeat("h1")) << test.name;
+    server->PostPending();
+    EXPECT_EQ(server->PendingReports(), 1u) << test.name;
+    EXPECT_TRUE(log_.Contains("Transfer failed ( ")) << test.name;
+    server->PostPending();
+    EXPECT_EQ(server->PendingReports(), 0u) << test.name;
+    const auto reports = cloud_.RequestsTo("/gateways/report");
+    ASSERT_FALSE(reports.empty()) << test.name;
+    EXPECT_EQ(reports.back().at("body"), "r1");
+    EXPECT_EQ(reports.back().at("status"), 200) << test.name;
+  }
+
+  auto unresolved = MakeServerAt("https://no-such-host.invalid/api/v1");
+  unresolved->Report("r1");
+  unresolved->PostPending();
+  unresolved->PostPending();
+  EXPECT_EQ(unresolved->PendingReports(), 1u) << "an unresolved host is retried, not dropped";
+  EXPECT_FALSE(unresolved->PostHeartBeat("h1"));
+  EXPECT_TRUE(log_.Contains("Couldn't resolve host."));
+}
+
+// A rejected token: the report stays, one line says why, the device authorisation runs
+// again at the worker's pace, and the new pair carries the report.
+TEST_F(ServerAPITest, RejectedTokenKeepsReportsAndAuthorisesAgain) {
+  auto server = MakeServer(Authorised(), true);
+  std::atomic<int> authorised{0};
+  ASSERT_TRUE(server->Authentication("gw1", [&](bool ok) { authorised += ok ? 1 : 0; }));
+  ASSERT_EQ(authorised.load(), 1);
+  Control().Call("POST", "/auth", json{{"reject_tokens", {"tok-A"}}});
+  const auto rejected_at = std::chrono::steady_clock::now();
+  server->Report("r1");
+  ASSERT_TRUE(WaitUntil([&] { return cloud_.RequestsTo("/auth_device/verify").size() >= 2; }));
+  const auto refused = cloud_.RequestsTo("/gateways/report");
+  EXPECT_FALSE(refused.empty());
+  for (const auto& report : refused) EXPECT_EQ(report.at("body"), "r1");
+  EXPECT_TRUE(server->TokenRejected());
+  EXPECT_FALSE(server->Authentication("gw1", [&](bool ok) { authorised += ok ? 1 : 0; })) << "already authorising";
+  EXPECT_EQ(authorised.load(), 1) << "no 'already authenticated' while the token is rejected";
+  const std::string line = "Access token rejected by the server (401)";
+  const std::string text = log_.Text();
+  EXPECT_NE(text.find(line), std::string::npos);
+  EXPECT_EQ(text.find(line), text.rfind(line)) << "logged once";
+  EXPECT_EQ(settings_->AccessToken(), "tok-A") << "kept until a new pair arrives";
+
+  Control().Call("POST", "/auth", json{{"approved", true}, {"access_token", "tok-B"}, {"refresh_token", "ref-B"}});
+  // (The ring is empty also while a report is in flight: wait for the server's answer.)
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto reports = cloud_.RequestsTo("/gateways/report");
+    return !reports.empty() && reports.back().at("status") == 200;
+  }));
+  EXPECT_EQ(server->PendingReports(), 0u);
+  const auto elapsed = std::chrono::steady_clock::now() - rejected_at;
+  EXPECT_EQ(authorised.load(), 2);
+  EXPECT_FALSE(server->TokenRejected());
+  EXPECT_EQ(settings_->AccessToken(), "tok-B");
+  EXPECT_EQ(settings_->RefreshToken(), "ref-B");
+  const auto reports = cloud_.RequestsTo("/gateways/report");
+  ASSERT_GE(reports.size(), 2u);
+  EXPECT_EQ(reports.back().at("body"), "r1");
+  EXPECT_TRUE(InOrder(reports.back().at("headers"), {"Authorization: Bearer tok-B"}));
+  // One attempt a second while authorising, not a tight loop.
+  EXPECT_LE(static_cast<double>(reports.size()), std::chrono::duration<double>(elapsed).count() + 2);
+  EXPECT_EQ(cloud_.RequestsTo("/auth_device/request").size(), 1u);
+}
+
+// An idle worker sleeps until there is something to send, then keeps its pace.
+TEST_F(ServerAPITest, IdleWorkerSleepsUntilAReportArrives) {
+  const auto before = testing_support::ProcessThreads();
+  auto server = MakeServer(Authorised(), true);
+  const auto worker = testing_support::ThreadsSince(before);
+  ASSERT_FALSE(worker.empty());
+  std::this_thread::sleep_for(200ms);  // let it reach its wait
+  const long sleeps = testing_support::Sleeps(worker);
+  std::this_thread::sleep_for(3000ms);  // the observation window: nothing to do
+  EXPECT_LE(testing_support::Sleeps(worker) - sleeps, 1) << "woke without work";
+
+  server->Report("r1");
+  ASSERT_TRUE(WaitUntil([&] { return BodiesTo("/gateways/report").size() == 1; }));
+}
+
+// With verification on, the peer must present a certificate of the configured CA; off,
+// any certificate is taken as before.
+TEST_F(ServerAPITest, CertificateVerificationFollowsTheSettings) {
+  testing_support::ScratchDirectory other;
+  testing_support::MakeCertificate(other.Path());
+  Control().Call("PUT", "/scenario", json{{"firmware_conf", json::object()}});
+  struct Case {
+    std::string name;
+    bool verify;
+    std::string ca_file;
+    bool delivered;
+  };
+  const std::vector<Case> cases{
+      {"off, unknown CA", false, other.Path() + "/cert.pem", true},
+      {"on, the server's CA", true, cloud_.Directory() + "/cert.pem", true},
+      {"on, another CA", true, other.Path() + "/cert.pem", false},
+      {"on, system store", true, "", false},
+  };
+  for (const auto& test : cases) {
+    auto values = Authorised();
+    values.tls_verify = test.verify;
+    values.ca_file = test.ca_file;
+    auto server = MakeServerAt("https://localhost:" + std::to_string(cloud_.Port()) + "/api/v1", values);
+    server->Report("r");
+    server->PostPending();
+    EXPECT_EQ(server->PendingReports(), test.delivered ? 0u : 1u) << test.name;
+    json config;
+    EXPECT_EQ(server->FirmwareConfig(config), test.delivered) << test.name;
+  }
 }

@@ -4,11 +4,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mailbox/depesche_poster.h"
 #include "mailbox/message_id.h"
 #include "sim-cloud/stand_in_cloud.h"
+#include "sim-cloud/thread_wakeups.h"
 #include "support/wait.h"
 #include "websocket/channel_frame.h"
 #include "websocket/endpoint.h"
@@ -20,6 +22,12 @@ using testing_support::WaitUntil;
 namespace {
 
 const std::string kDevice = "0a1b2c3d4e5f";
+
+std::size_t CountOf(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
 
 class RecordingPoster : public mailbox::DepeschePoster {
  public:
@@ -49,7 +57,29 @@ class EndpointTest : public ::testing::Test {
     values.refresh_token = "ref";
     values.host = host.value_or(cloud_.HostPort());
     values.device_id = kDevice;
+    return MakeEndpointWith(values, timings);
+  }
+
+  std::unique_ptr<websocket::Endpoint> MakeEndpointWith(const MemoryCloudSettings::Values& values,
+                                                        websocket::EndpointTimings timings = FastRetries()) {
     return std::make_unique<websocket::Endpoint>(poster_, std::make_shared<MemoryCloudSettings>(values), timings);
+  }
+
+  MemoryCloudSettings::Values ByName() const {
+    MemoryCloudSettings::Values values;
+    values.access_token = "tok-1";
+    values.host = "localhost:" + std::to_string(cloud_.Port());
+    values.device_id = kDevice;
+    return values;
+  }
+
+  // The channel handshakes the server recorded.
+  json Handshakes() const {
+    json handshakes = json::array();
+    for (const auto& request : cloud_.Control().Requests()) {
+      if (request.at("websocket").get<bool>()) handshakes.push_back(request);
+    }
+    return handshakes;
   }
 
   static websocket::EndpointTimings FastRetries() {
@@ -221,4 +251,72 @@ TEST_F(EndpointTest, BackOffDoublesUpToItsBoundThenConnects) {
   EXPECT_TRUE(log_.Contains("Connection failed : "));
   cloud_.Control().Call("POST", "/refuse", json{{"refuse", false}});
   EXPECT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+}
+
+// The server learns the host name from the TLS handshake (SNI), as a shared load
+// balancer needs.
+TEST_F(EndpointTest, HandshakeNamesTheHost) {
+  auto endpoint = MakeEndpointWith(ByName());
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected(); }));
+  ASSERT_EQ(Handshakes().size(), 1u);
+  EXPECT_EQ(Handshakes()[0].at("server_name"), "localhost");
+}
+
+// Off, any certificate is taken as before; on, only one of the configured CA (or of the
+// system's store) whose name matches the host.
+TEST_F(EndpointTest, CertificateVerificationFollowsTheSettings) {
+  testing_support::ScratchDirectory other;
+  testing_support::MakeCertificate(other.Path());
+  struct Case {
+    std::string name;
+    bool verify;
+    std::string ca_file;
+    bool opens;
+  };
+  const std::vector<Case> cases{
+      {"off, unknown CA", false, other.Path() + "/cert.pem", true},
+      {"on, the server's CA", true, cloud_.Directory() + "/cert.pem", true},
+      {"on, another CA", true, other.Path() + "/cert.pem", false},
+      {"on, system store", true, "", false},
+  };
+  for (const auto& test : cases) {
+    auto values = ByName();
+    values.tls_verify = test.verify;
+    values.ca_file = test.ca_file;
+    websocket::EndpointTimings no_retry;
+    no_retry.first_retry = 60s;
+    auto endpoint = MakeEndpointWith(values, no_retry);
+    const std::size_t failures_before = CountOf(log_.Text(), "Connection failed : ");
+    ASSERT_TRUE(endpoint->Start()) << test.name;
+    if (test.opens) {
+      EXPECT_TRUE(WaitUntil([&] { return endpoint->Connected(); })) << test.name;
+    } else {
+      EXPECT_TRUE(WaitUntil([&] { return CountOf(log_.Text(), "Connection failed : ") > failures_before; }))
+          << test.name;
+      EXPECT_FALSE(endpoint->Connected()) << test.name;
+    }
+  }
+}
+
+// Idle (before Start, and after Stop) the endpoint's threads sleep: no parser poll, no
+// watchdog tick.
+TEST_F(EndpointTest, IdleEndpointDoesNotWakeUp) {
+  const auto before = testing_support::ProcessThreads();
+  auto endpoint = MakeEndpoint();
+  const auto threads = testing_support::ThreadsSince(before);
+  ASSERT_GE(threads.size(), 2u);
+  const auto quiet_for = [&](std::chrono::milliseconds window) {
+    std::this_thread::sleep_for(200ms);  // let the threads reach their waits
+    const long sleeps = testing_support::Sleeps(threads);
+    std::this_thread::sleep_for(window);  // the observation window
+    return testing_support::Sleeps(threads) - sleeps;
+  };
+  EXPECT_LE(quiet_for(1500ms), 1) << "before Start";
+
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected() && !Received(0).empty(); }));
+  endpoint->Stop();
+  ASSERT_TRUE(WaitUntil([&] { return !Open(0); }));
+  EXPECT_LE(quiet_for(1500ms), 1) << "after Stop";
 }
