@@ -138,7 +138,7 @@ TEST(FoldOf, TheLastElementWinsNoneGivesTenAndBadValuesAreRefused) {
   testing_support::LogCapture log;
   EXPECT_EQ(FoldOf(json::array({5, 15})), 15);
   EXPECT_EQ(FoldOf(json::array()), 10);
-  EXPECT_EQ(FoldOf(json{{"temp", 3}, {"humi", 7}}), 7);
+  EXPECT_EQ(FoldOf(json{{"humi", 3}, {"temp", 7}}), 7);  // values in the object's (sorted) order
   EXPECT_EQ(FoldOf(json(4)), 4);
   EXPECT_EQ(FoldOf(json(2.9)), 2);
   for (const json& bad : {json("5"), json(0), json(-3), json::array({5, nullptr}), json(1e12)}) {
