@@ -52,6 +52,8 @@ class PLC {
   // (id, fold) of every poller, in the order of creation.
   std::vector<std::pair<std::string, int>> Pollers() const;
   const std::shared_ptr<xgt::fenet::Client>& Client() const { return client_; }
+  const std::string& Vendor() const { return vendor_; }
+  const std::string& Proto() const { return proto_; }
 
  private:
   static void CheckSupported(const PLCInfo& info);
