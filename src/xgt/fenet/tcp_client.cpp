@@ -31,7 +31,13 @@ bool TCPClient::Connect(const std::string& host, const std::string& port, Durati
   });
   RunFor(timeout, [&] { resolver.cancel(); });
   if (error_) return false;
+  error_ = asio::error::host_not_found;
   for (const auto& entry : endpoints) {
+    // The unspecified address would reach this host itself; it names no peer.
+    if (entry.endpoint().address().is_unspecified()) {
+      error_ = boost::system::errc::make_error_code(boost::system::errc::address_not_available);
+      continue;
+    }
     error_ = asio::error::would_block;
     socket_.async_connect(entry.endpoint(), [&](const boost::system::error_code& error) { error_ = error; });
     RunFor(timeout, [&] { Close(); });

@@ -23,7 +23,8 @@ class TCPClient {
   TCPClient& operator=(const TCPClient&) = delete;
 
   // Closes any open connection, resolves `host` and tries each endpoint in turn, each
-  // attempt bounded by `timeout`.
+  // attempt bounded by `timeout`. The unspecified address (0.0.0.0, ::) is never connected
+  // to: the system would take it for this host.
   bool Connect(const std::string& host, const std::string& port, Duration timeout);
   // Sends all of `bytes`.
   bool Write(const std::vector<unsigned char>& bytes, Duration timeout);

@@ -136,6 +136,11 @@ TEST_F(FenetClientTest, AWrongSlotIsRefusedByTheModuleAndSetParamsAppliesToTheNe
   EXPECT_EQ(Requests()[0].at("problems")[0], "FEnet position is 0x2, this module sits at 0x1");
   client->SetParams(0, 1, "127.0.0.1");
   EXPECT_TRUE(client->ReadMemory(address).first);
+  // 0.0.0.0, a PLC without address, would reach this host (and the stand-in) if connected to.
+  client->SetParams(0, 1, "0.0.0.0");
+  EXPECT_FALSE(client->ReadMemory(address).first);
+  EXPECT_TRUE(log_.Contains("Cannot connect PLC [0.0.0.0]"));
+  EXPECT_EQ(Requests().size(), 2u);
   client->SetParams(0, 1, "no-such-host.invalid");
   EXPECT_FALSE(client->ReadMemory(address).first);
   EXPECT_TRUE(log_.Contains("Cannot connect PLC [no-such-host.invalid]"));
