@@ -95,6 +95,11 @@ TEST_F(PLCManagerTest, AStoredRecordTheConstructorRefusesIsSkippedAndStaysStored
   EXPECT_TRUE(manager->Ids().empty());
   EXPECT_TRUE(log_.Contains("Stored PLC 7 skipped: Unsupported PLC Protocol."));
   EXPECT_EQ(StoredIds(), std::vector<std::string>{"7"});
+  // Listed again with a supported protocol: the stored record is updated, not doubled.
+  manager->UpdatePLCList(json::array({Entry(7, kTemp)}).dump());
+  EXPECT_EQ(manager->Ids(), std::vector<std::uint32_t>{7});
+  EXPECT_EQ(StoredIds(), std::vector<std::string>{"7"});
+  EXPECT_NE(platform_.ReadConfig("ferrowick").find("option proto 'fenet'"), std::string::npos);
 }
 
 TEST_F(PLCManagerTest, AListAddsUpdatesAndDeletesPLCsAndTheirStoredRecords) {
