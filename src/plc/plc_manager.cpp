@@ -1,7 +1,173 @@
 #include "plc/plc_manager.h"
 
-PLCManager::PLCManager(std::shared_ptr<mailbox::DepeschePoster> application) : application_(std::move(application)) {}
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
 
-PLCManager::~PLCManager() = default;
+#include "common/singleton.h"
+#include "log/log.h"
+#include "nvram/nvram.h"
+#include "server/server_api.h"
 
-void PLCManager::UpdateFolds(const std::string& /*device_id*/, const nlohmann::json& /*folds*/) {}
+namespace {
+
+// A cloud client handed in takes the readings too; otherwise the PLCs report to the
+// process's cloud client, reached only when a reading is due.
+PLCManagerOptions WithDefaults(PLCManagerOptions options) {
+  if (!options.plc.report && options.cloud != nullptr) {
+    ServerAPI* const cloud = options.cloud;
+    options.plc.report = [cloud](const std::string& json) { cloud->Report(json); };
+  }
+  return options;
+}
+
+}  // namespace
+
+PLCManager::PLCManager(std::shared_ptr<mailbox::DepeschePoster> application)
+    : PLCManager(std::move(application), PLCManagerOptions{}) {}
+
+PLCManager::PLCManager(std::shared_ptr<mailbox::DepeschePoster> application, PLCManagerOptions options)
+    : application_(std::move(application)),
+      options_(WithDefaults(std::move(options))) {
+  LoadStored();
+  worker_ = std::thread([this] { Worker(); });
+}
+
+PLCManager::~PLCManager() {
+  {
+    const std::lock_guard<std::mutex> guard(pause_lock_);
+    stopping_ = true;
+  }
+  pause_signal_.notify_all();
+  worker_.join();
+  std::unordered_map<std::uint32_t, std::shared_ptr<PLC>> doomed;
+  {
+    const std::lock_guard<std::mutex> guard(plcs_lock_);
+    doomed.swap(plcs_);
+  }
+}
+
+void PLCManager::LoadStored() {
+  for (const auto& info : Store().PLCList()) {
+    stored_ids_.insert(info.id);
+    try {
+      auto plc = std::make_shared<PLC>(info, options_.plc);
+      const std::lock_guard<std::mutex> guard(plcs_lock_);
+      plcs_[info.id] = std::move(plc);
+    } catch (const std::exception& error) {
+      // The record stays stored; a later server list updates or deletes it.
+      LOG_ERROR << "Stored PLC " << info.id << " skipped: " << error.what();
+    }
+  }
+}
+
+NVRAM& PLCManager::Store() const {
+  return options_.store != nullptr ? *options_.store : Singleton<NVRAM>::Instance();
+}
+
+ServerAPI& PLCManager::Cloud() const {
+  return options_.cloud != nullptr ? *options_.cloud : Singleton<ServerAPI>::Instance();
+}
+
+bool PLCManager::Pause(std::chrono::milliseconds period) {
+  std::unique_lock<std::mutex> guard(pause_lock_);
+  return !pause_signal_.wait_for(guard, period, [this] { return stopping_; });
+}
+
+void PLCManager::Worker() {
+  if (!Pause(options_.first_fetch)) return;
+  do {
+    const std::string list = Cloud().PLCInfo(Store().DeviceID());
+    if (!list.empty()) UpdatePLCList(list);
+  } while (Pause(options_.fetch_period));
+}
+
+void PLCManager::UpdatePLCList(const std::string& text) {
+  LOG_VERBOSE << text;
+  try {
+    const auto list = nlohmann::json::parse(text);
+    if (!list.is_array()) throw std::invalid_argument("PLC list is not an array");
+    std::vector<PLCInfo> records;
+    for (const auto& entry : list) {
+      records.push_back(FromServerEntry(entry));
+      ApplyRecord(records.back());
+    }
+    RemoveUnlisted(records);
+  } catch (const std::exception& error) {
+    LOG_ERROR << error.what();
+  }
+  for (const auto id : Ids()) LOG_VERBOSE << "PLC " << id;
+}
+
+void PLCManager::ApplyRecord(const PLCInfo& info) {
+  if (const auto plc = Find(info.id)) {
+    plc->UpdateParams(info);
+    StoreRecord(info);
+  } else {
+    AddPLC(info);
+  }
+}
+
+void PLCManager::AddPLC(const PLCInfo& info) {
+  auto plc = std::make_shared<PLC>(info, options_.plc);
+  {
+    const std::lock_guard<std::mutex> guard(plcs_lock_);
+    plcs_[info.id] = std::move(plc);
+  }
+  StoreRecord(info);
+}
+
+void PLCManager::StoreRecord(const PLCInfo& info) {
+  if (stored_ids_.insert(info.id).second) {
+    Store().AddPLC(info);
+  } else {
+    Store().UpdatePLC(info);
+  }
+}
+
+void PLCManager::RemoveUnlisted(const std::vector<PLCInfo>& records) {
+  std::set<std::uint32_t> listed;
+  for (const auto& info : records) listed.insert(info.id);
+  std::set<std::uint32_t> known = stored_ids_;
+  for (const auto id : Ids()) known.insert(id);
+  for (const auto id : known) {
+    if (listed.count(id) != 0) continue;
+    LOG_ERROR << "Delete PLC " << id;
+    PLCInfo info;
+    info.id = id;
+    Store().DeletePLC(info);
+    stored_ids_.erase(id);
+    std::shared_ptr<PLC> doomed;
+    {
+      const std::lock_guard<std::mutex> guard(plcs_lock_);
+      const auto found = plcs_.find(id);
+      if (found == plcs_.end()) continue;
+      doomed = std::move(found->second);
+      plcs_.erase(found);
+    }
+    // Released outside the lock: the PLC may wait for a read in flight.
+  }
+}
+
+void PLCManager::UpdateFolds(const std::string& device_id, const nlohmann::json& folds) {
+  std::vector<std::shared_ptr<PLC>> plcs;
+  {
+    const std::lock_guard<std::mutex> guard(plcs_lock_);
+    for (const auto& entry : plcs_) plcs.push_back(entry.second);
+  }
+  for (const auto& plc : plcs) plc->UpdateFolds(device_id, folds);
+}
+
+std::vector<std::uint32_t> PLCManager::Ids() const {
+  const std::lock_guard<std::mutex> guard(plcs_lock_);
+  std::vector<std::uint32_t> ids;
+  for (const auto& entry : plcs_) ids.push_back(entry.first);
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+std::shared_ptr<PLC> PLCManager::Find(std::uint32_t id) const {
+  const std::lock_guard<std::mutex> guard(plcs_lock_);
+  const auto found = plcs_.find(id);
+  return found == plcs_.end() ? nullptr : found->second;
+}

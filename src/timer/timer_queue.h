@@ -3,23 +3,28 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
-#include "mutex/semaphore.h"
+#include "timer/timer_worker.h"
 
 namespace timer {
 
-// One-shot timers on a worker thread of their own. A handler runs once: with false when
-// its delay has passed, or with true when the timer is cancelled (by Cancel or by the
-// destruction of the queue). Handlers may call Add and Cancel on the same queue.
+// One-shot timers run by a worker thread. A handler runs once: with false when its delay
+// has passed, or with true when the timer is cancelled (by Cancel or by the destruction of
+// the queue). Handlers may call Add and Cancel on the same queue.
+// A queue makes its own worker, or shares one handed in: then its handlers take turns with
+// those of the other queues on that one thread.
 class TimerQueue {
  public:
-  using Handler = std::function<void(bool cancelled)>;
-  using Clock = std::chrono::steady_clock;
+  using Handler = TimerWorker::Handler;
+  using Clock = TimerWorker::Clock;
 
   TimerQueue();
+  explicit TimerQueue(std::shared_ptr<TimerWorker> worker);
+  // Cancels the pending timers and returns once their handlers, and one of this queue's
+  // running at the time, have finished (unless called from that handler itself). A timer
+  // added while the queue is being destroyed runs at once as cancelled.
   virtual ~TimerQueue();
   TimerQueue(const TimerQueue&) = delete;
   TimerQueue& operator=(const TimerQueue&) = delete;
@@ -34,28 +39,12 @@ class TimerQueue {
   std::size_t Cancel(std::uint64_t id);
 
  private:
-  struct WorkItem {
-    Clock::time_point deadline;
-    std::uint64_t id = 0;  // 0: the item stands for a cancellation
-    Handler handler;
-  };
-  // Orders the heap so that the smallest deadline is on top.
-  struct LaterDeadline {
-    bool operator()(const WorkItem& left, const WorkItem& right) const { return left.deadline > right.deadline; }
-  };
-
   std::uint64_t AddAt(Clock::time_point deadline, Handler handler);
-  void PushItem(WorkItem item);  // caller holds lock_
-  void Run();
-  void DiscardCancelledTop();  // caller holds lock_
-  void RunDueItems();
 
-  mutex::Semaphore work_signal_;
-  std::thread worker_;
-  bool finish_ = false;  // touched only on the worker thread
+  std::shared_ptr<TimerWorker> worker_;
+  std::mutex lock_;  // orders Add against the destructor's cancellation
+  bool closing_ = false;
   std::uint64_t id_counter_ = 0;
-  std::mutex lock_;
-  std::vector<WorkItem> items_;  // a heap ordered by LaterDeadline
 };
 
 }  // namespace timer

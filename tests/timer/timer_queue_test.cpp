@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -159,4 +162,46 @@ TEST(TimerQueue, AddFromManyThreadsGivesDistinctIdentifiers) {
   EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end());
   EXPECT_EQ(ids.back(), 200u);
   EXPECT_TRUE(WaitUntil([&] { return fired == 200; }));
+}
+
+TEST(TimerQueue, QueuesSharingAWorkerRunOnItsThreadAndKeepTheirOwnTimers) {
+  Journal journal;
+  auto worker = std::make_shared<timer::TimerWorker>();
+  timer::TimerQueue first(worker);
+  auto second = std::make_unique<timer::TimerQueue>(worker);
+  EXPECT_EQ(first.Add(1h, journal.Handler(1)), 1u);
+  EXPECT_EQ(second->Add(1h, journal.Handler(2)), 1u);
+  EXPECT_EQ(second->Cancel(1), 1u);  // the second queue's timer 1, not the first's
+  ASSERT_TRUE(WaitUntil([&] { return journal.Count() == 1; }));
+  EXPECT_EQ(journal.Calls()[0].tag, 2);
+  second.reset();  // the first queue's timer stays pending
+  first.Add(0s, journal.Handler(3));
+  second = std::make_unique<timer::TimerQueue>(worker);
+  second->Add(0s, journal.Handler(4));
+  ASSERT_TRUE(WaitUntil([&] { return journal.Count() == 3; }));
+  const auto calls = journal.Calls();
+  EXPECT_EQ(calls[1].thread, calls[2].thread);
+  EXPECT_EQ(calls[0].thread, calls[1].thread);
+  EXPECT_FALSE(calls[1].cancelled);
+  EXPECT_FALSE(calls[2].cancelled);
+}
+
+TEST(TimerQueue, DestructionWaitsForTheQueuesRunningHandlerOnASharedWorker) {
+  auto worker = std::make_shared<timer::TimerWorker>();
+  auto timers = std::make_unique<timer::TimerQueue>(worker);
+  std::atomic<bool> started{false};
+  std::atomic<bool> finished{false};
+  std::atomic<bool> late_cancelled{false};
+  auto* const queue = timers.get();
+  queue->Add(0s, [&, queue](bool) {
+    started = true;
+    std::this_thread::sleep_for(200ms);  // a slow handler, e.g. a read in flight
+    // Re-arming while the queue is being destroyed runs the new timer as cancelled.
+    queue->Add(1h, [&](bool cancelled) { late_cancelled = cancelled; });
+    finished = true;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
+  timers.reset();
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(late_cancelled);
 }

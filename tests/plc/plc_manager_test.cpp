@@ -1,0 +1,158 @@
+// The PLC list manager among the stand-ins: the configuration store on the bus stand-ins
+// (whose example package holds a PLC of protocol "tcp"), the stand-in cloud and the
+// stand-in PLC, all in or beside this process; periods shortened.
+#include "plc/plc_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "nvram/nvram.h"
+#include "platform_fixture.h"
+#include "plc/plc_server.h"
+#include "server/server_api.h"
+#include "sim-cloud/stand_in_cloud.h"
+#include "support/wait.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing_support::WaitUntil;
+
+namespace {
+
+const std::string kTemp(48, 'a');
+const std::string kDoor(48, 'b');
+
+class PLCManagerTest : public ::testing::Test {
+ protected:
+  PLCManagerTest() {
+    store_.Init();
+    store_.DeviceID("gw1");
+    plc_server_.Start();
+    MemoryCloudSettings::Values values;
+    values.access_token = "tok";
+    values.refresh_token = "ref";
+    values.device_id = "gw1";
+    ServerAPIOptions options;
+    options.settings = std::make_shared<MemoryCloudSettings>(values);
+    options.default_base_url = cloud_.BaseURL();
+    options.request_timeout = 5s;
+    options.worker_period = 100ms;
+    cloud_client_ = std::make_unique<ServerAPI>(options);
+  }
+
+  std::unique_ptr<PLCManager> MakeManager(std::chrono::milliseconds first_fetch = 1h) {
+    PLCManagerOptions options;
+    options.first_fetch = first_fetch;
+    options.fetch_period = 1h;
+    options.store = &store_;
+    options.cloud = cloud_client_.get();
+    options.plc.client.port = std::to_string(plc_server_.Port());
+    options.plc.periods.fold_unit = 200ms;
+    options.plc.periods.retry = 100ms;
+    return std::make_unique<PLCManager>(nullptr, options);
+  }
+
+  static json Entry(std::uint32_t id, const std::string& address, json extra = json::object()) {
+    json entry{{"id", id},
+               {"name", "plc" + std::to_string(id)},
+               {"ip_address", "127.0.0.1"},
+               {"plc_addresses", json::array({{{"device_id", address}, {"sensor_type", "temp"}, {"addr", "W.D.100"}}})}};
+    entry.update(extra);
+    return entry;
+  }
+
+  // The ids of the stored PLC sections, in file order.
+  std::vector<std::string> StoredIds() const {
+    const std::string text = platform_.ReadConfig("ferrowick");
+    static const std::regex id_option("option id '([0-9]+)'");
+    std::vector<std::string> ids;
+    for (std::sregex_iterator match(text.begin(), text.end(), id_option), end; match != end; ++match) {
+      ids.push_back((*match)[1]);
+    }
+    return ids;
+  }
+
+  testing_support::LogCapture log_;
+  sim_ubus_test::PlatformFixture platform_;
+  NVRAM store_{platform_.Socket()};
+  testing_support::StandInCloud cloud_;
+  std::unique_ptr<ServerAPI> cloud_client_;
+  sim_plc::PlcServer plc_server_{[] {
+    sim_plc::ServerOptions options;
+    options.listen.port(0);
+    options.setup = json{{"values", {{"DW100", 215}}}};
+    return options;
+  }()};
+};
+
+}  // namespace
+
+TEST_F(PLCManagerTest, AStoredRecordTheConstructorRefusesIsSkippedAndStaysStored) {
+  auto manager = MakeManager();
+  EXPECT_TRUE(manager->Ids().empty());
+  EXPECT_TRUE(log_.Contains("Stored PLC 7 skipped: Unsupported PLC Protocol."));
+  EXPECT_EQ(StoredIds(), std::vector<std::string>{"7"});
+  // Listed again with a supported protocol: the stored record is updated, not doubled.
+  manager->UpdatePLCList(json::array({Entry(7, kTemp)}).dump());
+  EXPECT_EQ(manager->Ids(), std::vector<std::uint32_t>{7});
+  EXPECT_EQ(StoredIds(), std::vector<std::string>{"7"});
+  EXPECT_NE(platform_.ReadConfig("ferrowick").find("option proto 'fenet'"), std::string::npos);
+}
+
+TEST_F(PLCManagerTest, AListAddsUpdatesAndDeletesPLCsAndTheirStoredRecords) {
+  auto manager = MakeManager();
+  manager->UpdatePLCList(json::array({Entry(8, kTemp), Entry(9, kDoor)}).dump());
+  EXPECT_EQ(manager->Ids(), (std::vector<std::uint32_t>{8, 9}));
+  EXPECT_TRUE(log_.Contains("Delete PLC 7"));  // the stored record nobody lists any more
+  EXPECT_EQ(StoredIds(), (std::vector<std::string>{"8", "9"}));
+
+  const auto plc8 = manager->Find(8);
+  manager->UpdatePLCList(json::array({Entry(8, kTemp, {{"base", "1"}, {"slot", "2"}})}).dump());
+  EXPECT_EQ(manager->Ids(), std::vector<std::uint32_t>{8});
+  EXPECT_EQ(manager->Find(8), plc8);  // updated in place
+  EXPECT_TRUE(log_.Contains("Delete PLC 9"));
+  EXPECT_EQ(StoredIds(), std::vector<std::string>{"8"});
+  const std::string stored = platform_.ReadConfig("ferrowick");
+  EXPECT_NE(stored.find("option base '1'"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("option slot '2'"), std::string::npos) << stored;
+
+  manager->UpdatePLCList("[]");
+  EXPECT_TRUE(manager->Ids().empty());
+  EXPECT_TRUE(StoredIds().empty());
+}
+
+TEST_F(PLCManagerTest, AnUnsupportedVendorStopsTheUpdateAtThatEntry) {
+  auto manager = MakeManager();
+  manager->UpdatePLCList(json::array({Entry(8, kTemp)}).dump());
+  manager->UpdatePLCList(
+      json::array({Entry(10, kTemp), Entry(11, kDoor, {{"vendor", "ab"}}), Entry(12, kDoor)}).dump());
+  EXPECT_TRUE(log_.Contains("Unsupported PLC Vendor."));
+  EXPECT_EQ(manager->Ids(), (std::vector<std::uint32_t>{8, 10}));  // 8 not deleted, 12 not reached
+  EXPECT_EQ(StoredIds(), (std::vector<std::string>{"8", "10"}));
+  for (const std::string bad : {"{", R"({"id":1})", R"([{"id":"x","name":"n"}])", R"([{"id":3,"name":"n","base":"1x"}])"}) {
+    manager->UpdatePLCList(bad);
+  }
+  EXPECT_EQ(manager->Ids(), (std::vector<std::uint32_t>{8, 10}));
+}
+
+TEST_F(PLCManagerTest, TheFetchedListIsPolledAndItsReadingsReachTheCloudAndFoldsReachThePoller) {
+  cloud_.Control().Call("PATCH", "/scenario", {{"devices", {{"gw1", {{"plcs", json::array({Entry(8, kTemp)})}}}}}});
+  auto manager = MakeManager(100ms);
+  ASSERT_TRUE(WaitUntil([&] { return !cloud_.RequestsTo("/gateways/report").empty(); }));
+  const auto report = json::parse(cloud_.RequestsTo("/gateways/report")[0].at("body").get<std::string>());
+  EXPECT_EQ(report.at("nodes")[0].at("id"), kTemp);
+  EXPECT_EQ(report.at("nodes")[0].at("vs")[0].at("v"), "215");
+  manager->UpdateFolds(kTemp, json::array({5, 15}));
+  EXPECT_EQ(manager->Find(8)->Pollers(), (std::vector<std::pair<std::string, int>>{{kTemp, 15}}));
+}
+
+TEST_F(PLCManagerTest, DestructionEndsTheWaitBetweenFetchesAtOnce) {
+  auto manager = MakeManager(0ms);
+  ASSERT_TRUE(WaitUntil([&] { return !cloud_.RequestsTo("/devices/gw1").empty(); }));
+  const auto started = std::chrono::steady_clock::now();
+  manager.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+}

@@ -1,0 +1,158 @@
+// The FEnet client against the stand-in PLC in process: the bytes it sends, the documents it
+// makes, and every way a read can fail (one error line each, never a crash).
+#include "xgt/fenet/client.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "plc/plc_server.h"
+#include "sim-cloud/stand_in_cloud.h"
+#include "xgt/fenet/value_text.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+namespace {
+
+const std::string kId(48, 'a');
+
+sim_plc::ServerOptions LoopbackPlc(std::uint8_t slot) {
+  sim_plc::ServerOptions options;
+  options.listen.port(0);
+  options.slot = slot;
+  options.setup = json{{"values", {{"DW100", 1234}, {"DW7", 0xFB2E}, {"MX10.3", 1}, {"DD20", 70000}}}};
+  return options;
+}
+
+class FenetClientTest : public ::testing::Test {
+ protected:
+  FenetClientTest() { plc_.Start(); }
+
+  xgt::fenet::ClientOptions Options() const {
+    xgt::fenet::ClientOptions options;
+    options.port = std::to_string(plc_.Port());
+    options.read_timeout = 500ms;
+    options.write_timeout = 500ms;
+    options.clock = [] { return std::int64_t{1700000000}; };
+    return options;
+  }
+  std::unique_ptr<xgt::fenet::Client> MakeClient(std::uint8_t slot = 1) {
+    return std::make_unique<xgt::fenet::Client>("127.0.0.1", 0, slot, Options());
+  }
+  json Requests() { return plc_.Control({{"cmd", "requests"}}).at("requests"); }
+  std::size_t ErrorLines() const {
+    const std::string text = log_.Text();
+    std::size_t count = 0;
+    for (std::size_t at = text.find("ERROR"); at != std::string::npos; at = text.find("ERROR", at + 1)) ++count;
+    return count;
+  }
+
+  testing_support::LogCapture log_;
+  sim_plc::PlcServer plc_{LoopbackPlc(1)};
+};
+
+}  // namespace
+
+TEST(ValueText, ScaledKeysReadHundredthsOfTheLowSignedWordOthersTheWholeValue) {
+  struct Case {
+    const char* key;
+    std::uint64_t value;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"PH", 0xFB2E, "-12.340000"},       {"AT", 2550, "25.500000"},
+      {"EC", 0x1234FB2E, "-12.340000"},  // only the low 16 bits count
+      {"temp", 0xFB2E, "64302"},          {"ph", 1234, "1234"},  // keys are case-sensitive
+      {"door", 18446744073709551615ull, "18446744073709551615"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(xgt::fenet::ValueText(c.key, c.value), c.text) << c.key;
+}
+
+TEST_F(FenetClientTest, AWordReadSendsTheExactRequestAndMakesTheReportDocument) {
+  auto client = MakeClient();
+  client->AddMemoryAddress(kId, {"temp", 'D', xgt::fenet::DataType::kWord, 100, 0});
+  const auto [ok, document] = client->ReadMemory(kId);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(document.dump(), R"({"nodes":[{"id":")" + kId + R"(","vs":[{"k":"temp","ts":1700000000,"v":"1234"}]}]})");
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].at("problems"), json::array());
+  // Header: company id, PLC info, CPU info, source 0x33, invoke id, length 16, position 0x01, checksum;
+  // then read command, word type, reserved, one block, name length 6, "%DW100".
+  EXPECT_EQ(requests[0].at("frame"),
+            "4c5349532d58475400000000003300001000" "0100"
+            "540002000000010006002544573130" "30");
+}
+
+TEST_F(FenetClientTest, ReadsBitsDoubleWordsAndScaledKeysAndReportsTheAddressText) {
+  auto client = MakeClient();
+  const auto bit = client->ReadMemory(xgt::MemoryAddress{"door", 'M', xgt::fenet::DataType::kBit, 10, 3});
+  ASSERT_TRUE(bit.first);
+  EXPECT_EQ(bit.second, (json{{"address", "M10.3"}, {"value", 1}}));
+  const auto dword = client->ReadMemory(xgt::MemoryAddress{"flow", 'D', xgt::fenet::DataType::kDoubleWord, 20, 0});
+  ASSERT_TRUE(dword.first);
+  EXPECT_EQ(dword.second.at("value"), 70000);
+  client->AddMemoryAddress(kId, {"PH", 'D', xgt::fenet::DataType::kWord, 7, 0});
+  EXPECT_EQ(client->ReadMemory(kId).second.at("nodes")[0].at("vs")[0].at("v"), "-12.340000");
+  for (const auto& request : Requests()) EXPECT_EQ(request.at("problems"), json::array()) << request.dump();
+  EXPECT_EQ(Requests()[0].at("variable"), "%MX103");
+}
+
+TEST_F(FenetClientTest, EveryFaultOfThePlcFailsTheReadWithOneErrorLine) {
+  struct Case {
+    json command;
+    const char* line;
+  };
+  const Case cases[] = {
+      {{{"cmd", "mode"}, {"mode", "error"}, {"error_code", 0x12}}, "error state 0xFFFF, code 0x0012"},
+      {{{"cmd", "mode"}, {"mode", "silent"}}, "did not answer (timed out)"},
+      {{{"cmd", "mode"}, {"mode", "short"}}, "did not answer"},
+      {{{"cmd", "mode"}, {"mode", "oversized"}}, "announced a frame of 60000 bytes"},
+      {{{"cmd", "mode"}, {"mode", "mismatch"}}, "does not match the read"},
+      {{{"cmd", "power"}, {"on", false}}, "Cannot connect PLC [127.0.0.1]"},
+  };
+  auto client = MakeClient();
+  const xgt::MemoryAddress address{"temp", 'D', xgt::fenet::DataType::kWord, 100, 0};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(plc_.Control(c.command).at("ok")) << c.command.dump();
+    const auto errors_before = ErrorLines();
+    const auto [ok, result] = client->ReadMemory(address);
+    EXPECT_FALSE(ok) << c.command.dump();
+    EXPECT_TRUE(result.is_null());
+    EXPECT_EQ(ErrorLines(), errors_before + 1) << c.command.dump() << "\n" << log_.Text();
+    EXPECT_TRUE(log_.Contains(c.line)) << c.line;
+    plc_.Control({{"cmd", "mode"}, {"mode", "normal"}});
+    plc_.Control({{"cmd", "power"}, {"on", true}});
+    EXPECT_TRUE(client->ReadMemory(address).first) << "after " << c.command.dump();
+  }
+}
+
+TEST_F(FenetClientTest, AWrongSlotIsRefusedByTheModuleAndSetParamsAppliesToTheNextRead) {
+  auto client = MakeClient(2);
+  const xgt::MemoryAddress address{"temp", 'D', xgt::fenet::DataType::kWord, 100, 0};
+  EXPECT_FALSE(client->ReadMemory(address).first);
+  EXPECT_EQ(Requests()[0].at("problems")[0], "FEnet position is 0x2, this module sits at 0x1");
+  client->SetParams(0, 1, "127.0.0.1");
+  EXPECT_TRUE(client->ReadMemory(address).first);
+  // 0.0.0.0, a PLC without address, would reach this host (and the stand-in) if connected to.
+  client->SetParams(0, 1, "0.0.0.0");
+  EXPECT_FALSE(client->ReadMemory(address).first);
+  EXPECT_TRUE(log_.Contains("Cannot connect PLC [0.0.0.0]"));
+  EXPECT_EQ(Requests().size(), 2u);
+  client->SetParams(0, 1, "no-such-host.invalid");
+  EXPECT_FALSE(client->ReadMemory(address).first);
+  EXPECT_TRUE(log_.Contains("Cannot connect PLC [no-such-host.invalid]"));
+}
+
+TEST_F(FenetClientTest, AnUnknownIdFailsAndAddressesAreReplacedOrForgotten) {
+  auto client = MakeClient();
+  EXPECT_FALSE(client->ReadMemory(kId).first);
+  client->AddMemoryAddress(kId, {"temp", 'D', xgt::fenet::DataType::kWord, 100, 0});
+  client->AddMemoryAddress(kId, {"PH", 'D', xgt::fenet::DataType::kWord, 7, 0});
+  EXPECT_EQ(client->FindMemoryAddress(kId)->key, "PH");
+  client->KeepMemoryAddresses({});
+  EXPECT_FALSE(client->FindMemoryAddress(kId));
+  EXPECT_FALSE(client->WriteMemory());
+}
