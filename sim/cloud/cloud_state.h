@@ -85,7 +85,11 @@ class CloudState {
   const std::vector<RecordedRequest>& Requests() const { return requests_; }
   void ClearRequests() { requests_.clear(); }
 
-  void ReplaceScenario(nlohmann::json scenario) { scenario_ = std::move(scenario); }
+  // A scenario's "auth" member scripts the device authorisation as the control's /auth does.
+  void ReplaceScenario(nlohmann::json scenario) {
+    if (scenario.contains("auth")) auth_.Merge(scenario.at("auth"));
+    scenario_ = std::move(scenario);
+  }
   void MergeScenario(const nlohmann::json& patch) { scenario_.merge_patch(patch); }
   const nlohmann::json& Scenario() const { return scenario_; }
 

@@ -35,10 +35,11 @@ const std::string kPh = "0123456789abcdef0123456789abcdef0123456789abcd02";
 class SandboxedPlc : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Tokens and the device id the scenario knows, so the daemon may fetch its PLC list.
+    // Tokens (the sandbox's settings hold the device id the scenario knows), so the daemon may
+    // fetch its PLC list at once.
     const std::string store_tokens =
-        "sed -i \"s/^config auth 'auth'/&\\n\\toption access_token 'tok-sim'\\n\\toption refresh_token 'ref-sim'/;"
-        " s/option first_boot '1'/option first_boot '0'\\n\\toption device_id '0a1b2c3d4e5f'/\" /etc/config/ferrowick;"
+        "sed -i \"s/^config auth 'auth'/&\\n\\toption access_token 'tok-sim'\\n\\toption refresh_token 'ref-sim'/\""
+        " /etc/config/ferrowick;"
         " exec \"$0\"";
     daemon_ = std::make_unique<Subprocess>(std::vector<std::string>{
         "/bin/bash", SourcePath("sim/sandbox/sandbox"), "--build", testing_support::BuildPath(""), "--", "/bin/sh",

@@ -40,16 +40,17 @@ TEST(SandboxCloud, DeploymentHostsReachTheStandInWithATrustedCertificate) {
   EXPECT_NE(output.find(R"("url":"https://firmware.example.com/files"} exit=0)"), std::string::npos) << output;
 }
 
-// With tokens and a device id stored, the daemon reaches the stand-in cloud at start-up,
-// opens the channel with its token and subscribes to its gateway channel; with
-// certificate verification on as well, since the sandbox's CA store trusts the stand-in.
+// With tokens stored (the sandbox's settings hold the device id), the daemon reaches the
+// stand-in cloud at start-up, opens the channel with its token and subscribes to its gateway
+// channel; with certificate verification on as well, since the sandbox's CA store trusts the
+// stand-in.
 class SandboxCloudDaemon : public ::testing::TestWithParam<bool> {};
 
 TEST_P(SandboxCloudDaemon, DaemonWithStoredTokensSubscribesToItsGatewayChannel) {
   const std::string verify = GetParam() ? "\\n\\toption tls_verify '1'" : "";
   const std::string store_tokens =
       "sed -i \"s/^config auth 'auth'/&\\n\\toption access_token 'tok-sim'\\n\\toption refresh_token 'ref-sim'/;"
-      " s/option first_boot '1'/option first_boot '0'\\n\\toption device_id '0a1b2c3d4e5f'" + verify + "/\" /etc/config/ferrowick;"
+      " s/^config sys 'sys'/&" + verify + "/\" /etc/config/ferrowick;"
       " exec \"$0\"";
   testing_support::Subprocess daemon({"/bin/bash", SourcePath("sim/sandbox/sandbox"), "--build", BuildPath(""), "--",
                                       "/bin/sh", "-c", store_tokens, BuildPath("src/app/quellaron")});
