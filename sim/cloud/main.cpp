@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "standin/stop_signals.h"
 #include "cloud/cloud_server.h"
 
 namespace {
@@ -56,18 +57,12 @@ ServerOptions ParseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);  // before any thread starts
+  const sim::StopSignals stop_signals;  // before any thread starts
   try {
     sim_cloud::CloudServer server(ParseArguments(argc, argv));
     server.Start();
     std::cout << "ready" << std::endl;
-    int received = 0;
-    sigwait(&stop_signals, &received);
-    std::cout << "stopping on signal " << received << std::endl;
+    std::cout << "stopping on signal " << stop_signals.Wait() << std::endl;
   } catch (const std::exception& error) {
     std::cerr << "sim-cloud: " << error.what() << std::endl;
     return 1;

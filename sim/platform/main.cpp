@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "standin/stop_signals.h"
 #include "ipc/bus_defaults.h"
 #include "platform/bus_session.h"
 #include "platform/platform_objects.h"
@@ -46,19 +47,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  const sim::StopSignals stop_signals;  // before any thread starts
   ::signal(SIGPIPE, SIG_IGN);
 
   sim::platform::UciStore store(config_directory);
   sim::platform::PlatformObjects objects(store, scenario);
   sim::platform::BusSession session(socket, objects);
   std::thread waiter([&] {
-    int received = 0;
-    sigwait(&signals, &received);
+    stop_signals.Wait();
     session.Stop();
   });
   const bool served = session.Run();

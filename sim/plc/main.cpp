@@ -2,7 +2,6 @@
 // reads, with a control socket (commands in plc_server.h). Runs until SIGTERM or SIGINT.
 //
 //   sim-plc [--listen ADDR:PORT] [--base N] [--slot N] [--control SOCKET] [--setup JSON-FILE]
-#include <pthread.h>
 
 #include <csignal>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "standin/stop_signals.h"
 #include "plc/plc_server.h"
 
 namespace {
@@ -43,18 +43,12 @@ sim_plc::ServerOptions ParseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);  // before any thread starts
+  const sim::StopSignals stop_signals;  // before any thread starts
   try {
     sim_plc::PlcServer server(ParseArguments(argc, argv));
     server.Start();
     std::cout << "ready on port " << server.Port() << std::endl;
-    int received = 0;
-    sigwait(&stop_signals, &received);
-    std::cout << "stopping on signal " << received << std::endl;
+    std::cout << "stopping on signal " << stop_signals.Wait() << std::endl;
   } catch (const std::exception& error) {
     std::cerr << "sim-plc: " << error.what() << std::endl;
     return 1;

@@ -15,18 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "cloud/control_client.h"
-#include "support/sandbox.h"
-#include "support/subprocess.h"
 #include "support/wait.h"
+#include "wan_down_gateway.h"
 
 using namespace std::chrono_literals;
-using testing_support::Subprocess;
 using testing_support::WaitUntil;
 
 namespace {
-
-constexpr auto kStartTimeout = 60s;
 
 struct ProcessInfo {
   std::string name;
@@ -78,39 +73,7 @@ std::size_t CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
-class BrokerRestart : public ::testing::Test {
- protected:
-  void SetUp() override {
-    scenario_ = "/tmp/quellaron-e2e-restart-" + std::to_string(::getpid()) + ".json";
-    std::ofstream(scenario_) << R"({"wan":{"up":false},"wireless":{"brings_wan_up":false}})";
-    ::setenv("QUELLARON_PLATFORM_SCENARIO", scenario_.c_str(), 1);
-    daemon_ = std::make_unique<Subprocess>(testing_support::SandboxedDaemon());
-    ::unsetenv("QUELLARON_PLATFORM_SCENARIO");
-    ASSERT_TRUE(daemon_->WaitForOutput("[App::Init@", kStartTimeout)) << daemon_->Output();
-  }
-  void TearDown() override {
-    daemon_->Signal(SIGTERM);
-    const auto status = daemon_->Wait(30s);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << daemon_->Output();
-    std::remove(scenario_.c_str());
-  }
-
-  bool Ubus(const std::vector<std::string>& arguments) {
-    std::vector<std::string> command{"/usr/local/bin/ubus"};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    Subprocess cli(testing_support::InSandbox(daemon_->Pid(), command));
-    const auto status = cli.Wait(30s);
-    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
-  }
-
-  sim_cloud::ControlClient Cloud() const {
-    return sim_cloud::ControlClient("/proc/" + std::to_string(daemon_->Pid()) + "/root/run/sim/cloud.sock");
-  }
-
-  std::string scenario_;
-  std::unique_ptr<Subprocess> daemon_;
-};
+class BrokerRestart : public testing_support::WanDownGateway {};
 
 }  // namespace
 
@@ -139,8 +102,6 @@ TEST_F(BrokerRestart, TheDaemonHearsWanEventsAgainAfterUbusdIsRespawned) {
   ASSERT_TRUE(Ubus({"send", "network.interface", R"({"interface":"wan","action":"ifup"})"}));
   EXPECT_TRUE(daemon_->WaitForOutput("SYS_EVT_NETWORK_CONNECTED", 30s)) << daemon_->Output();
   EXPECT_TRUE(daemon_->WaitForOutput("APP_EVT_OAUTH_REQUEST", 30s)) << daemon_->Output();
-  EXPECT_TRUE(WaitUntil([&] { return Cloud().Requests().dump().find("/auth_device/request") != std::string::npos; },
-                        30s))
-      << Cloud().Requests().dump();
+  EXPECT_TRUE(CloudHeard("/auth_device/request")) << Cloud().Requests().dump();
   EXPECT_EQ(CountOf(daemon_->Output(), "ubus connection restored"), 1u) << daemon_->Output();
 }

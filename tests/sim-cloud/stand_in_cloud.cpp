@@ -20,6 +20,15 @@ ScratchDirectory::~ScratchDirectory() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+std::vector<TlsVerificationCase> TlsVerificationCases(const std::string& stand_in_ca, const std::string& other_ca) {
+  return {
+      {"off, unknown CA", false, other_ca, true},
+      {"on, the server's CA", true, stand_in_ca, true},
+      {"on, another CA", true, other_ca, false},
+      {"on, system store", true, "", false},
+  };
+}
+
 void MakeCertificate(const std::string& directory) {
   const std::string command = "/bin/sh " + SourcePath("sim/cloud/make-certificate") + " " + directory + " localhost";
   if (std::system(command.c_str()) != 0) throw std::runtime_error("certificate not made: " + command);

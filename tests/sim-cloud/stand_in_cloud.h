@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -27,6 +28,19 @@ class ScratchDirectory {
 // Makes a fresh self-signed certificate in `directory` (cert.pem, key.pem) with the
 // stand-in's own script.
 void MakeCertificate(const std::string& directory);
+
+// One setting of certificate verification and whether a client so set accepts the
+// stand-in's certificate.
+struct TlsVerificationCase {
+  std::string name;
+  bool verify;
+  std::string ca_file;
+  bool accepted;
+};
+
+// Verification off with an unknown CA, on with the stand-in's own CA, on with another CA,
+// and on with the system's store (which does not trust the stand-in in a test process).
+std::vector<TlsVerificationCase> TlsVerificationCases(const std::string& stand_in_ca, const std::string& other_ca);
 
 // The stand-in cloud running in this process on a free loopback port, with a fresh
 // certificate and its control socket in a scratch directory.

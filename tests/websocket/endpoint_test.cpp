@@ -268,19 +268,8 @@ TEST_F(EndpointTest, HandshakeNamesTheHost) {
 TEST_F(EndpointTest, CertificateVerificationFollowsTheSettings) {
   testing_support::ScratchDirectory other;
   testing_support::MakeCertificate(other.Path());
-  struct Case {
-    std::string name;
-    bool verify;
-    std::string ca_file;
-    bool opens;
-  };
-  const std::vector<Case> cases{
-      {"off, unknown CA", false, other.Path() + "/cert.pem", true},
-      {"on, the server's CA", true, cloud_.Directory() + "/cert.pem", true},
-      {"on, another CA", true, other.Path() + "/cert.pem", false},
-      {"on, system store", true, "", false},
-  };
-  for (const auto& test : cases) {
+  for (const auto& test :
+       testing_support::TlsVerificationCases(cloud_.Directory() + "/cert.pem", other.Path() + "/cert.pem")) {
     auto values = ByName();
     values.tls_verify = test.verify;
     values.ca_file = test.ca_file;
@@ -289,7 +278,7 @@ TEST_F(EndpointTest, CertificateVerificationFollowsTheSettings) {
     auto endpoint = MakeEndpointWith(values, no_retry);
     const std::size_t failures_before = CountOf(log_.Text(), "Connection failed : ");
     ASSERT_TRUE(endpoint->Start()) << test.name;
-    if (test.opens) {
+    if (test.accepted) {
       EXPECT_TRUE(WaitUntil([&] { return endpoint->Connected(); })) << test.name;
     } else {
       EXPECT_TRUE(WaitUntil([&] { return CountOf(log_.Text(), "Connection failed : ") > failures_before; }))
