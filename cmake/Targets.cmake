@@ -59,3 +59,32 @@ function(quellaron_test name)
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
     ENVIRONMENT "QUELLARON_BUILD_DIR=${PROJECT_BINARY_DIR};QUELLARON_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
+
+# quellaron_dbus_stubs(<target> [ADAPTORS file.xml ...] [PROXIES file.xml ...])
+# Generates sdbus-c++ adaptor and proxy headers from introspection XML at build time, into
+# <build>/dbus-stubs/<target>/, named <xml name>_adaptor.h and <xml name>_proxy.h, and adds
+# that folder to the target's include path. (xml2cpp writes absolute paths into its include
+# guards, so the headers are never committed.)
+function(quellaron_dbus_stubs target)
+  cmake_parse_arguments(ARG "" "" "ADAPTORS;PROXIES" ${ARGN})
+  set(out_dir ${CMAKE_CURRENT_BINARY_DIR}/dbus-stubs/${target})
+  file(MAKE_DIRECTORY ${out_dir})
+  set(headers)
+  foreach(kind adaptor proxy)
+    string(TOUPPER "${kind}s" list_name)
+    foreach(xml ${ARG_${list_name}})
+      get_filename_component(xml_path ${xml} ABSOLUTE)
+      get_filename_component(stem ${xml} NAME_WE)
+      set(header ${out_dir}/${stem}_${kind}.h)
+      add_custom_command(OUTPUT ${header}
+        COMMAND SDBusCpp::sdbus-c++-xml2cpp --${kind}=${header} ${xml_path}
+        DEPENDS ${xml_path} SDBusCpp::sdbus-c++-xml2cpp
+        COMMENT "Generating D-Bus ${kind} ${stem}_${kind}.h"
+        VERBATIM)
+      list(APPEND headers ${header})
+    endforeach()
+  endforeach()
+  add_custom_target(${target}_dbus_stubs DEPENDS ${headers})
+  add_dependencies(${target} ${target}_dbus_stubs)
+  target_include_directories(${target} PUBLIC ${out_dir})
+endfunction()

@@ -1,0 +1,30 @@
+#include "support/private_dbus.h"
+
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+
+#include "support/sandbox.h"
+#include "support/temp_directory.h"
+#include "support/wait.h"
+
+namespace testing_support {
+
+PrivateDBus::PrivateDBus() : directory_(MakeTempDirectory("dbus")) {
+  const std::string socket = directory_ + "/bus";
+  address_ = "unix:path=" + socket;
+  daemon_ = std::make_unique<Subprocess>(std::vector<std::string>{
+      "dbus-daemon", "--config-file=" + SourcePath("sim/dbus/system-bus.conf"), "--address=" + address_,
+      "--nofork", "--nopidfile"});
+  if (!WaitUntil([&socket] { return std::filesystem::exists(socket); })) {
+    throw std::runtime_error("dbus-daemon did not start: " + daemon_->Output());
+  }
+}
+
+PrivateDBus::~PrivateDBus() {
+  daemon_.reset();
+  std::error_code ignored;
+  std::filesystem::remove_all(directory_, ignored);
+}
+
+}  // namespace testing_support
