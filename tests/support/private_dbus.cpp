@@ -14,7 +14,7 @@ PrivateDBus::PrivateDBus() : directory_(MakeTempDirectory("dbus")) {
   const std::string socket = directory_ + "/bus";
   address_ = "unix:path=" + socket;
   daemon_ = std::make_unique<Subprocess>(std::vector<std::string>{
-      "dbus-daemon", "--config-file=" + SourcePath("sim/dbus/system-bus.conf"), "--address=" + address_,
+      "/usr/bin/dbus-daemon", "--config-file=" + SourcePath("sim/dbus/system-bus.conf"), "--address=" + address_,
       "--nofork", "--nopidfile"});
   if (!WaitUntil([&socket] { return std::filesystem::exists(socket); })) {
     throw std::runtime_error("dbus-daemon did not start: " + daemon_->Output());
