@@ -11,7 +11,8 @@
 
 namespace testing_support {
 
-// A child process whose standard output and error are collected (together) on a thread.
+// A child process (argv[0] found through PATH when it has no slash) whose standard output and
+// error are collected (together) on a thread.
 // The destructor kills and reaps a child that is still running.
 class Subprocess {
  public:
