@@ -14,7 +14,7 @@ TEST(DeviceUuidTest, TheStoredUuidBecomesVersionFourVariantOneKeepingEveryOtherB
   ASSERT_EQ(uuid.size(), 16u);
   EXPECT_EQ(uuid[6] >> 4, 4);                     // 'r' 0x72 -> 0x42
   EXPECT_EQ(uuid[6] & 0x0F, stored[6] & 0x0F);
-  EXPECT_EQ(uuid[8] >> 6, 2);                     // 'o' 0x6F -> 0xAF
+  EXPECT_EQ(uuid[8] >> 6, 2);                     // 'n' 0x6E -> 0xAE
   EXPECT_EQ(uuid[8] & 0x3F, stored[8] & 0x3F);
   for (std::size_t at = 0; at < 16; ++at) {
     if (at != 6 && at != 8) {
