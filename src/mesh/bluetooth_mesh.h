@@ -164,7 +164,7 @@ class BluetoothMesh : public mailbox::DepescheSender {
   bool stopping_ = false;
 
   std::unique_ptr<timer::TimerQueue> timer_;
-  std::uint64_t rejoin_timer_ = 0;
+  std::atomic<std::uint64_t> rejoin_timer_{0};  // set on the D-Bus event loop
 
   std::thread transmit_thread_;
   std::thread receive_thread_;
