@@ -15,12 +15,15 @@
 #include "mesh/registration_attempt.h"
 #include "mesh/root.h"
 #include "nvram/nvram.h"
+#include "packet/sensor_setting/status.h"
+#include "server/server_api.h"
 #include "timer/timer_queue.h"
 
 BluetoothMesh::BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> application, MeshOptions options)
     : application_(std::move(application)),
       options_(std::move(options)),
       attempt_(std::make_shared<RegistrationAttempt>()),
+      watchdog_timing_{std::make_shared<timer::TimerWorker>(), options_.periods.watchdog_second},
       timer_(std::make_unique<timer::TimerQueue>()),
       transmit_thread_(&BluetoothMesh::MessageTxThread, this),
       receive_thread_(&BluetoothMesh::MessageRxThread, this),
@@ -45,6 +48,10 @@ BluetoothMesh::~BluetoothMesh() {
 
 NVRAM& BluetoothMesh::Store() const { return options_.store ? *options_.store : Singleton<NVRAM>::Instance(); }
 
+ServerAPI& BluetoothMesh::Cloud() const {
+  return options_.cloud ? *options_.cloud : Singleton<ServerAPI>::Instance();
+}
+
 bool BluetoothMesh::Initialize() {
   LOG_VERBOSE << "Initialize";
   leaving_ = false;
@@ -61,6 +68,7 @@ bool BluetoothMesh::Initialize() {
     network_ = std::make_unique<org::bluez::mesh::Network1>(*connection_);
     WatchDaemonPresence();
     connection_->enterEventLoopAsync();
+    StartPeriodicWork();
   } catch (const sdbus::Error& error) {
     LOG_ERROR << "Cannot export the mesh application on the system D-Bus: " << error.getName() << ": "
               << error.getMessage();
@@ -74,7 +82,7 @@ void BluetoothMesh::Deinitialize() {
   LOG_VERBOSE << "Deinitialize";
   leaving_ = true;
   AbandonAttempt();
-  timer_->Cancel(rejoin_timer_);
+  CancelPeriodicWork();
   const std::lock_guard<std::mutex> registering(registration_lock_);
   const std::unique_lock<std::shared_mutex> exclusive(bus_lock_);
   if (connection_) connection_->leaveEventLoop();
@@ -142,6 +150,24 @@ void BluetoothMesh::Enqueue(const Message& message) {
 
 void BluetoothMesh::UpdateBeacon(const std::string& device_id, const bool& enable) {
   LOG_VERBOSE << device_id << " " << enable;
+  if (const auto node = nodes_.FindById(device_id)) node->UpdateBeacon(enable);
 }
 
-void BluetoothMesh::UpdateFolds(const std::string& /*device_id*/, const nlohmann::json& /*folds*/) {}
+void BluetoothMesh::UpdateFolds(const std::string& device_id, const nlohmann::json& folds) {
+  if (const auto node = nodes_.FindById(device_id)) node->UpdateFolds(folds);
+}
+
+void BluetoothMesh::AddMeshNode(const std::uint16_t& /*address*/, std::shared_ptr<MeshNode> node) {
+  nodes_.Add(std::move(node));
+}
+
+std::shared_ptr<MeshNode> BluetoothMesh::MakeNode(std::uint16_t address,
+                                                  const packet::sensor_setting::status::DeviceInfo& info,
+                                                  const std::string& id, std::uint16_t channel) {
+  // Everything a node sends is paced by the control queue.
+  auto send = [this](unsigned short destination, std::vector<unsigned char> bytes) {
+    Enqueue(Message{Message::kControl, destination, std::move(bytes)});
+  };
+  return std::make_shared<MeshNode>(address, info.DeviceType, id, info.Version, info.Extra, std::move(send), channel,
+                                    watchdog_timing_);
+}

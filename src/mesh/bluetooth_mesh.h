@@ -15,10 +15,16 @@
 #include "mailbox/depesche_poster.h"
 #include "mesh/mesh_message.h"
 #include "mesh/mesh_options.h"
+#include "mesh/node_registry.h"
+#include "mesh/watchdog_timing.h"
 #include "queue/thread_safe_queue.h"
 
 class NVRAM;
+class ServerAPI;
 class OneShotResult;
+namespace packet::sensor_setting::status {
+class DeviceInfo;
+}  // namespace packet::sensor_setting::status
 struct RegistrationAttempt;
 namespace sdbus {
 class IConnection;
@@ -85,11 +91,23 @@ class BluetoothMesh : public mailbox::DepescheSender {
   // Hands new folds to the node with `device_id`, if there is one.
   virtual void UpdateFolds(const std::string& device_id, const nlohmann::json& folds);
 
+  // The node registry's operations.
+  void AddMeshNode(const std::uint16_t& address, std::shared_ptr<MeshNode> node);
+  void DeleteOldMeshNode();
+  const NodeRegistry& Nodes() const { return nodes_; }
+
+  // Periodic work; each handler does nothing when cancelled, else works and comes again.
+  void HeartbeatHandler(bool cancelled);
+  void NodeCheckHandler(bool cancelled);
+  void GatewayBeaconHandler(bool cancelled);
+  void UpdateUpgradeSignal(bool cancelled);
+
  protected:
   std::shared_ptr<mailbox::DepeschePoster> application_;
 
  private:
   NVRAM& Store() const;
+  ServerAPI& Cloud() const;
   std::shared_ptr<RegistrationAttempt> CurrentAttempt() const;
   std::shared_ptr<RegistrationAttempt> StartAttempt();
   // Completes every result of the current attempt with false, so no wait outlasts a stop.
@@ -111,6 +129,25 @@ class BluetoothMesh : public mailbox::DepescheSender {
   // Rejoining after the mesh daemon restarted (daemon_presence.cpp).
   void WatchDaemonPresence();
   void OnDaemonOwnerChanged(const std::string& name, const std::string& old_owner, const std::string& new_owner);
+
+  // The receive dispatch (receive_dispatch.cpp, firmware_relay.cpp).
+  void Dispatch(const Message& message);
+  void OnSensorData(std::uint16_t address, const std::vector<unsigned char>& parameters);
+  void OnSettingStatus(std::uint16_t address, const std::vector<unsigned char>& parameters);
+  void OnAnnouncement(std::uint16_t address, const std::vector<unsigned char>& data);
+  void AddAnnouncedNodes(std::uint16_t address, const packet::sensor_setting::status::DeviceInfo& info);
+  void RefreshNode(MeshNode& node);
+  void OnFoldsAcknowledged(std::uint16_t address, const std::vector<unsigned char>& data);
+  void OnFirmwareRequest(std::uint16_t address, const std::vector<unsigned char>& data);
+  void Subscribe(const std::string& device_id);
+  std::shared_ptr<MeshNode> MakeNode(std::uint16_t address, const packet::sensor_setting::status::DeviceInfo& info,
+                                     const std::string& id, std::uint16_t channel);
+  // Periodic work (periodic_work.cpp).
+  void StartPeriodicWork();
+  void StartRunningWork();
+  void CancelPeriodicWork();
+  void Reschedule(std::atomic<std::uint64_t>& timer, std::chrono::milliseconds delay,
+                  void (BluetoothMesh::*handler)(bool));
 
   // The queue threads (message_threads.cpp).
   void MessageTxThread();
@@ -163,8 +200,15 @@ class BluetoothMesh : public mailbox::DepescheSender {
   std::condition_variable stop_signal_;
   bool stopping_ = false;
 
+  NodeRegistry nodes_;
+  WatchdogTiming watchdog_timing_;
+
   std::unique_ptr<timer::TimerQueue> timer_;
   std::atomic<std::uint64_t> rejoin_timer_{0};  // set on the D-Bus event loop
+  std::atomic<std::uint64_t> beacon_timer_{0};
+  std::atomic<std::uint64_t> heartbeat_timer_{0};
+  std::atomic<std::uint64_t> node_check_timer_{0};
+  std::atomic<std::uint64_t> upgrade_signal_timer_{0};
 
   std::thread transmit_thread_;
   std::thread receive_thread_;

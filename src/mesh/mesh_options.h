@@ -1,16 +1,32 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 class NVRAM;
+class ServerAPI;
+
+// The component's periodic work; the defaults are the daemon's.
+struct MeshPeriods {
+  std::chrono::milliseconds beacon_first{std::chrono::seconds(5)};
+  std::chrono::milliseconds beacon{std::chrono::seconds(30)};
+  std::chrono::milliseconds upgrade_first{std::chrono::seconds(25)};
+  std::chrono::milliseconds upgrade{std::chrono::minutes(10)};
+  std::chrono::milliseconds heartbeat{std::chrono::minutes(3)};
+  std::chrono::milliseconds node_check{std::chrono::seconds(90)};
+  std::int64_t node_max_age_seconds = 300;
+  std::chrono::milliseconds watchdog_second{std::chrono::seconds(1)};  // the watchdogs' clock
+};
 
 // What the mesh component reaches outside itself; the defaults are the daemon's.
 struct MeshOptions {
   std::string bus_address;  // empty: the system D-Bus
   NVRAM* store = nullptr;   // null: the process's configuration store
+  ServerAPI* cloud = nullptr;  // null: the process's cloud client
   // The longest wait for each answer of the mesh daemon while joining.
   std::chrono::milliseconds answer_timeout{std::chrono::seconds(30)};
   // The pause between the mesh daemon reappearing on the bus and joining it again.
   std::chrono::milliseconds rejoin_delay{std::chrono::seconds(1)};
+  MeshPeriods periods;
 };

@@ -34,8 +34,7 @@ void BluetoothMesh::MessageOTAThread() {
 void BluetoothMesh::MessageRxThread() {
   while (receive_running_) {
     if (!receive_queue_.Wait()) continue;
-    const Message message = receive_queue_.Pop();
-    LOG_VERBOSE << fmt::format("@{:04x}: {} bytes", message.address, message.data.size());
+    Dispatch(receive_queue_.Pop());
   }
 }
 

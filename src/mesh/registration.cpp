@@ -55,7 +55,9 @@ bool BluetoothMesh::Registration() {
     return false;
   }
   StartAttempt();
-  return Store().Token() != 0 ? JoinWithToken() : ImportAndConfigure();
+  const bool joined = Store().Token() != 0 ? JoinWithToken() : ImportAndConfigure();
+  if (joined) StartRunningWork();
+  return joined;
 }
 
 bool BluetoothMesh::JoinWithToken() {

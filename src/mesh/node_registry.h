@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "mesh/mesh_node.h"
+
+// The sensor nodes the gateway knows, by unicast address (a multi-channel device has a main
+// node and sub-device nodes at one address). Nodes are shared: one found here stays valid
+// for its user even if ageing or a leave removes it meanwhile. Every operation takes the
+// registry's lock; nodes are used after it is released.
+class NodeRegistry {
+ public:
+  using NodePtr = std::shared_ptr<MeshNode>;
+
+  void Add(NodePtr node);
+  // Removes the nodes last seen more than `max_age_seconds` before `now`; logs each.
+  void RemoveOlderThan(std::time_t now, std::time_t max_age_seconds);
+  // Removes every node of `address`; true when there was one.
+  bool RemoveAll(std::uint16_t address);
+
+  NodePtr Find(std::uint16_t address, const std::string& id) const;
+  NodePtr FindChannel(std::uint16_t address, std::uint16_t channel) const;
+  NodePtr MainNode(std::uint16_t address) const;
+  NodePtr FindById(const std::string& id) const;
+  std::size_t CountAt(std::uint16_t address) const;
+  std::vector<std::string> Ids() const;
+  void SeenAll(std::uint16_t address);
+
+ private:
+  mutable std::mutex lock_;
+  std::unordered_multimap<std::uint16_t, NodePtr> nodes_;
+};
