@@ -18,13 +18,13 @@ MeshFixture::MeshFixture() {
   store_.MeshDevKey(Key(0x33));
 }
 
-std::unique_ptr<BluetoothMesh> MeshFixture::MakeMesh(std::chrono::milliseconds answer_timeout) {
-  MeshOptions options;
+std::unique_ptr<BluetoothMesh> MeshFixture::MakeMesh(std::chrono::milliseconds answer_timeout, MeshOptions options,
+                                                     std::shared_ptr<mailbox::DepeschePoster> application) {
   options.bus_address = bus_.Address();
   options.store = &store_;
   options.answer_timeout = answer_timeout;
   options.rejoin_delay = std::chrono::milliseconds(100);
-  return std::make_unique<BluetoothMesh>(nullptr, options);
+  return std::make_unique<BluetoothMesh>(std::move(application), options);
 }
 
 std::unique_ptr<sdbus::IConnection> MeshFixture::Connect() const {

@@ -27,7 +27,9 @@ class MeshFixture {
  public:
   MeshFixture();
 
-  std::unique_ptr<BluetoothMesh> MakeMesh(std::chrono::milliseconds answer_timeout = std::chrono::seconds(5));
+  std::unique_ptr<BluetoothMesh> MakeMesh(std::chrono::milliseconds answer_timeout = std::chrono::seconds(5),
+                                          MeshOptions options = {},
+                                          std::shared_ptr<mailbox::DepeschePoster> application = nullptr);
   // A client connection on the private bus, and the unique bus name of the gateway's
   // connection (the one other than `client`'s and `others`').
   std::unique_ptr<sdbus::IConnection> Connect() const;

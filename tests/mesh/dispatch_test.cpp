@@ -1,0 +1,181 @@
+// What the gateway does with the messages of sensor nodes, delivered by the stand-in mesh
+// daemon as a real one would: nodes announce themselves and get their cloud settings, their
+// reports reach the stand-in cloud, and a node that leaves is forgotten.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "mailbox/message_id.h"
+#include "meshd/mesh_daemon.h"
+#include "mesh_fixture.h"
+#include "server/server_api.h"
+#include "support/temp_directory.h"
+#include "support/wait.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing_support::WaitUntil;
+
+namespace {
+
+class RecordingPoster : public mailbox::DepeschePoster {
+ public:
+  void Post(const mailbox::Depesche& message) override {
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (message.id == mailbox::APP_EVT_WEBSOCKET_SUBSCRIBE) {
+      subscribed_.push_back(*std::static_pointer_cast<std::string>(message.data));
+    }
+  }
+  mailbox::DepescheDestination* Destination() override { return nullptr; }
+  std::vector<std::string> Subscribed() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return subscribed_;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::string> subscribed_;
+};
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  static const char* const digits = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    text += digits[byte >> 4];
+    text += digits[byte & 0x0F];
+  }
+  return text;
+}
+
+// A node announcement: id aa bb cc dd ee ff (or `id`), the device type, version 1.2.3+4.
+std::string Announcement(std::uint16_t type, const std::string& id = "aabbccddeeff") {
+  const std::string type_hex = Hex({static_cast<std::uint8_t>(type & 0xFF), static_cast<std::uint8_t>(type >> 8)});
+  return "c4f105" "0120" "00" + id + type_hex + "01020304" "0000";
+}
+
+// A sensor data status carrying `value` as its CBOR body.
+std::string SensorData(const json& value) {
+  const std::vector<std::uint8_t> body = json::to_cbor(value);
+  return "c1f105" + Hex({static_cast<std::uint8_t>((body.size() - 1) << 1), 0, 0}) + Hex(body);
+}
+
+class DispatchTest : public mesh_test::MeshFixture, public ::testing::Test {
+ protected:
+  DispatchTest() : daemon_(DaemonOptions(bus_.Address())) {
+    daemon_.Start();
+    cloud_.Control().Call("PATCH", "/scenario",
+                          {{"devices",
+                            {{"aabbccddeeff",
+                              {{"sensor", {{"ble_enabled", true},
+                                           {"sensor_types", {{{"sensor_type", "temp"}, {"fold", 1}}}}}}}}}}});
+    MemoryCloudSettings::Values values;
+    values.access_token = "tok";
+    values.refresh_token = "ref";
+    values.device_id = mesh_test::kDeviceId;
+    ServerAPIOptions options;
+    options.settings = std::make_shared<MemoryCloudSettings>(values);
+    options.default_base_url = cloud_.BaseURL();
+    options.request_timeout = 5s;
+    options.worker_period = 100ms;
+    cloud_client_ = std::make_unique<ServerAPI>(options);
+
+    MeshOptions mesh_options;
+    mesh_options.cloud = cloud_client_.get();
+    mesh_ = MakeMesh(5s, mesh_options, poster_);
+    EXPECT_TRUE(mesh_->Initialize()) << log_.Text();
+  }
+
+  static sim_meshd::MeshDaemonOptions DaemonOptions(const std::string& address) {
+    sim_meshd::MeshDaemonOptions options;
+    options.bus_address = address;
+    options.state_file = testing_support::MakeTempDirectory("meshd") + "/nodes.json";
+    return options;
+  }
+
+  void Deliver(std::uint16_t source, const std::string& data) {
+    const json reply = daemon_.Control({{"cmd", "deliver"}, {"source", source}, {"data", data}});
+    ASSERT_TRUE(reply.value("ok", false)) << reply;
+  }
+  // The data of the "Send" calls the daemon received for `destination`.
+  std::vector<std::string> SentTo(std::uint16_t destination) const {
+    std::vector<std::string> sent;
+    for (const json& record : daemon_.Records()) {
+      if (record.value("kind", "") == "call" && record.value("member", "") == "Send" &&
+          record.value("destination", 0) == destination) {
+        sent.push_back(record.at("data"));
+      }
+    }
+    return sent;
+  }
+  // The nodes of the reports the cloud received.
+  std::vector<json> Reported() const {
+    std::vector<json> nodes;
+    for (const json& request : cloud_.RequestsTo("/gateways/report")) {
+      const json body = json::parse(request.at("body").get<std::string>());
+      for (const json& node : body.at("nodes")) nodes.push_back(node);
+    }
+    return nodes;
+  }
+
+  testing_support::StandInCloud cloud_;
+  sim_meshd::MeshDaemon daemon_;
+  std::unique_ptr<ServerAPI> cloud_client_;
+  std::shared_ptr<RecordingPoster> poster_ = std::make_shared<RecordingPoster>();
+  std::unique_ptr<BluetoothMesh> mesh_;
+};
+
+TEST_F(DispatchTest, AnAnnouncedNodeGetsItsCloudSettingsAndItsReportsReachTheCloud) {
+  Deliver(0x0100, Announcement(0x0101));
+  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0100) == 1; }));
+  EXPECT_EQ(poster_->Subscribed(), std::vector<std::string>{"aabbccddeeff"});
+  // The folds go out at once; the beacon setting 5 s later (the control queue's pace).
+  ASSERT_TRUE(WaitUntil([&] { return !SentTo(0x0100).empty(); }));
+  EXPECT_EQ(SentTo(0x0100)[0].substr(0, 10), "c3f1050220");
+
+  Deliver(0x0100, SensorData({{"k", "temp"}, {"v", 215}}));
+  Deliver(0x0100, SensorData({{"k", "temp"}, {"v", 216}, {"c", 2}}));
+  ASSERT_TRUE(WaitUntil([&] { return Reported().size() == 2; })) << log_.Text();
+  EXPECT_EQ(Reported()[0].at("id"), "aabbccddeeff");
+  EXPECT_EQ(Reported()[0].at("vs")[0].at("v"), "215");
+  EXPECT_EQ(Reported()[1].at("id"), "aabbccddeeff_2") << "channel 2 reports under the sub-device id";
+}
+
+TEST_F(DispatchTest, AThreeChannelDeviceMakesFourNodesAndARepeatedAnnouncementNone) {
+  Deliver(0x0200, Announcement(0x192, "010203040506"));
+  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0200) == 4; }));
+  const std::vector<std::string> four{"010203040506", "010203040506_1", "010203040506_2", "010203040506_3"};
+  EXPECT_EQ(poster_->Subscribed(), four);
+  Deliver(0x0200, Announcement(0x192, "010203040506"));
+  ASSERT_TRUE(WaitUntil([&] { return poster_->Subscribed().size() == 8; }));
+  EXPECT_EQ(mesh_->Nodes().CountAt(0x0200), 4u);
+}
+
+TEST_F(DispatchTest, ReportsFromUnknownNodesAndBrokenMessagesAreDroppedWithALine) {
+  Deliver(0x00AB, SensorData({{"k", "temp"}, {"v", 1}}));
+  ASSERT_TRUE(WaitUntil([&] { return log_.Contains("Cannot find Device ID for 00ab"); }));
+  Deliver(0x00AB, "c1f1");
+  ASSERT_TRUE(WaitUntil([&] { return log_.Contains("shorter than an opcode"); }));
+  Deliver(0x00AB, "c1f105" "020000" "ff");  // a body that is not CBOR
+  ASSERT_TRUE(WaitUntil([&] { return log_.Contains("Parse Error.."); }));
+
+  // A report without a text kind is still reported.
+  Deliver(0x0100, Announcement(0x0101));
+  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0100) == 1; }));
+  Deliver(0x0100, SensorData({{"k", 7}, {"v", 1}}));
+  EXPECT_TRUE(WaitUntil([&] { return Reported().size() == 1; }));
+  EXPECT_TRUE(Reported().empty() || Reported()[0].at("id") == "aabbccddeeff");
+}
+
+TEST_F(DispatchTest, ANodeThatLeavesIsForgotten) {
+  Deliver(0x0100, Announcement(0x0101));
+  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0100) == 1; }));
+  Deliver(0x0100, "c4f105" "0920" "00");
+  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0100) == 0; }));
+  EXPECT_TRUE(log_.Contains("Leave Gateway from 256 1"));
+}
+
+}  // namespace
