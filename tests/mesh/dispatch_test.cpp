@@ -179,3 +179,21 @@ TEST_F(DispatchTest, ANodeThatLeavesIsForgotten) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DispatchTest, TheControlQueueSendsOneRecordEveryFiveSeconds) {
+  const std::vector<std::uint8_t> data{0xC3, 0xF1, 0x05, 0x06, 0x20, 0x00, 0x01};
+  for (int record = 0; record < 3; ++record) mesh_->Enqueue({MeshMessage::kControl, 0x0300, data});
+  std::vector<std::chrono::steady_clock::time_point> seen;
+  for (std::size_t count = 1; count <= 3; ++count) {
+    ASSERT_TRUE(WaitUntil([&] { return SentTo(0x0300).size() >= count; }, 15s));
+    seen.push_back(std::chrono::steady_clock::now());
+  }
+  EXPECT_EQ(SentTo(0x0300).size(), 3u);
+  EXPECT_GE(seen[1] - seen[0], 4500ms);
+  EXPECT_GE(seen[2] - seen[1], 4500ms);
+  EXPECT_LT(seen[2] - seen[0], 14s);
+}
+
+}  // namespace
