@@ -105,11 +105,11 @@ void MeshDaemon::Start() {
     worker_->Stop();
     throw std::runtime_error("cannot own " + std::string(kBusName));
   }
+  started_ = true;
   if (!options_.control_socket.empty()) {
     control_ = std::make_unique<sim::ControlSocket>(options_.control_socket,
                                                      [this](const nlohmann::json& command) { return Control(command); });
   }
-  started_ = true;
 }
 
 void MeshDaemon::Stop() {
@@ -746,6 +746,7 @@ nlohmann::json MeshDaemon::Forget(const nlohmann::json& command) {
 // with an application key, to the elements whose models are bound to it and addressed (their
 // unicast address or a subscribed group); with a device key, to the addressed element.
 nlohmann::json MeshDaemon::DeliverCommand(const nlohmann::json& command) {
+  if (!started_) return {{"ok", false}, {"error", "not started"}};
   const auto source = command.at("source").get<std::uint16_t>();
   const Bytes data = FromHex(command.at("data").get<std::string>());
   std::vector<Delivery> deliveries;

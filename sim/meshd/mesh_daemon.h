@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -140,7 +141,7 @@ class MeshDaemon : private DaemonCalls {
   std::vector<nlohmann::json> records_;
   std::uint64_t record_sequence_ = 0;
   bool name_owned_ = false;
-  bool started_ = false;
+  std::atomic<bool> started_{false};
 
   std::unique_ptr<BusSide> bus_;  // touched by the worker only once started
   std::unique_ptr<Worker> worker_;

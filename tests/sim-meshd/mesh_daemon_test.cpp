@@ -1,6 +1,7 @@
 // The stand-in mesh daemon against a small application on a private bus: joining, attaching,
 // the device-key rules, the configuration server's answers, the scripted faults and restarts.
 
+#include <algorithm>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -243,6 +244,26 @@ TEST_F(MeshDaemonTest, ConfigurationServerAnswersTheGatewaysFourRequestsByteForB
   EXPECT_EQ(Configure(application, FromHex("803d01000100f1050100")), FromHex("803e0301000100f1050100"));
   application.DevKeySend(kNodePath, kUnicast, true, 0, FromHex("800d0302"));
   EXPECT_TRUE(WaitUntil([&] { return HasRecord("withheld", "DevKeyMessageReceived"); }));
+}
+
+TEST_F(MeshDaemonTest, SendNeedsAnApplicationKeyOfTheNodeAndIsRecordedWithItsBytes) {
+  TestApplication application(bus_.Address());
+  JoinAttachAndTrustItself(application);
+  ExpectMeshError([&] { application.Send(kNodePath, 0xFC88, 0, FromHex("c1f10501")); },
+                  "org.bluez.mesh.Error.InvalidArgs", "Key not found");
+  Configure(application, kAppKeyAdd);
+  ExpectMeshError([&] { application.Send(kNodePath, 0xFC88, 0x1000, FromHex("c1f10501")); },
+                  "org.bluez.mesh.Error.InvalidArgs", "Invalid key index");
+  application.Send(kNodePath, 0xFC88, 0, FromHex("c1f10501"));
+  const auto records = daemon_->Records();
+  const auto sent = std::find_if(records.begin(), records.end(), [](const nlohmann::json& record) {
+    return record.value("member", "") == "Send" && !record.contains("error");
+  });
+  ASSERT_NE(sent, records.end());
+  EXPECT_EQ((*sent)["destination"], 0xFC88);
+  EXPECT_EQ((*sent)["key_index"], 0);
+  EXPECT_EQ((*sent)["data"], "c1f10501");
+  EXPECT_EQ((*sent)["element_path"], TestApplication::kElementPath);
 }
 
 TEST_F(MeshDaemonTest, ScriptedConfigurationFaults) {
