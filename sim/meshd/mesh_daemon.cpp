@@ -100,10 +100,10 @@ void MeshDaemon::Start() {
     LoadState();
   }
   worker_ = std::make_unique<Worker>();
-  BringBusUp();
-  if (!NameOwned()) {
+  const std::string problem = BringBusUp();
+  if (!problem.empty()) {
     worker_->Stop();
-    throw std::runtime_error("cannot own " + std::string(kBusName));
+    throw std::runtime_error("cannot own " + std::string(kBusName) + ": " + problem);
   }
   started_ = true;
   if (!options_.control_socket.empty()) {
@@ -138,7 +138,7 @@ nlohmann::json MeshDaemon::Records() const {
   return records_;
 }
 
-void MeshDaemon::BringBusUp() {
+std::string MeshDaemon::BringBusUp() {
   try {
     DaemonCalls& calls = *this;
     bus_ = std::make_unique<BusSide>(options_.bus_address, calls, [this](const std::string& name) {
@@ -147,11 +147,12 @@ void MeshDaemon::BringBusUp() {
   } catch (const sdbus::Error& error) {
     const std::lock_guard<std::mutex> lock(mutex_);
     Record({{"kind", "event"}, {"event", "bus failed"}, {"error", ErrorJson(error)}});
-    return;
+    return error.getName() + ": " + error.getMessage();
   }
   const std::lock_guard<std::mutex> lock(mutex_);
   name_owned_ = true;
   Record({{"kind", "event"}, {"event", "name owned"}});
+  return {};
 }
 
 // ---- Network1 -------------------------------------------------------------------------------

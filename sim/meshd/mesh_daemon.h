@@ -115,7 +115,7 @@ class MeshDaemon : private DaemonCalls {
   void Deliver(const std::vector<Delivery>& deliveries);
   void BeginRestart(std::chrono::milliseconds pause);
   void FinishRestart(std::chrono::milliseconds pause);
-  void BringBusUp();
+  std::string BringBusUp();  // empty, or why the name could not be owned
   bool ReadApplication(const AppPeer& peer, const std::string& app_root, AppComposition& composition);
 
   // With mutex_ held.

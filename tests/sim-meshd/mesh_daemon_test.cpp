@@ -116,6 +116,8 @@ TEST_F(MeshDaemonTest, ImportReadsTheObjectsRepliesThenCompletesTheJoinWithANewT
   TestApplication application(bus_.Address());
   const std::uint64_t token = Join(application);
   EXPECT_NE(token, 0u);
+  // The daemon records the call once the application has answered it.
+  ASSERT_TRUE(WaitUntil([&] { return HasRecord("sent", "JoinComplete"); }));
 
   std::vector<std::string> order;
   for (const auto& record : daemon_->Records()) {
