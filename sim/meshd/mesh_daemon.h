@@ -124,6 +124,8 @@ class MeshDaemon : private DaemonCalls {
   void LoadState();
   void SaveState() const;
   std::uint64_t NewToken();
+  void CollectAppKeyDeliveries(const NodeState& node, std::uint16_t source, std::uint16_t destination,
+                               std::uint16_t key_index, const Bytes& data, std::vector<Delivery>& out) const;
   void CollectElementDelivery(const NodeState& node, const ElementState& element, Delivery delivery,
                               std::vector<Delivery>& out) const;
 

@@ -266,6 +266,14 @@ TEST_F(MeshDaemonTest, SendNeedsAnApplicationKeyOfTheNodeAndIsRecordedWithItsByt
   EXPECT_EQ((*sent)["key_index"], 0);
   EXPECT_EQ((*sent)["data"], "c1f10501");
   EXPECT_EQ((*sent)["element_path"], TestApplication::kElementPath);
+
+  // Bound and subscribed to the group, the node's own element hears what it sends there.
+  Configure(application, kAppBind);
+  Configure(application, kSubscriptionAdd);
+  application.Send(kNodePath, 0xFC88, 0, FromHex("c1f10502"));
+  ASSERT_TRUE(WaitUntil([&] { return application.Messages().back().member == "MessageReceived"; }));
+  EXPECT_EQ(application.Messages().back().source, kUnicast);
+  EXPECT_EQ(application.Messages().back().data, FromHex("c1f10502"));
 }
 
 TEST_F(MeshDaemonTest, ScriptedConfigurationFaults) {
