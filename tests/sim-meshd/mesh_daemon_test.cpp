@@ -333,6 +333,16 @@ TEST_F(MeshDaemonTest, DeliversAccessMessagesFromOtherNodesToBoundModels) {
   EXPECT_EQ(message.source, 0x0100);
   EXPECT_EQ(message.index, 0);
   EXPECT_EQ(message.data, FromHex("c1f10501"));
+
+  // A device-key message from a node whose key is not in the ring cannot be decrypted.
+  const nlohmann::json from_node{{"cmd", "deliver"}, {"source", 0x0100}, {"dev_key", true}, {"data", "8003000000"}};
+  EXPECT_FALSE(daemon_->Control(from_node)["ok"].get<bool>());
+  application.ImportRemoteNode(kNodePath, 0x0100, 1, kDeviceKey);
+  Control(from_node);
+  ASSERT_TRUE(WaitUntil([&] { return application.Messages().back().member == "DevKeyMessageReceived"; }));
+  EXPECT_EQ(application.Messages().back().source, 0x0100);
+  EXPECT_TRUE(application.Messages().back().remote);
+  EXPECT_EQ(application.Messages().back().data, FromHex("8003000000"));
 }
 
 TEST_F(MeshDaemonTest, RestartDropsTheNameAndKeepsTheNodesAndTheirConfiguration) {
