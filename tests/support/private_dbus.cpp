@@ -14,7 +14,7 @@ PrivateDBus::PrivateDBus() : directory_(MakeTempDirectory("dbus")) {
   const std::string socket = directory_ + "/bus";
   address_ = "unix:path=" + socket;
   daemon_ = std::make_unique<Subprocess>(std::vector<std::string>{
-      "dbus-daemon", "--config-file=" + SourcePath("sim/dbus/system-bus.conf"), "--address=" + address_,
+      "/usr/bin/dbus-daemon", "--config-file=" + SourcePath("sim/dbus/system-bus.conf"), "--address=" + address_,
       "--nofork", "--nopidfile", "--print-address"});
   // The address is printed once the daemon listens; the socket file alone appears earlier,
   // and a connection then is refused.

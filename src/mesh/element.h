@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include "element1_adaptor.h"
+#include "mesh/bluetooth_mesh.h"
+
+// The gateway's one element, holding the configuration models and the vendor model. The
+// mesh daemon hands it every access message addressed to the gateway.
+class BluetoothMesh::Element
+    : public sdbus::AdaptorInterfaces<org::bluez::mesh::Element1_adaptor, sdbus::ManagedObject_adaptor,
+                                      sdbus::Properties_adaptor> {
+ public:
+  Element(sdbus::IConnection& connection, BluetoothMesh& mesh);
+  virtual ~Element();
+  Element(const Element&) = delete;
+  Element& operator=(const Element&) = delete;
+
+ private:
+  using ModelOptions = std::map<std::string, sdbus::Variant>;
+
+  void MessageReceived(const std::uint16_t& source, const std::uint16_t& key_index,
+                       const sdbus::Variant& destination, const std::vector<std::uint8_t>& data) override;
+  void DevKeyMessageReceived(const std::uint16_t& source, const bool& remote, const std::uint16_t& net_index,
+                             const std::vector<std::uint8_t>& data) override;
+  void UpdateModelConfiguration(const std::uint16_t& model_id, const ModelOptions& config) override;
+  std::uint8_t Index() override { return 0; }
+  std::vector<sdbus::Struct<std::uint16_t, ModelOptions>> Models() override;
+  std::vector<sdbus::Struct<std::uint16_t, std::uint16_t, ModelOptions>> VendorModels() override;
+  std::uint16_t Location() override { return 0; }
+
+  BluetoothMesh* mesh_;
+};
