@@ -100,16 +100,16 @@ void MeshDaemon::Start() {
     LoadState();
   }
   worker_ = std::make_unique<Worker>();
-  BringBusUp();
-  if (!NameOwned()) {
+  const std::string problem = BringBusUp();
+  if (!problem.empty()) {
     worker_->Stop();
-    throw std::runtime_error("cannot own " + std::string(kBusName));
+    throw std::runtime_error("cannot own " + std::string(kBusName) + ": " + problem);
   }
+  started_ = true;
   if (!options_.control_socket.empty()) {
     control_ = std::make_unique<sim::ControlSocket>(options_.control_socket,
                                                      [this](const nlohmann::json& command) { return Control(command); });
   }
-  started_ = true;
 }
 
 void MeshDaemon::Stop() {
@@ -138,7 +138,7 @@ nlohmann::json MeshDaemon::Records() const {
   return records_;
 }
 
-void MeshDaemon::BringBusUp() {
+std::string MeshDaemon::BringBusUp() {
   try {
     DaemonCalls& calls = *this;
     bus_ = std::make_unique<BusSide>(options_.bus_address, calls, [this](const std::string& name) {
@@ -147,11 +147,12 @@ void MeshDaemon::BringBusUp() {
   } catch (const sdbus::Error& error) {
     const std::lock_guard<std::mutex> lock(mutex_);
     Record({{"kind", "event"}, {"event", "bus failed"}, {"error", ErrorJson(error)}});
-    return;
+    return error.getName() + ": " + error.getMessage();
   }
   const std::lock_guard<std::mutex> lock(mutex_);
   name_owned_ = true;
   Record({{"kind", "event"}, {"event", "name owned"}});
+  return {};
 }
 
 // ---- Network1 -------------------------------------------------------------------------------
@@ -360,6 +361,7 @@ void MeshDaemon::Send(std::uint64_t token, const std::string& sender, const Send
                         {"element_path", request.element_path}, {"destination", request.destination},
                         {"key_index", request.key_index}, {"options", OptionsJson(request.options)},
                         {"data", ToHex(request.data)}};
+  std::vector<Delivery> deliveries;
   try {
     NodeState& node = OwnedNode(token, sender);
     if (node.ElementByPath(request.element_path) == nullptr) throw MeshError("NotFound", "Element not found");
@@ -368,12 +370,18 @@ void MeshDaemon::Send(std::uint64_t token, const std::string& sender, const Send
     if (request.key_index & ~0x0FFF) throw MeshError("InvalidArgs", "Invalid key index");
     if (node.app_keys.count(request.key_index) == 0) throw MeshError("InvalidArgs", "Key not found");
     if (request.destination == 0) throw MeshError("Failed");
+    // The daemon hands every message it sends to its own models first: the node's elements
+    // hear what they send to themselves or to a group they subscribe to.
+    const ElementState* element = node.ElementByPath(request.element_path);
+    CollectAppKeyDeliveries(node, static_cast<std::uint16_t>(node.unicast + element->index), request.destination,
+                            request.key_index, request.data, deliveries);
   } catch (const sdbus::Error& error) {
     record["error"] = ErrorJson(error);
     Record(std::move(record));
     throw;
   }
   Record(std::move(record));
+  if (!deliveries.empty()) worker_->Post([this, deliveries] { Deliver(deliveries); });
 }
 
 void MeshDaemon::DevKeySend(std::uint64_t token, const std::string& sender, const SendRequest& request) {
@@ -445,6 +453,30 @@ void MeshDaemon::CollectElementDelivery(const NodeState& node, const ElementStat
   delivery.owner = attachment == attachments_.end() ? std::string{} : attachment->second.owner;
   delivery.element_path = element.path;
   out.push_back(std::move(delivery));
+}
+
+// An application-key message reaching the node: each element whose models are bound to the
+// key and addressed (its unicast address, a group they subscribe to, or a fixed group for the
+// primary element) receives it once, as model.c forwards it.
+void MeshDaemon::CollectAppKeyDeliveries(const NodeState& node, std::uint16_t source, std::uint16_t destination,
+                                         std::uint16_t key_index, const Bytes& data, std::vector<Delivery>& out) const {
+  Delivery delivery;
+  delivery.member = "MessageReceived";
+  delivery.source = source;
+  delivery.destination = destination;
+  delivery.index = key_index;
+  delivery.data = data;
+  for (const auto& element : node.elements) {
+    const bool addressed_unicast = destination == node.unicast + element.index;
+    const bool fixed_group = destination >= 0xFF00 && element.index == 0;
+    const bool accepts = std::any_of(element.models.begin(), element.models.end(), [&](const ModelState& model) {
+      const bool bound = std::find(model.bindings.begin(), model.bindings.end(), key_index) != model.bindings.end();
+      const bool subscribed =
+          std::find(model.subscriptions.begin(), model.subscriptions.end(), destination) != model.subscriptions.end();
+      return bound && (addressed_unicast || fixed_group || subscribed);
+    });
+    if (accepts) CollectElementDelivery(node, element, delivery, out);
+  }
 }
 
 // A device-key message the node sent to one of its own elements. It is decrypted with the
@@ -746,6 +778,7 @@ nlohmann::json MeshDaemon::Forget(const nlohmann::json& command) {
 // with an application key, to the elements whose models are bound to it and addressed (their
 // unicast address or a subscribed group); with a device key, to the addressed element.
 nlohmann::json MeshDaemon::DeliverCommand(const nlohmann::json& command) {
+  if (!started_) return {{"ok", false}, {"error", "not started"}};
   const auto source = command.at("source").get<std::uint16_t>();
   const Bytes data = FromHex(command.at("data").get<std::string>());
   std::vector<Delivery> deliveries;
@@ -777,19 +810,8 @@ nlohmann::json MeshDaemon::DeliverCommand(const nlohmann::json& command) {
       }
       CollectElementDelivery(node, *element, delivery, deliveries);
     } else {
-      delivery.member = "MessageReceived";
-      delivery.index = command.value("key_index", std::uint16_t{0});
-      for (const auto& element : node.elements) {
-        const bool addressed_unicast = destination == node.unicast + element.index;
-        const bool fixed_group = destination >= 0xFF00 && element.index == 0;
-        const bool accepts = std::any_of(element.models.begin(), element.models.end(), [&](const ModelState& model) {
-          const bool bound = std::find(model.bindings.begin(), model.bindings.end(), delivery.index) != model.bindings.end();
-          const bool subscribed =
-              std::find(model.subscriptions.begin(), model.subscriptions.end(), destination) != model.subscriptions.end();
-          return bound && (addressed_unicast || fixed_group || subscribed);
-        });
-        if (accepts) CollectElementDelivery(node, element, delivery, deliveries);
-      }
+      CollectAppKeyDeliveries(node, source, destination, command.value("key_index", std::uint16_t{0}), data,
+                              deliveries);
       if (deliveries.empty()) return {{"ok", false}, {"error", "no element of the node takes it"}};
     }
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -114,7 +115,7 @@ class MeshDaemon : private DaemonCalls {
   void Deliver(const std::vector<Delivery>& deliveries);
   void BeginRestart(std::chrono::milliseconds pause);
   void FinishRestart(std::chrono::milliseconds pause);
-  void BringBusUp();
+  std::string BringBusUp();  // empty, or why the name could not be owned
   bool ReadApplication(const AppPeer& peer, const std::string& app_root, AppComposition& composition);
 
   // With mutex_ held.
@@ -123,6 +124,8 @@ class MeshDaemon : private DaemonCalls {
   void LoadState();
   void SaveState() const;
   std::uint64_t NewToken();
+  void CollectAppKeyDeliveries(const NodeState& node, std::uint16_t source, std::uint16_t destination,
+                               std::uint16_t key_index, const Bytes& data, std::vector<Delivery>& out) const;
   void CollectElementDelivery(const NodeState& node, const ElementState& element, Delivery delivery,
                               std::vector<Delivery>& out) const;
 
@@ -140,7 +143,7 @@ class MeshDaemon : private DaemonCalls {
   std::vector<nlohmann::json> records_;
   std::uint64_t record_sequence_ = 0;
   bool name_owned_ = false;
-  bool started_ = false;
+  std::atomic<bool> started_{false};
 
   std::unique_ptr<BusSide> bus_;  // touched by the worker only once started
   std::unique_ptr<Worker> worker_;

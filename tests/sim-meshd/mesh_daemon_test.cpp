@@ -1,6 +1,7 @@
 // The stand-in mesh daemon against a small application on a private bus: joining, attaching,
 // the device-key rules, the configuration server's answers, the scripted faults and restarts.
 
+#include <algorithm>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -115,6 +116,8 @@ TEST_F(MeshDaemonTest, ImportReadsTheObjectsRepliesThenCompletesTheJoinWithANewT
   TestApplication application(bus_.Address());
   const std::uint64_t token = Join(application);
   EXPECT_NE(token, 0u);
+  // The daemon records the call once the application has answered it.
+  ASSERT_TRUE(WaitUntil([&] { return HasRecord("sent", "JoinComplete"); }));
 
   std::vector<std::string> order;
   for (const auto& record : daemon_->Records()) {
@@ -245,6 +248,34 @@ TEST_F(MeshDaemonTest, ConfigurationServerAnswersTheGatewaysFourRequestsByteForB
   EXPECT_TRUE(WaitUntil([&] { return HasRecord("withheld", "DevKeyMessageReceived"); }));
 }
 
+TEST_F(MeshDaemonTest, SendNeedsAnApplicationKeyOfTheNodeAndIsRecordedWithItsBytes) {
+  TestApplication application(bus_.Address());
+  JoinAttachAndTrustItself(application);
+  ExpectMeshError([&] { application.Send(kNodePath, 0xFC88, 0, FromHex("c1f10501")); },
+                  "org.bluez.mesh.Error.InvalidArgs", "Key not found");
+  Configure(application, kAppKeyAdd);
+  ExpectMeshError([&] { application.Send(kNodePath, 0xFC88, 0x1000, FromHex("c1f10501")); },
+                  "org.bluez.mesh.Error.InvalidArgs", "Invalid key index");
+  application.Send(kNodePath, 0xFC88, 0, FromHex("c1f10501"));
+  const auto records = daemon_->Records();
+  const auto sent = std::find_if(records.begin(), records.end(), [](const nlohmann::json& record) {
+    return record.value("member", "") == "Send" && !record.contains("error");
+  });
+  ASSERT_NE(sent, records.end());
+  EXPECT_EQ((*sent)["destination"], 0xFC88);
+  EXPECT_EQ((*sent)["key_index"], 0);
+  EXPECT_EQ((*sent)["data"], "c1f10501");
+  EXPECT_EQ((*sent)["element_path"], TestApplication::kElementPath);
+
+  // Bound and subscribed to the group, the node's own element hears what it sends there.
+  Configure(application, kAppBind);
+  Configure(application, kSubscriptionAdd);
+  application.Send(kNodePath, 0xFC88, 0, FromHex("c1f10502"));
+  ASSERT_TRUE(WaitUntil([&] { return application.Messages().back().member == "MessageReceived"; }));
+  EXPECT_EQ(application.Messages().back().source, kUnicast);
+  EXPECT_EQ(application.Messages().back().data, FromHex("c1f10502"));
+}
+
 TEST_F(MeshDaemonTest, ScriptedConfigurationFaults) {
   TestApplication application(bus_.Address());
   JoinAttachAndTrustItself(application);
@@ -302,6 +333,16 @@ TEST_F(MeshDaemonTest, DeliversAccessMessagesFromOtherNodesToBoundModels) {
   EXPECT_EQ(message.source, 0x0100);
   EXPECT_EQ(message.index, 0);
   EXPECT_EQ(message.data, FromHex("c1f10501"));
+
+  // A device-key message from a node whose key is not in the ring cannot be decrypted.
+  const nlohmann::json from_node{{"cmd", "deliver"}, {"source", 0x0100}, {"dev_key", true}, {"data", "8003000000"}};
+  EXPECT_FALSE(daemon_->Control(from_node)["ok"].get<bool>());
+  application.ImportRemoteNode(kNodePath, 0x0100, 1, kDeviceKey);
+  Control(from_node);
+  ASSERT_TRUE(WaitUntil([&] { return application.Messages().back().member == "DevKeyMessageReceived"; }));
+  EXPECT_EQ(application.Messages().back().source, 0x0100);
+  EXPECT_TRUE(application.Messages().back().remote);
+  EXPECT_EQ(application.Messages().back().data, FromHex("8003000000"));
 }
 
 TEST_F(MeshDaemonTest, RestartDropsTheNameAndKeepsTheNodesAndTheirConfiguration) {

@@ -15,8 +15,10 @@ PrivateDBus::PrivateDBus() : directory_(MakeTempDirectory("dbus")) {
   address_ = "unix:path=" + socket;
   daemon_ = std::make_unique<Subprocess>(std::vector<std::string>{
       "/usr/bin/dbus-daemon", "--config-file=" + SourcePath("sim/dbus/system-bus.conf"), "--address=" + address_,
-      "--nofork", "--nopidfile"});
-  if (!WaitUntil([&socket] { return std::filesystem::exists(socket); })) {
+      "--nofork", "--nopidfile", "--print-address"});
+  // The address is printed once the daemon listens; the socket file alone appears earlier,
+  // and a connection then is refused.
+  if (!daemon_->WaitForOutput("unix:path=", std::chrono::seconds(10))) {
     throw std::runtime_error("dbus-daemon did not start: " + daemon_->Output());
   }
 }
