@@ -68,13 +68,17 @@ bool BluetoothMesh::Initialize() {
     network_ = std::make_unique<org::bluez::mesh::Network1>(*connection_);
     WatchDaemonPresence();
     connection_->enterEventLoopAsync();
-    StartPeriodicWork();
   } catch (const sdbus::Error& error) {
     LOG_ERROR << "Cannot export the mesh application on the system D-Bus: " << error.getName() << ": "
               << error.getMessage();
     Deinitialize();
     return false;
   }
+  if (!WaitForEventLoop()) {
+    Deinitialize();
+    return false;
+  }
+  StartPeriodicWork();
   return Registration();
 }
 

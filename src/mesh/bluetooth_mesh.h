@@ -128,6 +128,7 @@ class BluetoothMesh : public mailbox::DepescheSender {
   void OnConfigurationSendFailed(const std::vector<std::uint8_t>& data);
   // Rejoining after the mesh daemon restarted (daemon_presence.cpp).
   void WatchDaemonPresence();
+  bool WaitForEventLoop();
   void OnDaemonOwnerChanged(const std::string& name, const std::string& old_owner, const std::string& new_owner);
 
   // The receive dispatch (receive_dispatch.cpp, firmware_relay.cpp).

@@ -6,6 +6,7 @@
 #include "log/log.h"
 #include "mesh/bluetooth_mesh.h"
 #include "mesh/mesh_names.h"
+#include "mesh/one_shot_result.h"
 #include "timer/timer_queue.h"
 
 namespace {
@@ -23,6 +24,22 @@ void BluetoothMesh::WatchDaemonPresence() {
         OnDaemonOwnerChanged(name, old_owner, new_owner);
       });
   bus_daemon_->finishRegistration();
+}
+
+// A synchronous call made before the event loop thread runs would hold the connection, and
+// the mesh daemon's calls into the application (it reads the tree before it answers Import or
+// Attach) would go unanswered. An asynchronous call's reply proves the loop is dispatching.
+bool BluetoothMesh::WaitForEventLoop() {
+  auto running = std::make_shared<OneShotResult>();  // outlives a reply later than the wait
+  try {
+    bus_daemon_->callMethodAsync("GetId").onInterface(kBusService).uponReplyInvoke(
+        [running](const sdbus::Error* error, const std::string& /*id*/) { running->Complete(error == nullptr); });
+  } catch (const sdbus::Error&) {
+    running->Complete(false);
+  }
+  const bool ready = running->WaitFor(options_.answer_timeout).value_or(false);
+  if (!ready) LOG_ERROR << "The D-Bus event loop did not start";
+  return ready;
 }
 
 // Runs on the D-Bus event loop, so the joining itself runs later on the timer thread.
