@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <regex>
 #include <stdexcept>
 #include <string>
 
@@ -49,8 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (document.is_discarded()) return 0;
   const auto config = ota::ReadFirmwareConfig(document);
   if (!config) return 0;
-  if (ota::IsAcceptedDownloadUrl(config->url)) {
-    fuzz_support::Require(config->url.size() <= ota::kMaxUrlLength, "accepted url within the length limit");
+  const bool accepted = ota::IsAcceptedDownloadUrl(config->url);
+  if (config->url.size() <= 512) {
+    static const std::regex pattern(
+        R"(https?://(www.)?[-a-zA-Z0-9@:%._\+~#=]{2,256}\.[a-z]{2,4}\b([-a-zA-Z0-9@:%_\+.~#?&//=]*))");
+    fuzz_support::Require(accepted == std::regex_match(config->url, pattern), "the url check agrees with its pattern");
   }
   for (const auto& entry : config->sensor) ReadEntry(entry);
   for (const auto& entry : config->gateway) ReadEntry(entry);

@@ -12,10 +12,6 @@
 
 namespace ota {
 
-// Longest download base URL checked; a longer one is refused before the pattern is tried
-// (the standard library's matcher recurses once per character).
-inline constexpr std::size_t kMaxUrlLength = 1024;
-
 // The firmware configuration document: the download base URL and the raw "sensor" and
 // "gateway" entries, each read on its own (one malformed entry does not spoil the others).
 struct FirmwareConfig {
@@ -30,8 +26,9 @@ struct FirmwareConfig {
 // "url" is not a text.
 std::optional<FirmwareConfig> ReadFirmwareConfig(const nlohmann::json& document);
 
-// Whether the download base URL has the accepted form (http or https, a host name with a
-// top-level domain, an optional path); the whole text must match.
+// Whether the download base URL has the accepted form, the whole text matching
+// "https?://(www.)?[-a-zA-Z0-9@:%._\+~#=]{2,256}\.[a-z]{2,4}\b([-a-zA-Z0-9@:%_\+.~#?&//=]*)"
+// (ECMAScript): http or https, a host name with a top-level domain, an optional path.
 bool IsAcceptedDownloadUrl(const std::string& url);
 
 // A name that can only name a file directly inside the download directory and never reads

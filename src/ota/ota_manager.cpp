@@ -97,7 +97,7 @@ void OTAManager::ApplyDocument(const json& document) {
     return;
   }
   if (!ota::IsAcceptedDownloadUrl(config->url)) {
-    LOG_ERROR << "Firmware download url refused: " << config->url.substr(0, ota::kMaxUrlLength);
+    LOG_ERROR << "Firmware download url refused: " << config->url.substr(0, 256);
     return;
   }
   download_url_ = config->url;

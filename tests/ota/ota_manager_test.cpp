@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -398,4 +399,40 @@ TEST_F(OTAManagerTest, MalformedEntriesAndHostileNamesAreRefusedOneByOne) {
                              {"firmware_files", {{"pkg_1.0.0-1.ipk", {{"content", "pkg"}}}}}});
   manager->CheckNewFirmware(false);
   EXPECT_EQ(OpkgLog(), "install " + var_ + "pkg_1.0.0-1.ipk\n");
+}
+
+TEST_F(OTAManagerTest, BlocksStayReadableWhileTheirImageIsReplaced) {
+  const auto publish = [this](int build) {
+    const std::string version = "1.0.0-" + std::to_string(build);
+    const std::string name = "fw_" + std::to_string(build) + ".bin";
+    Publish(json::array({Entry("1", name, version)}), json::array(), {{name, Image(version, 100 + 50 * build)}});
+    return FirmwareInfo{"1", name, version};
+  };
+  auto manager = MakeManager();
+  publish(1);
+  manager->CheckNewFirmware(false);
+  std::atomic<bool> done{false};
+  std::atomic<int> served{0};
+  std::thread reader([&] {
+    ota::Block block{};
+    while (!done) {
+      for (int index = 0; index < 20; ++index) {
+        if (manager->FirmwareBlock(1, 1, index, block)) ++served;
+      }
+    }
+  });
+  // The reader's session holds back the periodic check, so the entries are applied directly.
+  for (int build = 2; build <= 5; ++build) manager->UpdateDeviceFirmware(publish(build));
+  done = true;
+  reader.join();
+  EXPECT_GT(served.load(), 0);
+  EXPECT_EQ(Describe(manager->FirmwareList()), "1:1.0.0-5:22 ");
+}
+
+TEST_F(OTAManagerTest, ACheckPeriodOfZeroMinutesIsTakenAsOne) {
+  store_.FWCheck(0);
+  Publish(json::array(), json::array());
+  auto manager = MakeManager();
+  manager->CheckNewFirmware(false);
+  EXPECT_TRUE(log_.Contains("Firmware check period of 0 minutes taken as 1"));
 }
