@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz_support::Require(blocks->size() == needed, "one block per 16 bytes started");
     if (size % 16 != 0) {
       const auto& last = blocks->back();
-      for (std::size_t at = size % 16; at < 16; ++at) fuzz_support::Require(last[at] == 0, "the last block is zero-filled");
+      for (std::size_t at = size % 16; at < 16; ++at)
+        fuzz_support::Require(last[at] == 0, "the last block is zero-filled");
     }
   }
   return 0;

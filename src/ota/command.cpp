@@ -75,7 +75,11 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
 
   SpawnActions actions;
   ::posix_spawn_file_actions_adddup2(actions.Get(), write_end.Get(), STDOUT_FILENO);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // The daemon's sockets and files stay with the daemon (musl has no such action; there the
+  // descriptors the daemon opens without close-on-exec are inherited, as through popen).
   ::posix_spawn_file_actions_addclosefrom_np(actions.Get(), STDERR_FILENO + 1);
+#endif
 
   std::vector<char*> arguments;
   for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));

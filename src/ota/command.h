@@ -13,7 +13,8 @@ struct CommandResult {
 
 // Runs `argv` (argv[0] looked up in PATH when it holds no '/') with its standard output read
 // through a pipe, no shell in between, so no argument is ever read as shell syntax. Standard
-// input and error are the daemon's; other descriptors are not inherited. Waits for the end.
+// input and error are the daemon's; other descriptors are not inherited (with glibc).
+// Waits for the end.
 // Throws std::runtime_error when the pipe cannot be made or the program cannot be started.
 CommandResult RunCommand(const std::vector<std::string>& argv);
 

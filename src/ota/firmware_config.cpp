@@ -20,7 +20,8 @@ void ReadEntries(const json& document, const char* member, std::vector<json>& en
 }
 
 int ReadDeviceType(const std::string& text) {
-  if (text.empty() || text.size() > 5) throw std::invalid_argument("device firmware type '" + text + "' is not a number");
+  if (text.empty() || text.size() > 5)
+    throw std::invalid_argument("device firmware type '" + text + "' is not a number");
   int type = 0;
   for (const char c : text) {
     if (std::isdigit(static_cast<unsigned char>(c)) == 0) {
@@ -34,12 +35,12 @@ int ReadDeviceType(const std::string& text) {
 
 bool InHostClass(char c) {
   return c != '\0' && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         std::strchr("-@:%._+~#=", c) != nullptr);
+                       std::strchr("-@:%._+~#=", c) != nullptr);
 }
 
 bool InPathClass(char c) {
   return c != '\0' && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         std::strchr("-@:%_+.~#?&/=", c) != nullptr);
+                       std::strchr("-@:%_+.~#?&/=", c) != nullptr);
 }
 
 bool IsWordCharacter(char c) {
@@ -60,7 +61,8 @@ bool MatchesHostAndPath(const std::string& text, std::size_t from) {
     const std::size_t dot = from + length;
     if (length >= 2 && text[dot] == '.') {
       std::size_t letters = 0;
-      while (letters < 4 && dot + 1 + letters < size && text[dot + 1 + letters] >= 'a' && text[dot + 1 + letters] <= 'z') {
+      while (letters < 4 && dot + 1 + letters < size && text[dot + 1 + letters] >= 'a' &&
+             text[dot + 1 + letters] <= 'z') {
         ++letters;
         const std::size_t end = dot + 1 + letters;
         const bool boundary = end == size || !IsWordCharacter(text[end]);

@@ -35,14 +35,11 @@ std::string Trimmed(const std::string& text) {
 OTAManager::OTAManager() : OTAManager(OTAManagerOptions{}) {}
 
 OTAManager::OTAManager(OTAManagerOptions options)
-    : options_(std::move(options)),
-      sessions_([this] { return Store().OTASession(); }, options_.clock) {}
+    : options_(std::move(options)), sessions_([this] { return Store().OTASession(); }, options_.clock) {}
 
 OTAManager::~OTAManager() = default;
 
-NVRAM& OTAManager::Store() const {
-  return options_.store != nullptr ? *options_.store : Singleton<NVRAM>::Instance();
-}
+NVRAM& OTAManager::Store() const { return options_.store != nullptr ? *options_.store : Singleton<NVRAM>::Instance(); }
 
 ServerAPI& OTAManager::Cloud() const {
   return options_.cloud != nullptr ? *options_.cloud : Singleton<ServerAPI>::Instance();
@@ -75,7 +72,8 @@ void OTAManager::ScheduleCheck() {
     LOG_WARN << "Firmware check period of " << minutes << " minutes taken as " << bounded;
     minutes = bounded;
   }
-  check_timer_id_ = check_timers_.Add(options_.check_unit * minutes, [this](bool cancelled) { CheckNewFirmware(cancelled); });
+  check_timer_id_ =
+      check_timers_.Add(options_.check_unit * minutes, [this](bool cancelled) { CheckNewFirmware(cancelled); });
 }
 
 void OTAManager::CheckSession(bool cancelled) {
@@ -183,7 +181,8 @@ std::optional<std::vector<ota::Block>> OTAManager::ExtractBinary(const std::stri
     return std::nullopt;
   }
   auto blocks = ota::SplitBlocks(file);
-  if (!blocks) LOG_ERROR << "Firmware file [" << name << "] is unreadable or larger than " << ota::kMaxImageBlocks << " blocks";
+  if (!blocks)
+    LOG_ERROR << "Firmware file [" << name << "] is unreadable or larger than " << ota::kMaxImageBlocks << " blocks";
   return blocks;
 }
 
@@ -279,7 +278,8 @@ void OTAManager::UpdatePackage(const FirmwareInfo& info) {
     return;
   }
   const auto result = ota::RunCommand({options_.opkg, "install", PathOf(info.name)});
-  if (result.exit_status != 0) LOG_ERROR << "opkg install " << PathOf(info.name) << " ended with status " << result.exit_status;
+  if (result.exit_status != 0)
+    LOG_ERROR << "opkg install " << PathOf(info.name) << " ended with status " << result.exit_status;
 }
 
 void OTAManager::UpdateFirmwareInfo(int type, const std::string& version, int blocks) {

@@ -3,10 +3,9 @@
 // checks the device image and offers it in blocks, installs the newer "APP" package through
 // opkg, and flashes a newer system image through sysupgrade. About 20 s.
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
@@ -63,8 +62,7 @@ TEST_F(SandboxedFirmware, ImagesAreOfferedAndTheGatewayUpgradedThroughItsTools) 
                 {"firmware_files", {{kSystem, {{"content", "system image 24.10.5"}}}}}});
 
   // The system image comes last in the document; the tool records the call before the copy.
-  ASSERT_TRUE(WaitUntil([&] { return !Read("/var/log/sim/sysupgrade/" + kSystem).empty(); }, 40s))
-      << daemon_->Output();
+  ASSERT_TRUE(WaitUntil([&] { return !Read("/var/log/sim/sysupgrade/" + kSystem).empty(); }, 40s)) << daemon_->Output();
   const std::string output = daemon_->Output();
   EXPECT_NE(output.find("type : 1"), std::string::npos);
   EXPECT_NE(output.find("version : 1.0.1-0"), std::string::npos);

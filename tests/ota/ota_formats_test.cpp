@@ -1,6 +1,8 @@
 // The firmware manager's readers of outside input: version texts, the configuration
 // document, file names, image headers and blocks, and the tool runner.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <regex>
 #include <sstream>
@@ -13,9 +15,6 @@
 #include "ota/firmware_image.h"
 #include "ota/firmware_version.h"
 #include "support/temp_directory.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 using nlohmann::json;
 
@@ -30,12 +29,14 @@ std::string Tuple(const ota::FirmwareVersion& v) {
 
 TEST(FirmwareVersionTest, FourPartVersions) {
   const std::vector<std::pair<std::string, std::string>> accepted{
-      {"1.2.3-4", "1,2,3,4"},          {"1.2.3+4", "1,2,3,4"},
+      {"1.2.3-4", "1,2,3,4"},
+      {"1.2.3+4", "1,2,3,4"},
       {"1-2+3.4.5", "1,2,3,4"},        // pieces beyond the fourth are not read
       {"256.257.65537.7", "0,1,1,7"},  // truncated to 8, 8 and 16 bits
       {"0.0.0.4294967295", "0,0,0,4294967295"}};
   for (const auto& [text, fields] : accepted) EXPECT_EQ(Tuple(ota::FirmwareVersion::Parse(text)), fields) << text;
-  for (const std::string text : {"", "1.2.3", "1.2.3.", "1..3.4", "1.2.x.4", "1.2.3.4294967296", " 1.2.3.4", "1.2.3.-4"}) {
+  for (const std::string text :
+       {"", "1.2.3", "1.2.3.", "1..3.4", "1.2.x.4", "1.2.3.4294967296", " 1.2.3.4", "1.2.3.-4"}) {
     EXPECT_THROW(ota::FirmwareVersion::Parse(text), std::invalid_argument) << text;
   }
   const auto v = [](const char* text) { return ota::FirmwareVersion::Parse(text); };
@@ -60,20 +61,36 @@ TEST(FirmwareVersionTest, SystemVersions) {
 }
 
 TEST(FirmwareConfigTest, DownloadUrlsAndNames) {
-  for (const std::string url : {"https://firmware.example.com/files", "http://www.example.org", "https://fw.test.localhost:8443/a/b"}) {
+  for (const std::string url :
+       {"https://firmware.example.com/files", "http://www.example.org", "https://fw.test.localhost:8443/a/b"}) {
     EXPECT_TRUE(ota::IsAcceptedDownloadUrl(url)) << url;
   }
-  for (const std::string& url : std::vector<std::string>{"ftp://example.com/x", "https://127.0.0.1/files", "https://example.com/a b", "example.com",
-                                "https://example.com/files\n", "https://example.COM/x"}) {
+  for (const std::string& url :
+       std::vector<std::string>{"ftp://example.com/x", "https://127.0.0.1/files", "https://example.com/a b",
+                                "example.com", "https://example.com/files\n", "https://example.COM/x"}) {
     EXPECT_FALSE(ota::IsAcceptedDownloadUrl(url)) << url;
   }
   // The same answers as the pattern itself, on texts probing each of its parts.
-  const std::regex pattern(R"(https?://(www.)?[-a-zA-Z0-9@:%._\+~#=]{2,256}\.[a-z]{2,4}\b([-a-zA-Z0-9@:%_\+.~#?&//=]*))");
-  const std::vector<std::string> probes{
-      "https://www.example.com", "https://www/a.com", "https://wwwXab.com", "https://www\nab.com", "http://a.bc",
-      "http://ab.c", "http://ab.cdefg", "http://ab.cdef_", "http://ab.cdef/x", "http://ab.cd.ef.gh:80/p?q=1&r=%41#f",
-      "http://a_b.cd", "http://" + std::string(256, 'h') + ".io", "http://" + std::string(257, 'h') + ".io",
-      "http://x.io/" + std::string(1, '\0'), "https://ab.cd\xc3\xa9", "https://ab.cd1", "https://ab.cd-1", "https://.ab.cd"};
+  const std::regex pattern(
+      R"(https?://(www.)?[-a-zA-Z0-9@:%._\+~#=]{2,256}\.[a-z]{2,4}\b([-a-zA-Z0-9@:%_\+.~#?&//=]*))");
+  const std::vector<std::string> probes{"https://www.example.com",
+                                        "https://www/a.com",
+                                        "https://wwwXab.com",
+                                        "https://www\nab.com",
+                                        "http://a.bc",
+                                        "http://ab.c",
+                                        "http://ab.cdefg",
+                                        "http://ab.cdef_",
+                                        "http://ab.cdef/x",
+                                        "http://ab.cd.ef.gh:80/p?q=1&r=%41#f",
+                                        "http://a_b.cd",
+                                        "http://" + std::string(256, 'h') + ".io",
+                                        "http://" + std::string(257, 'h') + ".io",
+                                        "http://x.io/" + std::string(1, '\0'),
+                                        "https://ab.cd\xc3\xa9",
+                                        "https://ab.cd1",
+                                        "https://ab.cd-1",
+                                        "https://.ab.cd"};
   for (const auto& probe : probes) {
     EXPECT_EQ(ota::IsAcceptedDownloadUrl(probe), std::regex_match(probe, pattern)) << probe;
   }
@@ -82,8 +99,8 @@ TEST(FirmwareConfigTest, DownloadUrlsAndNames) {
   for (const std::string name : {"sensor_1.2.3-4.bin", "quellaron-app_1.0.1-1_mipsel_24kc.ipk", "a+b", "X"}) {
     EXPECT_TRUE(ota::IsPlainFileName(name)) << name;
   }
-  for (const std::string name : {"", ".", "..", "../etc/passwd", "a/b", ".hidden", "-rf", "a b", "a;reboot", "$(reboot)",
-                                 "a`id`", "a\nb", "caf\xc3\xa9"}) {
+  for (const std::string name : {"", ".", "..", "../etc/passwd", "a/b", ".hidden", "-rf", "a b", "a;reboot",
+                                 "$(reboot)", "a`id`", "a\nb", "caf\xc3\xa9"}) {
     EXPECT_FALSE(ota::IsPlainFileName(name)) << name;
   }
 }
@@ -108,12 +125,13 @@ TEST(FirmwareConfigTest, Documents) {
   EXPECT_EQ(device.type, 65535);
   EXPECT_EQ(Tuple(*device.version), "1,2,3,4");
   EXPECT_FALSE(ota::ReadDeviceEntry(FirmwareInfo{"1", "fw.bin", ""}).version);
-  const std::vector<FirmwareInfo> refused{{"", "fw.bin", "1.0.0-0"},      {"x", "fw.bin", "1.0.0-0"},
-                                          {"-1", "fw.bin", "1.0.0-0"},    {"65536", "fw.bin", "1.0.0-0"},
-                                          {"1", "../fw.bin", "1.0.0-0"},  {"1", "", "1.0.0-0"},
-                                          {"1", "fw.bin", "1.0.0"},       {"99999999999", "fw.bin", "1.0.0-0"}};
+  const std::vector<FirmwareInfo> refused{{"", "fw.bin", "1.0.0-0"},     {"x", "fw.bin", "1.0.0-0"},
+                                          {"-1", "fw.bin", "1.0.0-0"},   {"65536", "fw.bin", "1.0.0-0"},
+                                          {"1", "../fw.bin", "1.0.0-0"}, {"1", "", "1.0.0-0"},
+                                          {"1", "fw.bin", "1.0.0"},      {"99999999999", "fw.bin", "1.0.0-0"}};
   for (const auto& info : refused) {
-    EXPECT_THROW(ota::ReadDeviceEntry(info), std::invalid_argument) << info.type << " " << info.name << " " << info.version;
+    EXPECT_THROW(ota::ReadDeviceEntry(info), std::invalid_argument)
+        << info.type << " " << info.name << " " << info.version;
   }
 }
 

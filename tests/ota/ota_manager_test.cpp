@@ -12,8 +12,8 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "nvram/nvram.h"
@@ -98,7 +98,9 @@ class OTAManagerTest : public ::testing::Test {
   }
   std::unique_ptr<OTAManager> MakeManager() { return std::make_unique<OTAManager>(Options()); }
 
-  std::string DownloadUrl() const { return "https://firmware.test.localhost:" + std::to_string(cloud_.Port()) + "/files"; }
+  std::string DownloadUrl() const {
+    return "https://firmware.test.localhost:" + std::to_string(cloud_.Port()) + "/files";
+  }
   // Publishes a document and the firmware host's files.
   void Publish(const json& sensor, const json& gateway, const json& files = json::object()) {
     cloud_.Control().Call("PUT", "/scenario",
@@ -216,7 +218,10 @@ TEST_F(OTAManagerTest, ImagesFailingTheChecksAreNotOffered) {
     const char* not_logged;
   };
   const std::vector<Case> cases{
-      {"magic", {{"image", {{"version", "1.0.0-1"}, {"magic", 0x96F3B83E}}}}, "헤더 매직번호가 다릅니다.", "holds version"},
+      {"magic",
+       {{"image", {{"version", "1.0.0-1"}, {"magic", 0x96F3B83E}}}},
+       "헤더 매직번호가 다릅니다.",
+       "holds version"},
       {"version", Image("1.0.0-2"), "holds version 1.0.0.2, not 1.0.0-1", "헤더 매직번호가 다릅니다."},
       {"short", {{"content", std::string(31, 'x')}}, "is shorter than its 32-byte header", "헤더 매직번호가 다릅니다."},
       {"missing", nullptr, "answered 404", "파일["},
@@ -244,11 +249,11 @@ TEST_F(OTAManagerTest, PackagesAreInstalledOnlyWhenNewer) {
     bool installs;
   };
   const std::vector<Case> cases{
-      {"", "1.0.0-1", true},                          // not installed
-      {"tool - 1.0.0-1\n", "1.0.0-2", true},          // older
-      {"tool - 1.0.0-2\n", "1.0.0+2", false},         // equal
-      {"tool - 1.1.0-0\n", "1.0.9-9", false},         // newer installed
-      {"tool - 1.0.0-1\n", "", false},                // an empty offer is older
+      {"", "1.0.0-1", true},                   // not installed
+      {"tool - 1.0.0-1\n", "1.0.0-2", true},   // older
+      {"tool - 1.0.0-2\n", "1.0.0+2", false},  // equal
+      {"tool - 1.1.0-0\n", "1.0.9-9", false},  // newer installed
+      {"tool - 1.0.0-1\n", "", false},         // an empty offer is older
   };
   auto manager = MakeManager();
   for (const auto& test : cases) {
@@ -279,8 +284,8 @@ TEST_F(OTAManagerTest, TheDaemonsOwnPackageWaitsWhileDevicesDownload) {
   now_ += 301;
   manager->ExpireSessions();
   manager->UpdateGatewayFirmware(FirmwareInfo{"App", "quellaron-app_1.0.1-1_mipsel_24kc.ipk", "1.0.1-1"});
-  EXPECT_EQ(OpkgLog(), "install " + var_ + "other_1.0.1-1_all.ipk\ninstall " + var_ +
-                           "quellaron-app_1.0.1-1_mipsel_24kc.ipk\n");
+  EXPECT_EQ(OpkgLog(),
+            "install " + var_ + "other_1.0.1-1_all.ipk\ninstall " + var_ + "quellaron-app_1.0.1-1_mipsel_24kc.ipk\n");
 }
 
 TEST_F(OTAManagerTest, TheSystemIsUpgradedOnlyToAGreaterReleaseAndNotDuringASession) {
@@ -344,7 +349,8 @@ TEST_F(OTAManagerTest, ATruncatedDownloadLeavesThePreviousFile) {
   auto manager = MakeManager();
   manager->CheckNewFirmware(false);
   ASSERT_EQ(Read(var_ + "fw.bin").size(), 100u);
-  Publish(json::array(), json::array(), {{"fw.bin", {{"image", {{"version", "1.0.0-2"}, {"size", 400}}}, {"truncate_at", 64}}}});
+  Publish(json::array(), json::array(),
+          {{"fw.bin", {{"image", {{"version", "1.0.0-2"}, {"size", 400}}}, {"truncate_at", 64}}}});
   EXPECT_FALSE(manager->GetFirmwareFile("fw.bin"));
   EXPECT_EQ(Read(var_ + "fw.bin").size(), 100u);
   EXPECT_TRUE(NoPartialFiles());
