@@ -442,3 +442,27 @@ TEST_F(OTAManagerTest, ACheckPeriodOfZeroMinutesIsTakenAsOne) {
   manager->CheckNewFirmware(false);
   EXPECT_TRUE(log_.Contains("Firmware check period of 0 minutes taken as 1"));
 }
+
+TEST_F(OTAManagerTest, TheCheckRepeatsEveryFWCheckPeriodAndSkipsTheDocumentDuringASession) {
+  store_.FWCheck(2);
+  Publish(json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(), {{"fw.bin", Image("1.0.0-1")}});
+  auto options = Options();
+  options.first_run = 100ms;
+  options.check_unit = 100ms;  // FWCheck 2: every 200 ms
+  auto manager = std::make_unique<OTAManager>(options);
+  manager->StartTimers();
+  ASSERT_TRUE(WaitUntil([&] { return cloud_.RequestsTo("/firmware.conf").size() >= 3; })) << log_.Text();
+  ota::Block block{};
+  ASSERT_TRUE(manager->FirmwareBlock(4, 1, 0, block));
+  // Checks still run, but fetch nothing while a device downloads.
+  const std::size_t fetched = cloud_.RequestsTo("/firmware.conf").size();
+  const auto entered = [&] {
+    const std::string text = log_.Text();
+    std::size_t count = 0;
+    for (auto at = text.find("] Enter"); at != std::string::npos; at = text.find("] Enter", at + 1)) ++count;
+    return count;
+  };
+  const std::size_t before = entered();
+  ASSERT_TRUE(WaitUntil([&] { return entered() >= before + 3; }));
+  EXPECT_LE(cloud_.RequestsTo("/firmware.conf").size(), fetched + 1);  // one may have been under way
+}
