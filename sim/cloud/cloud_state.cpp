@@ -1,20 +1,30 @@
 #include "cloud/cloud_state.h"
 
+#include <algorithm>
+
 namespace sim_cloud {
 namespace {
 
 using nlohmann::json;
 
-Answer JsonAnswer(int status, const json& body) { return Answer{status, body.dump(), "application/json", {}, false}; }
+Answer Plain(int status, std::string body, std::string content_type = "application/json") {
+  Answer answer;
+  answer.status = status;
+  answer.body = std::move(body);
+  answer.content_type = std::move(content_type);
+  return answer;
+}
+
+Answer JsonAnswer(int status, const json& body) { return Plain(status, body.dump(), "application/json"); }
 
 // A scenario value: a text is sent as it is (so malformed bodies can be scripted),
 // anything else as JSON.
 Answer ScenarioAnswer(const json& value) {
-  if (value.is_string()) return Answer{200, value.get<std::string>(), "application/json", {}, false};
+  if (value.is_string()) return Plain(200, value.get<std::string>(), "application/json");
   return JsonAnswer(200, value);
 }
 
-const Answer kNotFound{404, R"({"error":"not found"})", "application/json", {}, false};
+const Answer kNotFound = Plain(404, R"({"error":"not found"})");
 
 bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
@@ -169,11 +179,57 @@ Answer CloudState::FirmwareConfiguration() const {
   return ScenarioAnswer(scenario_.at("firmware_conf"));
 }
 
+const json* CloudState::FirmwareFile(const std::string& name) const {
+  const auto files = scenario_.find("firmware_files");
+  if (files == scenario_.end() || !files->is_object()) return nullptr;
+  const auto found = files->find(name);
+  return found == files->end() || !found->is_object() ? nullptr : &*found;
+}
+
 std::optional<Answer> CloudState::File(const std::string& path) const {
   const std::string name = path.substr(path.rfind('/') + 1);
-  const auto found = files_.find(name);
-  if (found == files_.end()) return std::nullopt;
-  return Answer{200, found->second, "application/octet-stream", {}, false};
+  const json* scripted = FirmwareFile(name);
+  Answer answer = Plain(200, {}, "application/octet-stream");
+  if (scripted != nullptr && scripted->contains("image")) {
+    const json& image = scripted->at("image");
+    answer.body = DeviceImage(image.value("version", "1.0.0-0"), image.value("size", std::size_t{100}),
+                              image.value("magic", std::uint32_t{0x96F3B83D}));
+  } else if (scripted != nullptr && scripted->contains("content")) {
+    answer.body = scripted->at("content").get<std::string>();
+  } else if (const auto found = files_.find(name); found != files_.end()) {
+    answer.body = found->second;
+  } else {
+    return std::nullopt;
+  }
+  if (scripted != nullptr) {
+    if (scripted->contains("stall_after")) answer.stall_after = scripted->at("stall_after").get<std::size_t>();
+    if (scripted->contains("truncate_at")) answer.truncate_at = scripted->at("truncate_at").get<std::size_t>();
+    answer.stall_for = std::chrono::milliseconds(scripted->value("stall_ms", answer.stall_for.count()));
+  }
+  return answer;
+}
+
+std::string DeviceImage(const std::string& version, std::size_t size, std::uint32_t magic) {
+  std::uint32_t pieces[4] = {0, 0, 0, 0};
+  std::size_t piece = 0;
+  for (const char c : version) {
+    if (c == '.' || c == '+' || c == '-') {
+      if (++piece == 4) break;
+    } else if (c >= '0' && c <= '9') {
+      pieces[piece] = pieces[piece] * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+  }
+  std::string image(std::max<std::size_t>(size, 32), '\0');
+  const auto put = [&image](std::size_t at, std::uint32_t value, std::size_t bytes) {
+    for (std::size_t index = 0; index < bytes; ++index) image[at + index] = static_cast<char>(value >> (8 * index));
+  };
+  put(0, magic, 4);
+  put(20, pieces[0], 1);
+  put(21, pieces[1], 1);
+  put(22, pieces[2], 2);
+  put(24, pieces[3], 4);
+  for (std::size_t at = 32; at < image.size(); ++at) image[at] = static_cast<char>(at & 0xFF);
+  return image;
 }
 
 }  // namespace sim_cloud

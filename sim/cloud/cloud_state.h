@@ -36,7 +36,19 @@ struct Answer {
   std::string content_type = "application/json";
   std::chrono::milliseconds delay{0};
   bool drop = false;  // close the connection without answering
+  // A file served in part: the header announces the whole body, then only the first bytes
+  // are sent and the connection either stalls (closed after `stall_for`, or when the
+  // client goes away) or is closed at once (truncated).
+  std::optional<std::size_t> stall_after;
+  std::optional<std::size_t> truncate_at;
+  std::chrono::milliseconds stall_for{std::chrono::minutes(10)};
 };
+
+// A device firmware image as the firmware host serves it: the 32-byte header (magic, the
+// version's major, minor, patch and build at bytes 20 to 27, little-endian) and a body that
+// fills the file up to `size` bytes (at least the header). The version text is split at
+// '.', '+' and '-'; missing or non-numeric pieces count as 0.
+std::string DeviceImage(const std::string& version, std::size_t size, std::uint32_t magic = 0x96F3B83D);
 
 // Scripted fault: requests whose path contains `path` (and whose method is `method`,
 // when given) get this answer instead of the normal one, `remaining` times (-1: always).
@@ -108,6 +120,8 @@ class CloudState {
   Answer Verify();
   Answer FirmwareConfiguration() const;
   std::optional<Answer> File(const std::string& path) const;
+  // The scenario's "firmware_files" entry for `name`, if any.
+  const nlohmann::json* FirmwareFile(const std::string& name) const;
 
   std::string api_prefix_;
   std::vector<RecordedRequest> requests_;

@@ -23,6 +23,12 @@ struct ControlReply {
 //   DELETE /faults              clears them
 //   POST   /refuse              {"refuse":bool}: refuse or accept connections
 //   PUT    /files/NAME          a file for the firmware host (raw body)
+// The firmware host serves GET .../NAME from the scenario's "firmware_files" {NAME: {...}}
+// first: "image" {"version","size","magic"} builds a device image, "content" is sent as
+// is (without either, the file put under NAME); "stall_after" N sends the header (with the
+// whole length) and N bytes, then stalls for "stall_ms" (default 10 min) or until the
+// client leaves; "truncate_at" N sends N bytes and closes. A wrong version is an image
+// whose "version" differs from the document's.
 //   GET    /channel             channel connections: frames received and sent, subscriptions
 //   POST   /channel/push        {"frame":text} to every open connection
 //   POST   /channel/folds       {"device_id","folds":[{"key","fold"}],"all":bool}

@@ -1,7 +1,9 @@
 #include "cloud/https_session.h"
 
 #include <chrono>
+#include <algorithm>
 #include <iostream>
+#include <sstream>
 
 #include "cloud/channel_session.h"
 #include "cloud/recorded_request.h"
@@ -68,6 +70,10 @@ void HttpsSession::Answer(const sim_cloud::Answer& answer, unsigned version, boo
     beast::get_lowest_layer(stream_).close();
     return;
   }
+  if (answer.stall_after || answer.truncate_at) {
+    WritePartial(answer, version);
+    return;
+  }
   response_ = {};
   response_.version(version);
   response_.result(static_cast<unsigned>(answer.status));
@@ -88,6 +94,38 @@ void HttpsSession::Write() {
     } else {
       self->Read();
     }
+  });
+}
+
+void HttpsSession::WritePartial(const sim_cloud::Answer& answer, unsigned version) {
+  http::response<http::empty_body> head{static_cast<http::status>(answer.status), version};
+  head.set(http::field::server, "quellaron-cloud-standin");
+  head.set(http::field::content_type, answer.content_type);
+  head.content_length(answer.body.size());
+  std::ostringstream text;
+  text << head.base();
+  const std::size_t sent = std::min(answer.body.size(), answer.truncate_at ? *answer.truncate_at : *answer.stall_after);
+  partial_ = text.str() + answer.body.substr(0, sent);
+  beast::get_lowest_layer(stream_).expires_never();
+  net::async_write(stream_, net::buffer(partial_),
+                   [self = shared_from_this(), truncate = answer.truncate_at.has_value(),
+                    limit = answer.stall_for](beast::error_code error, std::size_t) {
+                     if (error || truncate) {
+                       beast::get_lowest_layer(self->stream_).close();  // no TLS close: the body ends short
+                       return;
+                     }
+                     self->Stall(limit);
+                   });
+}
+
+void HttpsSession::Stall(std::chrono::milliseconds limit) {
+  delay_.expires_after(limit);
+  delay_.async_wait([self = shared_from_this()](beast::error_code error) {
+    if (!error) beast::get_lowest_layer(self->stream_).close();
+  });
+  stream_.async_read_some(net::buffer(probe_), [self = shared_from_this()](beast::error_code, std::size_t) {
+    self->delay_.cancel();
+    beast::get_lowest_layer(self->stream_).close();
   });
 }
 

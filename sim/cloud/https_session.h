@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,9 @@ class HttpsSession : public std::enable_shared_from_this<HttpsSession> {
   void OnRead(beast::error_code error);
   void Answer(const sim_cloud::Answer& answer, unsigned version, bool keep_alive);
   void Write();
+  // Sends the header and the first bytes of a file, then stalls or drops the connection.
+  void WritePartial(const sim_cloud::Answer& answer, unsigned version);
+  void Stall(std::chrono::milliseconds limit);
   void Shutdown();
 
   TlsStream stream_;
@@ -29,6 +33,8 @@ class HttpsSession : public std::enable_shared_from_this<HttpsSession> {
   HttpRequest request_;
   http::response<http::string_body> response_;
   net::steady_timer delay_;
+  std::string partial_;      // what WritePartial sends
+  char probe_[64] = {};      // a stalled connection's read, which notices the client leaving
 };
 
 }  // namespace sim_cloud

@@ -1,13 +1,129 @@
 #pragma once
 
-// The firmware update manager, one per process through Singleton<OTAManager>.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ipc/bus_defaults.h"
+#include "ota/firmware_download.h"
+#include "ota/firmware_image.h"
+#include "ota/firmware_info.h"
+#include "ota/firmware_sessions.h"
+#include "ota/firmware_version.h"
+#include "timer/timer_queue.h"
+
+class NVRAM;
+class ServerAPI;
+
+// Where the manager keeps its files, which tools it runs, and its periods; the defaults are
+// the daemon's.
+struct OTAManagerOptions {
+  std::string download_directory = "/var/";  // a file name is appended directly
+  std::string sysupgrade = "/sbin/sysupgrade";
+  std::string opkg = "opkg";  // looked up in PATH, as a shell would
+  std::string own_package = "quellaron-app";
+  std::string bus_socket = ipc::kDefaultSocket;
+  std::chrono::milliseconds first_run{std::chrono::seconds(10)};
+  std::chrono::milliseconds check_unit{std::chrono::minutes(1)};  // `FWCheck` counts these
+  std::chrono::milliseconds sweep_period{std::chrono::minutes(1)};
+  ota::DownloadOptions download;
+  ota::SessionClock clock = ota::SystemSeconds;
+  NVRAM* store = nullptr;      // null: the process's configuration store
+  ServerAPI* cloud = nullptr;  // null: the process's cloud client
+};
+
+// One entry of the firmware list the mesh announces: a device firmware type, its version
+// text and its size in 16-byte blocks.
+struct FirmwareListEntry {
+  int type = 0;
+  std::string version;
+  int blocks = 0;
+};
+
+// Keeps the gateway and its mesh devices on the firmware the cloud publishes: checks the
+// firmware configuration document periodically, upgrades the system image and packages
+// with the router's tools, and holds device images in memory, served block by block to at
+// most `OTASession` devices at once. One per process, through Singleton<OTAManager>.
+//
+// The check (downloads and tools included) runs on one timer thread, the session sweep on
+// another, so a slow download never delays the sweep.
 class OTAManager {
  public:
+  static constexpr std::uint32_t kHeaderMagic = ota::kImageMagic;
+  static constexpr std::size_t kHeaderLength = ota::kImageHeaderLength;
+  // The longest check period, so the deadline stays within the clock's range.
+  static constexpr std::uint32_t kMaxCheckMinutes = 366u * 24u * 60u;
+
   OTAManager();
+  explicit OTAManager(OTAManagerOptions options);
   virtual ~OTAManager();
   OTAManager(const OTAManager&) = delete;
   OTAManager& operator=(const OTAManager&) = delete;
 
-  // Arms the firmware check and session sweep timers.
+  // Arms the first firmware check and the first session sweep.
   virtual void StartTimers();
+  void CheckNewFirmware(bool cancelled);
+  void CheckSession(bool cancelled);
+  // The sweep itself: removes the sessions idle for 301 s or more.
+  void ExpireSessions();
+
+  bool IsUpgrading() const;
+  // 1 when `offered` is the greater system version, 0 when equal, -1 when smaller; throws
+  // std::invalid_argument when either is not of the form major.minor.patch.
+  int CompareOpenWRTVersion(const std::string& current, const std::string& offered) const;
+
+  bool GetFirmwareFile(const std::string& name);
+  bool CheckFirmwareFile(const std::string& name, const std::string& version) const;
+  std::optional<std::vector<ota::Block>> ExtractBinary(const std::string& name) const;
+
+  // Apply one entry of the document; a malformed entry is refused with one error line.
+  void UpdateGatewayFirmware(const FirmwareInfo& info);
+  void UpdateDeviceFirmware(const FirmwareInfo& info);
+  void UpdateFirmwareInfo(int type, const std::string& version, int blocks);
+  bool UpdateSession(std::uint16_t address);
+
+  // For the mesh component: the firmware it announces, and one 16-byte block of a type's
+  // image for the device at `address` (false when there is no such image or block, or no
+  // room for another downloading device).
+  virtual std::vector<FirmwareListEntry> FirmwareList() const;
+  virtual bool FirmwareBlock(std::uint16_t address, int type, int index, ota::Block& output);
+
+ private:
+  using Blocks = std::vector<ota::Block>;
+  struct Image {
+    ota::FirmwareVersion version;
+    // Shared with block readers, so replacing an image never frees blocks being copied.
+    std::shared_ptr<const Blocks> blocks;
+  };
+
+  NVRAM& Store() const;
+  ServerAPI& Cloud() const;
+  std::string PathOf(const std::string& name) const;
+  void ApplyDocument(const nlohmann::json& document);
+  // Downloads, checks and splits one device image; nothing on failure (logged).
+  std::shared_ptr<const Blocks> FetchImage(const std::string& name, const std::string& version);
+  void UpdateSystem(const FirmwareInfo& info);
+  void UpdatePackage(const FirmwareInfo& info);
+  std::string CurrentSystemVersion() const;
+  std::string InstalledPackageVersion(const std::string& package) const;
+  void ScheduleCheck();
+  void ScheduleSweep(std::chrono::milliseconds delay);
+
+  OTAManagerOptions options_;
+  mutable std::mutex firmware_list_lock_;
+  std::vector<FirmwareListEntry> firmware_list_;
+  mutable std::mutex image_lock_;
+  std::unordered_map<int, Image> images_;
+  std::string download_url_;  // check thread only
+  ota::FirmwareSessions sessions_;
+  // Destroyed first: their handlers use everything above.
+  timer::TimerQueue check_timers_;
+  timer::TimerQueue session_timers_;
+  std::uint64_t check_timer_id_ = 0;    // check thread only
+  std::uint64_t session_timer_id_ = 0;  // sweep thread only
 };

@@ -112,3 +112,30 @@ TEST(ChannelProtocol, ConfirmsKnownChannelsRejectsOthersIgnoresTheRest) {
             (json{{"identifier", R"({"channel":"SensorChannel","device_id":"d1"})"},
                   {"message", {{"folds", {{{"key", "t"}, {"fold", 3}}}}}}}));
 }
+
+TEST(CloudStateFirmwareHost, ScriptedFilesImagesStallsAndTruncation) {
+  CloudState state;
+  state.PutFile("raw.bin", "raw bytes");
+  state.ReplaceScenario(json{{"firmware_files",
+                              {{"image.bin", {{"image", {{"version", "1.2.3-4"}, {"size", 40}}}}},
+                               {"text.ipk", {{"content", "package"}, {"truncate_at", 3}}},
+                               {"raw.bin", {{"stall_after", 2}, {"stall_ms", 500}}}}}});
+  const auto image = state.Handle(Request("GET", "/files/image.bin"));
+  EXPECT_EQ(image.status, 200);
+  EXPECT_EQ(image.body, sim_cloud::DeviceImage("1.2.3-4", 40));
+  const std::string header("\x3d\xb8\xf3\x96", 4);
+  EXPECT_EQ(image.body.substr(0, 4), header);
+  EXPECT_EQ(image.body.substr(20, 8), std::string("\x01\x02\x03\x00\x04\x00\x00\x00", 8));
+  EXPECT_EQ(static_cast<unsigned char>(image.body[39]), 39);
+  EXPECT_FALSE(image.stall_after || image.truncate_at);
+
+  const auto text = state.Handle(Request("GET", "/any/path/text.ipk"));
+  EXPECT_EQ(text.body, "package");
+  EXPECT_EQ(text.truncate_at, 3u);
+  const auto raw = state.Handle(Request("GET", "/files/raw.bin"));
+  EXPECT_EQ(raw.body, "raw bytes");
+  EXPECT_EQ(raw.stall_after, 2u);
+  EXPECT_EQ(raw.stall_for, std::chrono::milliseconds(500));
+  EXPECT_EQ(state.Handle(Request("GET", "/files/none.bin")).status, 404);
+  EXPECT_EQ(sim_cloud::DeviceImage("1.0.0-0", 10).size(), 32u);  // never shorter than the header
+}

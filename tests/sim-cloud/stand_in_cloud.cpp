@@ -30,7 +30,7 @@ std::vector<TlsVerificationCase> TlsVerificationCases(const std::string& stand_i
 }
 
 void MakeCertificate(const std::string& directory) {
-  const std::string command = "/bin/sh " + SourcePath("sim/cloud/make-certificate") + " " + directory + " localhost";
+  const std::string command = "/bin/sh " + SourcePath("sim/cloud/make-certificate") + " " + directory + " localhost firmware.test.localhost";
   if (std::system(command.c_str()) != 0) throw std::runtime_error("certificate not made: " + command);
 }
 

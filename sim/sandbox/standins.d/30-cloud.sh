@@ -8,11 +8,15 @@
 cloud_dir=/run/sim/cloud
 mkdir -p "$cloud_dir"
 
+cloud_scenario=${QUELLARON_CLOUD_SCENARIO:-$here/../cloud/sandbox-scenario.json}
+# The hosts: the build's, the configured url's, and every "url" of the scenario (the firmware
+# document's download base).
 cloud_hosts=$(
   {
     sed -n 's/^QUELLARON_\(DEFAULT_BASE_URL\|FIRMWARE_CONFIG_URL\|DEFAULT_CLOUD_HOST\):STRING=//p' \
       "$SANDBOX_BUILD/CMakeCache.txt"
     sed -n "s/^[[:space:]]*option url '\(.*\)'.*/\1/p" /etc/config/ferrowick 2>/dev/null
+    grep -o '"url"[[:space:]]*:[[:space:]]*"[^"]*"' "$cloud_scenario" | sed 's/.*"\([^"]*\)"$/\1/' || true
   } | sed -E 's#^[a-zA-Z]+://##; s#[/:].*$##' | grep -v '^$' | sort -u
 )
 # shellcheck disable=SC2086
@@ -23,10 +27,10 @@ done
 cat "$cloud_dir/cert.pem" >>/etc/ssl/certs/ca-certificates.crt
 
 cloud_args=(--cert "$cloud_dir/cert.pem" --key "$cloud_dir/key.pem" --listen 127.0.0.1:443
-  --control /run/sim/cloud.sock --scenario "${QUELLARON_CLOUD_SCENARIO:-$here/../cloud/sandbox-scenario.json}")
+  --control /run/sim/cloud.sock --scenario "$cloud_scenario")
 if [ -n "${QUELLARON_CLOUD_FILES:-}" ]; then
   cloud_args+=(--files "$QUELLARON_CLOUD_FILES")
 fi
 start_standin cloud "$SANDBOX_BUILD/sim/cloud/sim-cloud" "${cloud_args[@]}"
 wait_for_path /run/sim/cloud.sock
-unset cloud_dir cloud_hosts cloud_host cloud_args
+unset cloud_dir cloud_scenario cloud_hosts cloud_host cloud_args

@@ -1,0 +1,88 @@
+// The daemon in its sandbox with the stand-in firmware host and the recording OpenWrt tools:
+// 10 s after start it fetches the firmware document of the sandbox scenario, downloads and
+// checks the device image and offers it in blocks, installs the newer "APP" package through
+// opkg, and flashes a newer system image through sysupgrade. About 20 s.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "cloud/control_client.h"
+#include "support/sandbox.h"
+#include "support/subprocess.h"
+#include "support/wait.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing_support::Subprocess;
+using testing_support::WaitUntil;
+
+namespace {
+
+const std::string kImage = "sensor-node_1.0.1-0.bin";
+const std::string kPackage = "quellaron-app_1.0.1-1_mipsel_24kc.ipk";
+const std::string kSystem = "openwrt-24.10.5-sysupgrade.bin";
+
+class SandboxedFirmware : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    daemon_ = std::make_unique<Subprocess>(testing_support::SandboxedDaemon());
+    ASSERT_TRUE(daemon_->WaitForOutput("[App::Init@", 60s)) << daemon_->Output();
+  }
+  void TearDown() override {
+    daemon_->Signal(SIGTERM);
+    EXPECT_TRUE(daemon_->Wait(30s).has_value());
+  }
+
+  std::string Root() const { return "/proc/" + std::to_string(daemon_->Pid()) + "/root"; }
+  sim_cloud::ControlClient Cloud() const { return sim_cloud::ControlClient(Root() + "/run/sim/cloud.sock"); }
+  std::string Read(const std::string& path) const {
+    std::ifstream file(Root() + path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+  std::unique_ptr<Subprocess> daemon_;
+};
+
+}  // namespace
+
+TEST_F(SandboxedFirmware, ImagesAreOfferedAndTheGatewayUpgradedThroughItsTools) {
+  // Before the first check (10 s after start): a newer system release than the board's 24.10.4.
+  const json scenario = Cloud().Call("GET", "/scenario");
+  json gateway = scenario.at("firmware_conf").at("gateway");
+  gateway.push_back({{"type", "SYSTEM"}, {"name", kSystem}, {"version", "24.10.5"}});
+  Cloud().Call("PATCH", "/scenario",
+               {{"firmware_conf", {{"gateway", gateway}}},
+                {"firmware_files", {{kSystem, {{"content", "system image 24.10.5"}}}}}});
+
+  // The system image comes last in the document; the tool records the call before the copy.
+  ASSERT_TRUE(WaitUntil([&] { return !Read("/var/log/sim/sysupgrade/" + kSystem).empty(); }, 40s)) << daemon_->Output();
+  const std::string output = daemon_->Output();
+  EXPECT_NE(output.find("type : 1"), std::string::npos);
+  EXPECT_NE(output.find("version : 1.0.1-0"), std::string::npos);
+  EXPECT_NE(output.find("size : 256"), std::string::npos);  // 4096 bytes
+  EXPECT_EQ(Read("/var/" + kImage).size(), 4096u);
+
+  const std::string tools = Read("/var/log/sim/tools.log");
+  EXPECT_NE(tools.find("opkg list-installed quellaron-app"), std::string::npos) << tools;
+  EXPECT_NE(tools.find("opkg install /var/" + kPackage), std::string::npos) << tools;
+  EXPECT_NE(tools.find("/sbin/sysupgrade -c /var/" + kSystem), std::string::npos) << tools;
+  EXPECT_NE(Read("/var/lib/sim/opkg-installed").find("quellaron-app - 1.0.1-1"), std::string::npos);
+  EXPECT_EQ(Read("/var/log/sim/opkg/" + kPackage), "stand-in package quellaron-app 1.0.1-1\n");
+  EXPECT_EQ(Read("/var/log/sim/sysupgrade/" + kSystem), "system image 24.10.5");
+
+  // The document came from the firmware host without the cloud's token.
+  bool fetched = false;
+  for (const auto& request : Cloud().Requests()) {
+    if (request.at("target") != "/firmware.conf") continue;
+    fetched = true;
+    EXPECT_EQ(request.at("headers").dump().find("Authorization"), std::string::npos);
+  }
+  EXPECT_TRUE(fetched);
+}
