@@ -15,6 +15,7 @@
 #include "mesh/registration_attempt.h"
 #include "mesh/root.h"
 #include "nvram/nvram.h"
+#include "ota/ota_manager.h"
 #include "packet/sensor_setting/status.h"
 #include "server/server_api.h"
 #include "timer/timer_queue.h"
@@ -47,6 +48,10 @@ BluetoothMesh::~BluetoothMesh() {
 }
 
 NVRAM& BluetoothMesh::Store() const { return options_.store ? *options_.store : Singleton<NVRAM>::Instance(); }
+
+OTAManager& BluetoothMesh::Firmware() const {
+  return options_.firmware ? *options_.firmware : Singleton<OTAManager>::Instance();
+}
 
 ServerAPI& BluetoothMesh::Cloud() const {
   return options_.cloud ? *options_.cloud : Singleton<ServerAPI>::Instance();

@@ -21,6 +21,7 @@
 
 class NVRAM;
 class ServerAPI;
+class OTAManager;
 class OneShotResult;
 namespace packet::sensor_setting::status {
 class DeviceInfo;
@@ -108,6 +109,7 @@ class BluetoothMesh : public mailbox::DepescheSender {
  private:
   NVRAM& Store() const;
   ServerAPI& Cloud() const;
+  OTAManager& Firmware() const;
   std::shared_ptr<RegistrationAttempt> CurrentAttempt() const;
   std::shared_ptr<RegistrationAttempt> StartAttempt();
   // Completes every result of the current attempt with false, so no wait outlasts a stop.

@@ -6,6 +6,7 @@
 
 class NVRAM;
 class ServerAPI;
+class OTAManager;
 
 // The component's periodic work; the defaults are the daemon's.
 struct MeshPeriods {
@@ -24,6 +25,7 @@ struct MeshOptions {
   std::string bus_address;  // empty: the system D-Bus
   NVRAM* store = nullptr;   // null: the process's configuration store
   ServerAPI* cloud = nullptr;  // null: the process's cloud client
+  OTAManager* firmware = nullptr;  // null: the process's firmware manager
   // The longest wait for each answer of the mesh daemon while joining.
   std::chrono::milliseconds answer_timeout{std::chrono::seconds(30)};
   // The pause between the mesh daemon reappearing on the bus and joining it again.

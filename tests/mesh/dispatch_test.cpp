@@ -12,6 +12,7 @@
 #include "mailbox/message_id.h"
 #include "meshd/mesh_daemon.h"
 #include "mesh_fixture.h"
+#include "ota/ota_manager.h"
 #include "server/server_api.h"
 #include "support/temp_directory.h"
 #include "support/wait.h"
@@ -63,6 +64,18 @@ std::string SensorData(const json& value) {
   return "c1f105" + Hex({static_cast<std::uint8_t>((body.size() - 1) << 1), 0, 0}) + Hex(body);
 }
 
+// A firmware manager offering one image of type 1: 7 blocks whose bytes are their index.
+class SevenBlockFirmware : public OTAManager {
+ public:
+  SevenBlockFirmware() : OTAManager(OTAManagerOptions{}) {}
+  std::vector<FirmwareListEntry> FirmwareList() const override { return {{1, "1.2.3+4", 7}}; }
+  bool FirmwareBlock(std::uint16_t /*address*/, int type, int index, ota::Block& output) override {
+    if (type != 1 || index < 0 || index >= 7) return false;
+    output.fill(static_cast<std::uint8_t>(index));
+    return true;
+  }
+};
+
 class DispatchTest : public mesh_test::MeshFixture, public ::testing::Test {
  protected:
   DispatchTest() : daemon_(DaemonOptions(bus_.Address())) {
@@ -85,6 +98,8 @@ class DispatchTest : public mesh_test::MeshFixture, public ::testing::Test {
 
     MeshOptions mesh_options;
     mesh_options.cloud = cloud_client_.get();
+    mesh_options.firmware = &firmware_;
+    mesh_options.periods.upgrade_first = std::chrono::milliseconds(200);
     mesh_ = MakeMesh(5s, mesh_options, poster_);
     EXPECT_TRUE(mesh_->Initialize()) << log_.Text();
   }
@@ -122,6 +137,7 @@ class DispatchTest : public mesh_test::MeshFixture, public ::testing::Test {
   }
 
   testing_support::StandInCloud cloud_;
+  SevenBlockFirmware firmware_;
   sim_meshd::MeshDaemon daemon_;
   std::unique_ptr<ServerAPI> cloud_client_;
   std::shared_ptr<RecordingPoster> poster_ = std::make_shared<RecordingPoster>();
@@ -194,6 +210,23 @@ TEST_F(DispatchTest, TheControlQueueSendsOneRecordEveryFiveSeconds) {
   EXPECT_GE(seen[1] - seen[0], 4500ms);
   EXPECT_GE(seen[2] - seen[1], 4500ms);
   EXPECT_LT(seen[2] - seen[0], 14s);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DispatchTest, FirmwareIsAnnouncedAndItsBlocksServedOnRequest) {
+  // The announcement: type 1, version 1.2.3+4, 7 blocks, then a 4-byte nonce.
+  ASSERT_TRUE(WaitUntil([&] { return !SentTo(0xC8C8).empty(); }, 10s));
+  EXPECT_EQ(SentTo(0xC8C8)[0].substr(0, 28), "c3f1050720fc0100010203040700");
+
+  Deliver(0x0100, "c4f105" "0720" "00" "00" "0100" "0200");  // block 2 of type 1
+  Deliver(0x0100, "c4f105" "0720" "00" "00" "0100" "0700");  // beyond the image: nothing
+  ASSERT_TRUE(WaitUntil([&] { return SentTo(0x0100).size() == 1; }, 10s));
+  std::string block;
+  for (int byte = 0; byte < 16; ++byte) block += "02";
+  EXPECT_EQ(SentTo(0x0100)[0], "c3f1050720fb" "0100" "0200" + block);
 }
 
 }  // namespace
