@@ -24,7 +24,7 @@ Subprocess::Subprocess(const std::vector<std::string>& argv) {
   std::vector<char*> args;
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  const int result = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+  const int result = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipe_fds[1]);
   if (result != 0) {
