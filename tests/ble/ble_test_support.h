@@ -84,6 +84,10 @@ class ScriptedHci : public HciController {
     const std::lock_guard<std::mutex> guard(lock_);
     return last_ocf_;
   }
+  std::vector<std::uint8_t> LastParameters() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return last_parameters_;
+  }
   std::size_t LastAnswerSize() const {
     const std::lock_guard<std::mutex> guard(lock_);
     return last_answer_size_;

@@ -25,6 +25,7 @@ TEST(DeviceIdentity, SendsTheVendorCommandAndReportsEachFailure) {
   EXPECT_EQ(identity->device_id, ble_test::kPacketDeviceId);
   EXPECT_EQ(answered.LastOcf(), 0x012);
   EXPECT_EQ(answered.LastAnswerSize(), 30u);
+  EXPECT_EQ(answered.LastParameters().size(), 4u);
 
   for (const auto status : {VendorStatus::open_failed, VendorStatus::filter_failed, VendorStatus::send_failed,
                             VendorStatus::read_failed, VendorStatus::timed_out}) {

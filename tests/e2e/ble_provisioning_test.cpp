@@ -4,6 +4,7 @@
 // the switch to mesh mode (GATT service withdrawn, bluetoothd restarted).
 
 #include <signal.h>
+#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
@@ -107,4 +108,15 @@ TEST_F(SandboxedProvisioning, GarbageAndAPhoneThatLeavesEarlyChangeNothing) {
   EXPECT_FALSE(WaitUntil([&] { return File("/var/log/sim/tools.log").find("bluetoothd restart") != std::string::npos; }, 3s));
   EXPECT_NE(Bluetoothd({{"cmd", "status"}})["adapter"]["application"], nullptr);
   EXPECT_NE(daemon_->Output().find("wrong command. reject"), std::string::npos);
+}
+
+// Without bluetoothd the provisioning service cannot be published: the application is told
+// (the LED shows the Bluetooth malfunction).
+TEST(SandboxWithoutBluetoothd, ProvisioningReportsTheMalfunction) {
+  ::setenv("QUELLARON_BLUETOOTHD", "off", 1);
+  Subprocess daemon(testing_support::SandboxedDaemon());
+  EXPECT_TRUE(daemon.WaitForOutput("Bluetooth LE set-up failed", 60s)) << daemon.Output();
+  EXPECT_TRUE(daemon.WaitForOutput("Bluetooth Malfunction", 30s)) << daemon.Output();
+  daemon.Signal(SIGTERM);
+  EXPECT_TRUE(daemon.Wait(30s).has_value());
 }
