@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/app_state_machine.h"
-#include "app/hci_socket_controller.h"
+#include "hci/hci_socket_controller.h"
 #include "ble/bluetooth_le.h"
 #include "common/singleton.h"
 #include "common/tinyfsm.h"

@@ -2,7 +2,7 @@
 // mesh daemon drives it.
 
 #include "app/app.h"
-#include "app/hci_socket_controller.h"
+#include "hci/hci_socket_controller.h"
 #include "log/log.h"
 #include "mailbox/message_id.h"
 

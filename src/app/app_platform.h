@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/hci_controller.h"
+#include "hci/hci_controller.h"
 #include "ipc/bus_defaults.h"
 #include "mailbox/depesche_poster.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/hci_controller.h"
+#include "hci/hci_controller.h"
 #include "ble/bluetooth_le.h"
 #include "mesh/bluetooth_mesh.h"
 #include "plc/plc_manager.h"
@@ -111,6 +111,10 @@ class FakeHci : public HciController {
       return next;
     }
     return readings_.front();
+  }
+  VendorAnswer SendVendorCommand(std::uint16_t, const std::vector<std::uint8_t>&, std::size_t,
+                                 std::chrono::milliseconds) override {
+    return {VendorStatus::open_failed, {}};
   }
   int Reads() const {
     const std::lock_guard<std::mutex> guard(lock_);

@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "app/hci_socket_controller.h"
+#include "hci/hci_socket_controller.h"
 #include "app_doubles.h"
 #include "common/singleton.h"
 #include "mailbox/message_id.h"

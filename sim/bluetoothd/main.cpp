@@ -1,0 +1,45 @@
+// The stand-in bluetoothd: "org.bluez" on the system bus (or the bus at --bus ADDRESS), with
+// a simulated phone driven through the control socket (commands in bluetoothd.h). Runs until
+// SIGTERM or SIGINT.
+//
+//   sim-bluetoothd [--bus ADDRESS] [--control SOCKET]
+
+#include <iostream>
+#include <stdexcept>
+#include <string>
+
+#include "bluetoothd/bluetoothd.h"
+#include "bluetoothd/control_server.h"
+#include "standin/stop_signals.h"
+
+int main(int argc, char** argv) {
+  const sim::StopSignals stop_signals;  // before any thread starts
+  try {
+    std::string bus;
+    std::string control;
+    for (int index = 1; index < argc; ++index) {
+      const std::string name = argv[index];
+      if (index + 1 >= argc) throw std::invalid_argument("missing value after " + name);
+      const std::string value = argv[++index];
+      if (name == "--bus") {
+        bus = value;
+      } else if (name == "--control") {
+        control = value;
+      } else {
+        throw std::invalid_argument("unknown option " + name);
+      }
+    }
+    sim_bluetoothd::Bluetoothd bluetoothd(bus);
+    std::unique_ptr<sim_bluetoothd::ControlServer> server;
+    if (!control.empty()) {
+      server = std::make_unique<sim_bluetoothd::ControlServer>(
+          control, [&](const nlohmann::json& command) { return bluetoothd.Control(command); });
+    }
+    std::cout << "ready" << std::endl;
+    std::cout << "stopping on signal " << stop_signals.Wait() << std::endl;
+  } catch (const std::exception& error) {
+    std::cerr << "sim-bluetoothd: " << error.what() << std::endl;
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,192 @@
+// The BLE provisioning component on a private D-Bus against the stand-in bluetoothd and its
+// simulated phone: what is published, the replies as notifications and their pace, the
+// switch to the mesh after "S", garbage from the phone, and the withdrawal.
+
+#include <gtest/gtest.h>
+
+#include "ble/bluetooth_le.h"
+#include "ble/provisioning_messages.h"
+#include "ble_test_support.h"
+#include "bluetoothd/bluetoothd.h"
+#include "mailbox/message_id.h"
+#include "support/private_dbus.h"
+#include "support/wait.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing_support::WaitUntil;
+using Ids = std::vector<std::uint32_t>;
+
+namespace {
+
+json Decode(const sim_bluetoothd::Notification& notification) { return json::from_cbor(notification.value); }
+
+class BleOnTheBus : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BlePlatform platform;
+    platform.bus_address = bus_.Address();
+    platform.hci = hci_;
+    ble_ = std::make_unique<BluetoothLE>(poster_, platform);
+    ASSERT_TRUE(ble_->Initialize());
+    ASSERT_TRUE(bluetoothd_.Adapter().WaitForRegistrations(10s)) << bluetoothd_.Adapter().Status().dump();
+  }
+  void TearDown() override { ble_.reset(); }
+
+  sim_bluetoothd::SimulatedPhone& Phone() { return bluetoothd_.Phone(); }
+  void ConnectPhone() {
+    Phone().Connect();
+    Phone().Subscribe();
+  }
+  void Write(const json& request) { Phone().Write(json::to_cbor(request)); }
+  json NextReply(std::chrono::milliseconds timeout = 5s) {
+    const auto next = Phone().NextNotification(timeout);
+    return next ? Decode(*next) : json("<none>");
+  }
+
+  testing_support::PrivateDBus bus_;
+  ble_test::MemoryStore store_;
+  std::shared_ptr<ble_test::ScriptedHci> hci_ =
+      std::make_shared<ble_test::ScriptedHci>(std::deque<HciController::VendorAnswer>{{}});
+  sim_bluetoothd::Bluetoothd bluetoothd_{bus_.Address()};
+  std::shared_ptr<ble_test::RecordingPoster> poster_ = std::make_shared<ble_test::RecordingPoster>();
+  std::unique_ptr<BluetoothLE> ble_;
+};
+
+}  // namespace
+
+TEST_F(BleOnTheBus, PublishesTheServiceAndTheAdvertisement) {
+  const auto status = bluetoothd_.Adapter().Status();
+  EXPECT_EQ(status["powered"], true);
+  EXPECT_EQ(status["discoverable"], false);
+  EXPECT_EQ(status["pairable"], false);
+  EXPECT_EQ(status["refusals"], json::array());
+  const auto& application = status["application"];
+  EXPECT_EQ(application["path"], "/com/quellaron/le");
+  EXPECT_EQ(application["service"], "/com/quellaron/le/service");
+  EXPECT_EQ(application["service_uuid"], "050aa155-6040-457c-b2d3-888bb5f5d49a");
+  EXPECT_EQ(application["characteristics"], json::parse(R"({
+    "d9c30001-9c01-5f71-7565-6c6c61726f6e":{"path":"/com/quellaron/le/service/char1","flags":["notify"]},
+    "d9c30002-9c01-5f71-7565-6c6c61726f6e":{"path":"/com/quellaron/le/service/char2","flags":["write-without-response"]}})"));
+  EXPECT_EQ(status["advertisement"], json::parse(R"({"path":"/com/quellaron/adv","properties":{
+    "Type":"peripheral","LocalName":"R907_0a1b2c3d4e5f","ServiceUUIDs":["050aa155-6040-457c-b2d3-888bb5f5d49a"],
+    "Discoverable":true,"DiscoverableTimeout":0,"MinInterval":20,"MaxInterval":100,"TxPower":4}})"));
+  // With the first-boot flag clear the controller is not asked.
+  EXPECT_EQ(hci_->Commands(), 0);
+}
+
+TEST_F(BleOnTheBus, ProvisioningSessionOverNotifications) {
+  ConnectPhone();
+  Write({{"C", "I"}});
+  const auto identity = Phone().NextNotification(5s);
+  ASSERT_TRUE(identity);
+  EXPECT_EQ(identity->value, nlohmann::json::to_cbor(json::parse(
+                                 R"({"R":"I","d":"MGExYjJjM2Q0ZTVm","s":"MGExYjJjM2Q0ZTVmMDAwMQ=="})")));
+
+  Write({{"C", "WS"}});
+  EXPECT_EQ(NextReply(), ble::ReplyWS());
+  ASSERT_TRUE(WaitUntil([&] { return poster_->Ids() == Ids{mailbox::APP_EVT_SCAN_WIRELESS_AP}; }));
+  ble_->PutWirelessAPList(json::parse(R"([
+    {"ssid":"Office","bssid":"D8:0D:17:2B:4C:10","quality":62,"encryption":{"enabled":true,"wpa":[2],"authentication":["psk"],"ciphers":["ccmp"]}},
+    {"ssid":"CorpWLAN","bssid":"70:3A:0E:41:22:80","quality":55,"encryption":{"enabled":true,"wpa":[2],"authentication":["802.1x"],"ciphers":["ccmp"]}}])"));
+  EXPECT_EQ(NextReply(), json::parse(R"({"R":"WL","P":{"b":"D8:0D:17:2B:4C:10","s":"Office","q":62,"e":"psk2+ccmp"}})"));
+  EXPECT_EQ(NextReply(), ble::ReplyWLE());
+
+  Write({{"C", "WP"}, {"P", {{"s", "Office"}, {"e", "psk2+ccmp"}, {"k", "s3cret"}}}});
+  EXPECT_EQ(NextReply(), ble::ReplyWP());
+  ASSERT_TRUE(WaitUntil([&] { return poster_->Ids().size() == 2; }));
+  EXPECT_EQ(mailbox::PayloadAs<json>(poster_->Messages()[1]), json::parse(R"({"s":"Office","e":"psk2+ccmp","k":"s3cret"})"));
+  ble_->PutWirelessConnectionEvent(true, "192.168.1.23");
+  EXPECT_EQ(NextReply(), ble::ReplyWCS());
+
+  Write({{"C", "M"}, {"n", "AAECAwQFBgcICQoLDA0ODw=="}, {"a", "EBESExQVFhcYGRobHB0eHw=="}, {"u", 1}, {"g", 0xCA00}});
+  EXPECT_EQ(NextReply(), ble::ReplyM());
+  EXPECT_EQ(store_.Store().NetAddr(), 1);
+}
+
+TEST_F(BleOnTheBus, TwentyRepliesLeaveOneEveryHalfSecondInOrder) {
+  ConnectPhone();
+  json results = json::array();
+  for (int index = 0; index < 19; ++index) {
+    results.push_back({{"ssid", "net" + std::to_string(index)}, {"bssid", "00:00:00:00:00:00"}, {"quality", index},
+                       {"encryption", {{"enabled", false}}}});
+  }
+  ble_->PutWirelessAPList(results);
+  std::vector<sim_bluetoothd::Notification> received;
+  for (int index = 0; index < 20; ++index) {
+    const auto next = Phone().NextNotification(5s);
+    ASSERT_TRUE(next) << index;
+    received.push_back(*next);
+  }
+  for (int index = 0; index < 19; ++index) EXPECT_EQ(Decode(received[index])["P"]["q"], index);
+  EXPECT_EQ(Decode(received[19]), ble::ReplyWLE());
+  for (std::size_t index = 1; index < received.size(); ++index) {
+    EXPECT_GE(received[index].at - received[index - 1].at, 400ms) << index;
+  }
+  EXPECT_GE(received.back().at - received.front().at, 19 * 480ms);
+}
+
+TEST_F(BleOnTheBus, StartThenDisconnectSwitchesToTheMeshTwoSecondsLater) {
+  ConnectPhone();
+  Write({{"C", "S"}});
+  EXPECT_EQ(NextReply(), ble::ReplyS());
+  const auto left = std::chrono::steady_clock::now();
+  Phone().Disconnect();
+  ASSERT_TRUE(WaitUntil([&] { return !poster_->Ids().empty(); }, 10s));
+  const auto waited = std::chrono::steady_clock::now() - left;
+  EXPECT_GE(waited, 1900ms);
+  EXPECT_LT(waited, 5s);
+  EXPECT_EQ(poster_->Ids(), (Ids{mailbox::APP_EVT_START_MESH}));
+}
+
+TEST_F(BleOnTheBus, PhoneThatLeavesWithoutStartChangesNothing) {
+  ConnectPhone();
+  Write({{"C", "I"}});
+  EXPECT_TRUE(Phone().NextNotification(5s));
+  Phone().Disconnect();
+  // Another phone comes and is served.
+  ConnectPhone();
+  Write({{"C", "WS"}});
+  EXPECT_EQ(NextReply(), ble::ReplyWS());
+  EXPECT_EQ(poster_->Ids(), (Ids{mailbox::APP_EVT_SCAN_WIRELESS_AP}));
+}
+
+TEST_F(BleOnTheBus, GarbageFromThePhoneIsDropped) {
+  ConnectPhone();
+  for (const auto& value : std::vector<std::vector<std::uint8_t>>{
+           {}, {0xFF}, {0xA1, 0x61, 'C'}, {0x82, 0x01, 0x02}, json::to_cbor(json{{"C", 5}}), json::to_cbor(json{{"C", "Z"}})}) {
+    Phone().Write(value);
+  }
+  Write({{"C", "I"}});
+  EXPECT_EQ(NextReply()["R"], "I");
+  EXPECT_FALSE(Phone().NextNotification(700ms));
+}
+
+TEST_F(BleOnTheBus, RepliesWithoutSubscriberAreStillSent) {
+  Phone().Connect();  // not subscribed: bluetoothd drops the notifications
+  Write({{"C", "I"}});
+  // char1's value changes all the same.
+  auto connection = sdbus::createSessionBusConnectionWithAddress(bus_.Address());
+  auto char1 = sdbus::createProxy(*connection, bluetoothd_.Adapter().RegisteredApplication()->owner,
+                                  "/com/quellaron/le/service/char1");
+  const auto value = [&] {
+    std::vector<std::uint8_t> bytes;
+    char1->callMethod("ReadValue").onInterface("org.bluez.GattCharacteristic1")
+        .withArguments(std::map<std::string, sdbus::Variant>{}).storeResultsTo(bytes);
+    return bytes;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return !value().empty() && json::from_cbor(value())["R"] == "I"; }));
+  EXPECT_TRUE(Phone().Received().empty());
+  Phone().Subscribe();
+  Write({{"C", "WS"}});
+  EXPECT_EQ(NextReply(), ble::ReplyWS());
+}
+
+TEST_F(BleOnTheBus, DeinitializeWithdrawsEverything) {
+  ble_->Deinitialize();
+  EXPECT_FALSE(bluetoothd_.Adapter().RegisteredApplication());
+  EXPECT_FALSE(bluetoothd_.Adapter().RegisteredAdvertisement());
+  // Replies queued now go nowhere, and nothing breaks.
+  ble_->PutWirelessConnectionEvent(false, "");
+  ble_->Deinitialize();
+}

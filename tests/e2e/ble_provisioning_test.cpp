@@ -1,0 +1,122 @@
+// The daemon in its sandbox provisioned by the stand-in bluetoothd's simulated phone: the
+// identity read, the Wi-Fi scan with every kind of network, the chosen network stored and
+// brought up, the mesh keys and addresses stored, and after "S" and the phone's disconnect
+// the switch to mesh mode (GATT service withdrawn, bluetoothd restarted).
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bluetoothd/control_server.h"
+#include "support/sandbox.h"
+#include "support/subprocess.h"
+#include "support/wait.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing_support::SourcePath;
+using testing_support::Subprocess;
+using testing_support::WaitUntil;
+
+namespace {
+
+class SandboxedProvisioning : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    daemon_ = std::make_unique<Subprocess>(testing_support::SandboxedDaemon());
+    ASSERT_TRUE(daemon_->WaitForOutput("[App::Init@", 60s)) << daemon_->Output();
+  }
+  void TearDown() override {
+    daemon_->Signal(SIGTERM);
+    EXPECT_TRUE(daemon_->Wait(30s).has_value());
+  }
+
+  std::string Root() const { return "/proc/" + std::to_string(daemon_->Pid()) + "/root"; }
+  json Bluetoothd(const json& command) const {
+    return sim_bluetoothd::ControlCall(Root() + "/run/sim/bluetoothd.sock", command);
+  }
+  std::string File(const std::string& path) const {
+    std::ifstream file(Root() + path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+  std::unique_ptr<Subprocess> daemon_;
+};
+
+}  // namespace
+
+TEST_F(SandboxedProvisioning, PhoneProvisionsTheGatewayIntoMeshMode) {
+  ASSERT_EQ(Bluetoothd({{"cmd", "wait_registered"}, {"timeout_ms", 20000}})["ok"], true) << daemon_->Output();
+  const auto status = Bluetoothd({{"cmd", "status"}});
+  EXPECT_EQ(status["adapter"]["advertisement"]["properties"]["LocalName"], "R907_0a1b2c3d4e5f");
+  EXPECT_EQ(status["adapter"]["powered"], true);
+
+  const auto session = Bluetoothd({{"cmd", "provision"},
+                                   {"ssid", "Office"},
+                                   {"key", "s3cret-pass"},
+                                   {"mesh", {{"n", "AAECAwQFBgcICQoLDA0ODw=="}, {"a", "EBESExQVFhcYGRobHB0eHw=="}, {"u", 1}, {"g", 0xCA00}}}});
+  ASSERT_EQ(session["ok"], true) << session.dump() << daemon_->Output();
+  EXPECT_EQ(session["identity"], json::parse(R"({"R":"I","d":"MGExYjJjM2Q0ZTVm","s":"MGExYjJjM2Q0ZTVmMDAwMQ=="})"));
+  // Every network of the scenario but the 802.1x one, each with its encryption name.
+  std::map<std::string, std::string> networks;
+  for (const auto& network : session["networks"]) networks[network["s"]] = network["e"];
+  EXPECT_EQ(networks, (std::map<std::string, std::string>{
+                          {"Office", "psk2+ccmp"}, {"HomeNet", "psk-mixed+tkip+ccmp"}, {"CafeGuest", "none"},
+                          {"OldPrinter", "wep"}}));
+  EXPECT_EQ(session["wifi"], "WCS");
+
+  const auto wireless = File("/etc/config/wireless");
+  EXPECT_NE(wireless.find("option ssid 'Office'"), std::string::npos) << wireless;
+  EXPECT_NE(wireless.find("option encryption 'psk2+ccmp'"), std::string::npos) << wireless;
+
+  // After "S" and the disconnect: mesh mode stored, the GATT service withdrawn, bluetoothd
+  // restarted for the mesh daemon.
+  ASSERT_TRUE(WaitUntil([&] { return File("/var/log/sim/tools.log").find("bluetoothd restart") != std::string::npos; }, 20s))
+      << daemon_->Output();
+  const auto settings = File("/etc/config/ferrowick");
+  EXPECT_NE(settings.find("option enable '1'"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("option netkey 'AAECAwQFBgcICQoLDA0ODw=='"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("option appkey 'EBESExQVFhcYGRobHB0eHw=='"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("option net_addr '1'"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("option devkey '"), std::string::npos) << settings;
+  EXPECT_EQ(Bluetoothd({{"cmd", "status"}})["adapter"]["application"], nullptr);
+  EXPECT_EQ(Bluetoothd({{"cmd", "status"}})["adapter"]["advertisement"], nullptr);
+}
+
+TEST_F(SandboxedProvisioning, GarbageAndAPhoneThatLeavesEarlyChangeNothing) {
+  ASSERT_EQ(Bluetoothd({{"cmd", "wait_registered"}, {"timeout_ms", 20000}})["ok"], true) << daemon_->Output();
+  ASSERT_EQ(Bluetoothd({{"cmd", "connect"}})["ok"], true);
+  ASSERT_EQ(Bluetoothd({{"cmd", "subscribe"}})["ok"], true);
+  for (const char* hex : {"ff", "a16143", "820102", "a1614305", ""}) {
+    EXPECT_EQ(Bluetoothd({{"cmd", "write"}, {"hex", hex}})["ok"], true) << hex;
+  }
+  EXPECT_EQ(Bluetoothd({{"cmd", "replies"}, {"count", 1}, {"timeout_ms", 1500}})["replies"], json::array());
+  EXPECT_EQ(Bluetoothd({{"cmd", "disconnect"}})["ok"], true);
+
+  const auto session = Bluetoothd({{"cmd", "provision"}, {"leave_after", "I"}});
+  ASSERT_EQ(session["ok"], true) << session.dump();
+  EXPECT_EQ(session["left_after"], "I");
+  // The gateway stays in provisioning: still advertising, nothing restarted.
+  EXPECT_FALSE(WaitUntil([&] { return File("/var/log/sim/tools.log").find("bluetoothd restart") != std::string::npos; }, 3s));
+  EXPECT_NE(Bluetoothd({{"cmd", "status"}})["adapter"]["application"], nullptr);
+  EXPECT_NE(daemon_->Output().find("wrong command. reject"), std::string::npos);
+}
+
+// Without bluetoothd the provisioning service cannot be published: the application is told
+// (the LED shows the Bluetooth malfunction).
+TEST(SandboxWithoutBluetoothd, ProvisioningReportsTheMalfunction) {
+  ::setenv("QUELLARON_BLUETOOTHD", "off", 1);
+  Subprocess daemon(testing_support::SandboxedDaemon());
+  EXPECT_TRUE(daemon.WaitForOutput("Bluetooth LE set-up failed", 60s)) << daemon.Output();
+  EXPECT_TRUE(daemon.WaitForOutput("Bluetooth Malfunction", 30s)) << daemon.Output();
+  daemon.Signal(SIGTERM);
+  EXPECT_TRUE(daemon.Wait(30s).has_value());
+}
