@@ -9,7 +9,7 @@
 #include <string>
 
 #include "bluetoothd/bluetoothd.h"
-#include "bluetoothd/control_server.h"
+#include "standin/control_socket.h"
 #include "standin/stop_signals.h"
 
 int main(int argc, char** argv) {
@@ -30,9 +30,9 @@ int main(int argc, char** argv) {
       }
     }
     sim_bluetoothd::Bluetoothd bluetoothd(bus);
-    std::unique_ptr<sim_bluetoothd::ControlServer> server;
+    std::unique_ptr<sim::ControlSocket> server;
     if (!control.empty()) {
-      server = std::make_unique<sim_bluetoothd::ControlServer>(
+      server = std::make_unique<sim::ControlSocket>(
           control, [&](const nlohmann::json& command) { return bluetoothd.Control(command); });
     }
     std::cout << "ready" << std::endl;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bluetoothd/control_server.h"
+#include "standin/control_socket.h"
 #include "support/sandbox.h"
 #include "support/subprocess.h"
 #include "support/wait.h"
@@ -39,7 +39,7 @@ class SandboxedProvisioning : public ::testing::Test {
 
   std::string Root() const { return "/proc/" + std::to_string(daemon_->Pid()) + "/root"; }
   json Bluetoothd(const json& command) const {
-    return sim_bluetoothd::ControlCall(Root() + "/run/sim/bluetoothd.sock", command);
+    return sim::ControlCall(Root() + "/run/sim/bluetoothd.sock", command);
   }
   std::string File(const std::string& path) const {
     std::ifstream file(Root() + path);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "cloud/control_client.h"
-#include "plc/control_client.h"
+#include "standin/control_socket.h"
 #include "support/sandbox.h"
 #include "support/subprocess.h"
 #include "support/wait.h"
@@ -52,7 +52,7 @@ class SandboxedPlc : public ::testing::Test {
   }
 
   std::string Root() const { return "/proc/" + std::to_string(daemon_->Pid()) + "/root"; }
-  json Plc(const json& command) const { return sim_plc::ControlCall(Root() + "/run/sim/plc.sock", command); }
+  json Plc(const json& command) const { return sim::ControlCall(Root() + "/run/sim/plc.sock", command); }
   // The reported values per id, in the order the cloud received them.
   std::map<std::string, std::vector<std::string>> Readings() const {
     std::map<std::string, std::vector<std::string>> readings;

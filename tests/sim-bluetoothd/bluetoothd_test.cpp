@@ -14,7 +14,7 @@
 #include "ble/le_advertisement1.h"
 #include "ble/le_advertising_manager1.h"
 #include "bluetoothd/bluetoothd.h"
-#include "bluetoothd/control_server.h"
+#include "standin/control_socket.h"
 #include "support/private_dbus.h"
 #include "support/temp_directory.h"
 
@@ -137,15 +137,15 @@ TEST_F(StandInBluetoothd, RefusesMalformedAdvertisements) {
 TEST_F(StandInBluetoothd, ControlSocket) {
   const auto directory = testing_support::MakeTempDirectory("bluetoothd");
   const auto socket = directory + "/control.sock";
-  sim_bluetoothd::ControlServer server(socket, [this](const json& command) { return bluetoothd_.Control(command); });
-  const auto status = sim_bluetoothd::ControlCall(socket, {{"cmd", "status"}});
+  sim::ControlSocket server(socket, [this](const json& command) { return bluetoothd_.Control(command); });
+  const auto status = sim::ControlCall(socket, {{"cmd", "status"}});
   EXPECT_EQ(status["ok"], true);
   EXPECT_EQ(status["phone"]["connected"], false);
   EXPECT_EQ(status["adapter"]["application"], nullptr);
   // Without an application the phone has nothing to connect to.
-  const auto refused = sim_bluetoothd::ControlCall(socket, {{"cmd", "connect"}});
+  const auto refused = sim::ControlCall(socket, {{"cmd", "connect"}});
   EXPECT_EQ(refused["ok"], false);
   EXPECT_EQ(refused["error"], "no GATT application is registered");
-  EXPECT_EQ(sim_bluetoothd::ControlCall(socket, {{"cmd", "fly"}})["ok"], false);
-  EXPECT_EQ(sim_bluetoothd::ControlCall(socket, {{"cmd", "wait_registered"}, {"timeout_ms", 50}})["ok"], false);
+  EXPECT_EQ(sim::ControlCall(socket, {{"cmd", "fly"}})["ok"], false);
+  EXPECT_EQ(sim::ControlCall(socket, {{"cmd", "wait_registered"}, {"timeout_ms", 50}})["ok"], false);
 }
