@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "standin/control_socket.h"
+#include "sandboxed_gateway.h"
 #include "support/sandbox.h"
 #include "support/subprocess.h"
 #include "support/wait.h"
@@ -26,29 +27,11 @@ using testing_support::WaitUntil;
 
 namespace {
 
-class SandboxedProvisioning : public ::testing::Test {
+class SandboxedProvisioning : public testing_support::SandboxedGateway {
  protected:
-  void SetUp() override {
-    daemon_ = std::make_unique<Subprocess>(testing_support::SandboxedDaemon());
-    ASSERT_TRUE(daemon_->WaitForOutput("[App::Init@", 60s)) << daemon_->Output();
-  }
-  void TearDown() override {
-    daemon_->Signal(SIGTERM);
-    EXPECT_TRUE(daemon_->Wait(30s).has_value());
-  }
-
-  std::string Root() const { return "/proc/" + std::to_string(daemon_->Pid()) + "/root"; }
   json Bluetoothd(const json& command) const {
     return sim::ControlCall(Root() + "/run/sim/bluetoothd.sock", command);
   }
-  std::string File(const std::string& path) const {
-    std::ifstream file(Root() + path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
-
-  std::unique_ptr<Subprocess> daemon_;
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "cloud/control_client.h"
+#include "sandboxed_gateway.h"
 #include "support/sandbox.h"
 #include "support/subprocess.h"
 #include "support/wait.h"
@@ -27,27 +28,9 @@ const std::string kImage = "sensor-node_1.0.1-0.bin";
 const std::string kPackage = "quellaron-app_1.0.1-1_mipsel_24kc.ipk";
 const std::string kSystem = "openwrt-24.10.5-sysupgrade.bin";
 
-class SandboxedFirmware : public ::testing::Test {
+class SandboxedFirmware : public testing_support::SandboxedGateway {
  protected:
-  void SetUp() override {
-    daemon_ = std::make_unique<Subprocess>(testing_support::SandboxedDaemon());
-    ASSERT_TRUE(daemon_->WaitForOutput("[App::Init@", 60s)) << daemon_->Output();
-  }
-  void TearDown() override {
-    daemon_->Signal(SIGTERM);
-    EXPECT_TRUE(daemon_->Wait(30s).has_value());
-  }
-
-  std::string Root() const { return "/proc/" + std::to_string(daemon_->Pid()) + "/root"; }
   sim_cloud::ControlClient Cloud() const { return sim_cloud::ControlClient(Root() + "/run/sim/cloud.sock"); }
-  std::string Read(const std::string& path) const {
-    std::ifstream file(Root() + path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
-
-  std::unique_ptr<Subprocess> daemon_;
 };
 
 }  // namespace
@@ -62,20 +45,20 @@ TEST_F(SandboxedFirmware, ImagesAreOfferedAndTheGatewayUpgradedThroughItsTools) 
                 {"firmware_files", {{kSystem, {{"content", "system image 24.10.5"}}}}}});
 
   // The system image comes last in the document; the tool records the call before the copy.
-  ASSERT_TRUE(WaitUntil([&] { return !Read("/var/log/sim/sysupgrade/" + kSystem).empty(); }, 40s)) << daemon_->Output();
+  ASSERT_TRUE(WaitUntil([&] { return !File("/var/log/sim/sysupgrade/" + kSystem).empty(); }, 40s)) << daemon_->Output();
   const std::string output = daemon_->Output();
   EXPECT_NE(output.find("type : 1"), std::string::npos);
   EXPECT_NE(output.find("version : 1.0.1-0"), std::string::npos);
   EXPECT_NE(output.find("size : 256"), std::string::npos);  // 4096 bytes
-  EXPECT_EQ(Read("/var/" + kImage).size(), 4096u);
+  EXPECT_EQ(File("/var/" + kImage).size(), 4096u);
 
-  const std::string tools = Read("/var/log/sim/tools.log");
+  const std::string tools = File("/var/log/sim/tools.log");
   EXPECT_NE(tools.find("opkg list-installed quellaron-app"), std::string::npos) << tools;
   EXPECT_NE(tools.find("opkg install /var/" + kPackage), std::string::npos) << tools;
   EXPECT_NE(tools.find("/sbin/sysupgrade -c /var/" + kSystem), std::string::npos) << tools;
-  EXPECT_NE(Read("/var/lib/sim/opkg-installed").find("quellaron-app - 1.0.1-1"), std::string::npos);
-  EXPECT_EQ(Read("/var/log/sim/opkg/" + kPackage), "stand-in package quellaron-app 1.0.1-1\n");
-  EXPECT_EQ(Read("/var/log/sim/sysupgrade/" + kSystem), "system image 24.10.5");
+  EXPECT_NE(File("/var/lib/sim/opkg-installed").find("quellaron-app - 1.0.1-1"), std::string::npos);
+  EXPECT_EQ(File("/var/log/sim/opkg/" + kPackage), "stand-in package quellaron-app 1.0.1-1\n");
+  EXPECT_EQ(File("/var/log/sim/sysupgrade/" + kSystem), "system image 24.10.5");
 
   // The document came from the firmware host without the cloud's token.
   bool fetched = false;
