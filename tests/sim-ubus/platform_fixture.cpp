@@ -19,9 +19,10 @@ const char* const kExamplePackage =
     "config plc\n\toption id '7'\n\toption name 'line1'\n\toption vendor 'ls'\n\toption proto 'tcp'\n"
     "\toption ip '192.168.10.20'\n\toption base '0'\n\toption slot '1'\n\tlist mem_dev 'a.b.W.D.1'\n";
 
-PlatformFixture::PlatformFixture(const std::string& scenario) : directory_(ipc_test::MakeTempDirectory("platform")) {
+PlatformFixture::PlatformFixture(const std::string& scenario, const std::string& package)
+    : directory_(ipc_test::MakeTempDirectory("platform")) {
   std::filesystem::create_directories(directory_ + "/config");
-  std::ofstream(ConfigFile("ferrowick")) << kExamplePackage;
+  std::ofstream(ConfigFile("ferrowick")) << package;
   std::ofstream(ConfigFile("system")) << "\nconfig system\n\toption hostname 'OpenWrt'\n\n";
   std::ofstream(ConfigFile("wireless")) << "\nconfig wifi-iface 'default_radio0'\n\toption ssid 'OpenWrt'\n\n";
   std::ofstream(directory_ + "/scenario.json") << scenario;

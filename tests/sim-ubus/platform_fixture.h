@@ -9,11 +9,14 @@
 
 namespace sim_ubus_test {
 
-// The broker plus the platform objects over a private configuration directory holding the
-// example gateway package, "system" and "wireless".
+extern const char* const kExamplePackage;
+
+// The broker plus the platform objects over a private configuration directory holding a
+// gateway package (the example one unless given), "system" and "wireless".
 class PlatformFixture {
  public:
-  explicit PlatformFixture(const std::string& scenario = R"({"wireless":{"apply_delay_ms":200}})");
+  explicit PlatformFixture(const std::string& scenario = R"({"wireless":{"apply_delay_ms":200}})",
+                           const std::string& package = kExamplePackage);
   ~PlatformFixture();
 
   const std::string& Socket() const { return broker_.Socket(); }
@@ -30,7 +33,5 @@ class PlatformFixture {
   std::string directory_;
   std::unique_ptr<testing_support::Subprocess> platform_;
 };
-
-extern const char* const kExamplePackage;
 
 }  // namespace sim_ubus_test
