@@ -39,7 +39,7 @@ std::string PathOf(const std::string& target) { return target.substr(0, target.f
 json RecordedRequest::ToJson() const {
   return json{{"method", method},   {"target", target}, {"request_line", request_line}, {"headers", headers},
               {"body", body},       {"websocket", websocket}, {"status", status},
-              {"server_name", server_name}};
+              {"server_name", server_name}, {"received_ms", received_ms}};
 }
 
 FaultRule FaultRule::FromJson(const json& rule) {

@@ -25,6 +25,7 @@ struct RecordedRequest {
   std::string server_name;  // TLS SNI; empty when the client sent none
   bool websocket = false;  // a handshake on the channel endpoint
   int status = 0;          // what was answered (0: no answer, e.g. a dropped connection)
+  std::int64_t received_ms = 0;  // CLOCK_MONOTONIC in ms, comparable with the other stand-ins' records
 
   nlohmann::json ToJson() const;
 };

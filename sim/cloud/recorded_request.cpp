@@ -1,11 +1,14 @@
 #include "cloud/recorded_request.h"
 
+#include <chrono>
 #include <string>
 
 namespace sim_cloud {
 
 RecordedRequest Record(const HttpRequest& request, TlsStream& stream) {
   RecordedRequest record;
+  record.received_ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
   const char* server_name = SSL_get_servername(stream.native_handle(), TLSEXT_NAMETYPE_host_name);
   if (server_name != nullptr) record.server_name = server_name;
   record.method = std::string(request.method_string());

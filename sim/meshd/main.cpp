@@ -3,8 +3,11 @@
 // Runs until SIGTERM or SIGINT.
 //
 //   sim-meshd [--bus ADDRESS] [--state FILE] [--control SOCKET] [--ready FILE]
+//             [--sensors N] [--three-channel-every M] [--sensor-minute-ms MS]
 //
 // --ready FILE: written once the name is owned, for scripts that wait for it.
+// --sensors N: simulated sensor nodes in radio range (every M-th a three-channel device,
+// default 3); --sensor-minute-ms: how long one fold minute lasts for them (default 60000).
 
 #include <fstream>
 #include <iostream>
@@ -33,6 +36,12 @@ Arguments ParseArguments(int argc, char** argv) {
       arguments.options.state_file = value;
     } else if (name == "--control") {
       arguments.options.control_socket = value;
+    } else if (name == "--sensors") {
+      arguments.options.sensors = std::stoi(value);
+    } else if (name == "--three-channel-every") {
+      arguments.options.three_channel_every = std::stoi(value);
+    } else if (name == "--sensor-minute-ms") {
+      arguments.options.sensor_minute = std::chrono::milliseconds(std::stoll(value));
     } else if (name == "--ready") {
       arguments.ready_file = value;
     } else {

@@ -10,6 +10,7 @@
 #include "meshd/app_peer.h"
 #include "meshd/app_tree.h"
 #include "meshd/bus_side.h"
+#include "meshd/sensor_field.h"
 #include "standin/control_socket.h"
 
 namespace sim_meshd {
@@ -18,6 +19,7 @@ namespace {
 
 constexpr std::size_t kMaxRecords = 10000;
 constexpr std::size_t kMaxMessageLength = 380;
+constexpr std::uint16_t kSensorKeyIndex = 0;  // the application key the sensor nodes use
 
 // The daemon's error replies: "org.bluez.mesh.Error.<name>" and its default text unless
 // the call site gives its own.
@@ -105,6 +107,11 @@ void MeshDaemon::Start() {
     worker_->Stop();
     throw std::runtime_error("cannot own " + std::string(kBusName) + ": " + problem);
   }
+  sensors_ = std::make_unique<SensorField>([this](std::uint16_t source, std::uint16_t destination, Bytes data) {
+    worker_->Post([this, source, destination, data = std::move(data)] { FromSensor(source, destination, data); });
+  });
+  sensors_->Control({{"cmd", "pace"}, {"minute_ms", options_.sensor_minute.count()}});
+  sensors_->Add(options_.sensors, options_.three_channel_every);
   started_ = true;
   if (!options_.control_socket.empty()) {
     control_ = std::make_unique<sim::ControlSocket>(options_.control_socket,
@@ -120,6 +127,7 @@ void MeshDaemon::Stop() {
   });
   worker_->Stop();
   bus_.reset();
+  sensors_.reset();  // what they still send finds the worker stopped and is dropped
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     name_owned_ = false;
@@ -382,6 +390,32 @@ void MeshDaemon::Send(std::uint64_t token, const std::string& sender, const Send
   }
   Record(std::move(record));
   if (!deliveries.empty()) worker_->Post([this, deliveries] { Deliver(deliveries); });
+  if (sensors_) {
+    const NodeState& node = nodes_.at(token);
+    const ElementState* element = node.ElementByPath(request.element_path);
+    sensors_->Hear(static_cast<std::uint16_t>(node.unicast + element->index), request.destination, request.data);
+  }
+}
+
+// A message from a simulated sensor: the attached nodes it is addressed to receive it as a
+// message from another node of the network.
+void MeshDaemon::FromSensor(std::uint16_t source, std::uint16_t destination, const Bytes& data) {
+  std::vector<Delivery> deliveries;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [token, node] : nodes_) {
+      const auto attachment = attachments_.find(token);
+      if (attachment == attachments_.end() || attachment->second.owner.empty()) continue;
+      if (node.app_keys.count(kSensorKeyIndex) == 0) continue;
+      if (!IsLocal(node, destination) && !IsGroup(destination)) continue;
+      CollectAppKeyDeliveries(node, source, destination, kSensorKeyIndex, data, deliveries);
+    }
+    if (deliveries.empty()) {
+      Record({{"kind", "dropped"}, {"source", source}, {"destination", destination}, {"data", ToHex(data)},
+              {"reason", "no attached node takes it"}});
+    }
+  }
+  Deliver(deliveries);
 }
 
 void MeshDaemon::DevKeySend(std::uint64_t token, const std::string& sender, const SendRequest& request) {
@@ -624,6 +658,8 @@ void MeshDaemon::FinishRestart(std::chrono::milliseconds pause) {
 
 void MeshDaemon::Record(nlohmann::json record) {
   record["seq"] = ++record_sequence_;
+  record["mono_ms"] =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
   records_.push_back(std::move(record));
   if (records_.size() > kMaxRecords) records_.erase(records_.begin(), records_.begin() + kMaxRecords / 10);
 }
@@ -692,6 +728,10 @@ nlohmann::json MeshDaemon::Execute(const nlohmann::json& command) {
   if (name == "faults") return SetFaults(command);
   if (name == "forget") return Forget(command);
   if (name == "deliver") return DeliverCommand(command);
+  if (name == "sensors" || name == "add_sensors" || name == "sensor_faults" || name == "leave" || name == "pace") {
+    if (!started_ || !sensors_) return {{"ok", false}, {"error", "not started"}};
+    return sensors_->Control(command);
+  }
   if (name == "restart") {
     if (!started_) return {{"ok", false}, {"error", "not started"}};
     const std::chrono::milliseconds pause{command.value("off_ms", 1000)};

@@ -24,6 +24,7 @@ class ControlSocket;
 namespace sim_meshd {
 
 class BusSide;
+class SensorField;
 class AppPeer;
 struct AppComposition;
 
@@ -32,6 +33,9 @@ struct MeshDaemonOptions {
   std::string state_file;      // stored nodes; empty: kept in memory only
   std::string control_socket;  // empty: none (Control still works in process)
   std::chrono::milliseconds call_timeout{30000};  // wait for an application's replies
+  int sensors = 0;                 // simulated sensor nodes at start
+  int three_channel_every = 3;     // every n-th of them a three-channel device (0: none)
+  std::chrono::milliseconds sensor_minute{60000};  // how long a fold minute lasts for them
 };
 
 // The stand-in of BlueZ's bluetooth-meshd towards an application: owns "org.bluez.mesh",
@@ -43,7 +47,9 @@ struct MeshDaemonOptions {
 // (in process) or the control socket, one JSON command per line (see NOTES-meshd.md):
 //   {"cmd":"status"}   {"ok","name_owned","nodes":[{"token","uuid","unicast","path","attached","owner"}]}
 //   {"cmd":"nodes"}    {"ok","nodes":[stored node, keys and configuration included]}
-//   {"cmd":"records"}  {"ok","records":[...]}, every call received and message delivered
+//   {"cmd":"records"}  {"ok","records":[...]}, every call received and message delivered,
+//                      each with "seq" and "mono_ms" (CLOCK_MONOTONIC in ms, comparable with
+//                      the other stand-ins' records)
 //   {"cmd":"clear"}    forgets the records
 //   {"cmd":"faults", "join":"complete"|"failed"|"silent", "join_failed_reason":S,
 //       "import_error":{"name":N,"message":M}|null, "appkey_status":N|null,
@@ -52,6 +58,17 @@ struct MeshDaemonOptions {
 //   {"cmd":"restart","off_ms":N}            the name vanishes, comes back after N ms
 //   {"cmd":"deliver","source":S,"data":HEX[,"destination":D][,"key_index":K][,"token":T]
 //       [,"dev_key":true,"remote":B,"net_index":N]}   an access message from address S
+// Simulated sensor nodes live in the daemon's radio range (sensor_field.h): what an attached
+// node sends to their addresses or the announcement group reaches them, and what they send
+// reaches the attached node's elements with application key 0.
+//   {"cmd":"sensors"}                       {"ok","minute_ms","sensors":[{"address","id",
+//       "device_ids","kinds","version","gateway","channels":{n:{"folds","folds_acknowledged"}},
+//       "beacon_enabled","beacon_acknowledged","reports_sent","gets_answered","firmware",
+//       "installed","faults"}]}
+//   {"cmd":"add_sensors","count":N[,"three_channel_every":M]}
+//   {"cmd":"sensor_faults"[,"address":A],"loss":0..1,"silent":B,"malformed":B}
+//   {"cmd":"leave"[,"address":A]}          the node (or all) leaves the gateway
+//   {"cmd":"pace","minute_ms":N}           how long a fold minute lasts for the sensors
 // Every command answers {"ok":true,...} or {"ok":false,"error":text}.
 class MeshDaemon : private DaemonCalls {
  public:
@@ -113,6 +130,7 @@ class MeshDaemon : private DaemonCalls {
   void Loopback(std::uint64_t token, std::uint16_t source, std::uint16_t destination, const Bytes& key,
                 std::uint16_t net_index, const Bytes& data);
   void Deliver(const std::vector<Delivery>& deliveries);
+  void FromSensor(std::uint16_t source, std::uint16_t destination, const Bytes& data);
   void BeginRestart(std::chrono::milliseconds pause);
   void FinishRestart(std::chrono::milliseconds pause);
   std::string BringBusUp();  // empty, or why the name could not be owned
@@ -147,6 +165,7 @@ class MeshDaemon : private DaemonCalls {
 
   std::unique_ptr<BusSide> bus_;  // touched by the worker only once started
   std::unique_ptr<Worker> worker_;
+  std::unique_ptr<SensorField> sensors_;  // between Start and Stop
   std::unique_ptr<sim::ControlSocket> control_;
 };
 
