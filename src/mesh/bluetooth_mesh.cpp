@@ -11,12 +11,12 @@
 #include "mesh/mesh_names.h"
 #include "mesh/network1.h"
 #include "mesh/node1.h"
+#include "mesh/outlet.h"
 #include "mesh/provisioner.h"
 #include "mesh/registration_attempt.h"
 #include "mesh/root.h"
 #include "nvram/nvram.h"
 #include "ota/ota_manager.h"
-#include "packet/sensor_setting/status.h"
 #include "server/server_api.h"
 #include "timer/timer_queue.h"
 
@@ -24,7 +24,9 @@ BluetoothMesh::BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> applicatio
     : application_(std::move(application)),
       options_(std::move(options)),
       attempt_(std::make_shared<RegistrationAttempt>()),
+      outlet_(std::make_unique<Outlet>(*this)),
       watchdog_timing_{std::make_shared<timer::TimerWorker>(), options_.periods.watchdog_second},
+      dispatch_(nodes_, *outlet_, watchdog_timing_),
       timer_(std::make_unique<timer::TimerQueue>()),
       transmit_thread_(&BluetoothMesh::MessageTxThread, this),
       receive_thread_(&BluetoothMesh::MessageRxThread, this),
@@ -168,15 +170,4 @@ void BluetoothMesh::UpdateFolds(const std::string& device_id, const nlohmann::js
 
 void BluetoothMesh::AddMeshNode(const std::uint16_t& /*address*/, std::shared_ptr<MeshNode> node) {
   nodes_.Add(std::move(node));
-}
-
-std::shared_ptr<MeshNode> BluetoothMesh::MakeNode(std::uint16_t address,
-                                                  const packet::sensor_setting::status::DeviceInfo& info,
-                                                  const std::string& id, std::uint16_t channel) {
-  // Everything a node sends is paced by the control queue.
-  auto send = [this](unsigned short destination, std::vector<unsigned char> bytes) {
-    Enqueue(Message{Message::kControl, destination, std::move(bytes)});
-  };
-  return std::make_shared<MeshNode>(address, info.DeviceType, id, info.Version, info.Extra, std::move(send), channel,
-                                    watchdog_timing_);
 }

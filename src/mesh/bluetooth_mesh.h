@@ -16,6 +16,7 @@
 #include "mesh/mesh_message.h"
 #include "mesh/mesh_options.h"
 #include "mesh/node_registry.h"
+#include "mesh/receive_dispatch.h"
 #include "mesh/watchdog_timing.h"
 #include "queue/thread_safe_queue.h"
 
@@ -23,9 +24,6 @@ class NVRAM;
 class ServerAPI;
 class OTAManager;
 class OneShotResult;
-namespace packet::sensor_setting::status {
-class DeviceInfo;
-}  // namespace packet::sensor_setting::status
 struct RegistrationAttempt;
 namespace sdbus {
 class IConnection;
@@ -52,6 +50,7 @@ class BluetoothMesh : public mailbox::DepescheSender {
   class Provisioner;
   class Element;
   class Agent;
+  class Outlet;
 
   explicit BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> application, MeshOptions options = {});
   virtual ~BluetoothMesh();
@@ -133,18 +132,6 @@ class BluetoothMesh : public mailbox::DepescheSender {
   bool WaitForEventLoop();
   void OnDaemonOwnerChanged(const std::string& name, const std::string& old_owner, const std::string& new_owner);
 
-  // The receive dispatch (receive_dispatch.cpp, firmware_relay.cpp).
-  void Dispatch(const Message& message);
-  void OnSensorData(std::uint16_t address, const std::vector<unsigned char>& parameters);
-  void OnSettingStatus(std::uint16_t address, const std::vector<unsigned char>& parameters);
-  void OnAnnouncement(std::uint16_t address, const std::vector<unsigned char>& data);
-  void AddAnnouncedNodes(std::uint16_t address, const packet::sensor_setting::status::DeviceInfo& info);
-  void RefreshNode(MeshNode& node);
-  void OnFoldsAcknowledged(std::uint16_t address, const std::vector<unsigned char>& data);
-  void OnFirmwareRequest(std::uint16_t address, const std::vector<unsigned char>& data);
-  void Subscribe(const std::string& device_id);
-  std::shared_ptr<MeshNode> MakeNode(std::uint16_t address, const packet::sensor_setting::status::DeviceInfo& info,
-                                     const std::string& id, std::uint16_t channel);
   // Periodic work (periodic_work.cpp).
   void StartPeriodicWork();
   void StartRunningWork();
@@ -203,8 +190,11 @@ class BluetoothMesh : public mailbox::DepescheSender {
   std::condition_variable stop_signal_;
   bool stopping_ = false;
 
+  // What the dispatch and the nodes reach through; outlives the nodes, which send through it.
+  std::unique_ptr<Outlet> outlet_;
   NodeRegistry nodes_;
   WatchdogTiming watchdog_timing_;
+  ReceiveDispatch dispatch_;  // used by the receive thread only
 
   std::unique_ptr<timer::TimerQueue> timer_;
   std::atomic<std::uint64_t> rejoin_timer_{0};  // set on the D-Bus event loop

@@ -1,16 +1,11 @@
-// Firmware for the nodes: the periodic announcement of what the firmware manager offers, and
-// the blocks nodes ask for.
-
-#include <algorithm>
-
-#include <fmt/format.h>
+// Firmware for the nodes: the periodic announcement of what the firmware manager offers (the
+// blocks nodes ask for are served by the receive dispatch).
 
 #include "log/log.h"
 #include "mesh/bluetooth_mesh.h"
 #include "ota/ota_manager.h"
 #include "packet/sensor_setting/ota_announcement.h"
 #include "packet/sensor_setting/set.h"
-#include "packet/sensor_setting/status.h"
 #include "packet/serialization.h"
 
 namespace {
@@ -30,17 +25,4 @@ void BluetoothMesh::UpdateUpgradeSignal(bool cancelled) {
     if (!announcement.empty()) Enqueue(Message{Message::kFirmware, kAllNodes, announcement});
   }
   Reschedule(upgrade_signal_timer_, options_.periods.upgrade, &BluetoothMesh::UpdateUpgradeSignal);
-}
-
-void BluetoothMesh::OnFirmwareRequest(std::uint16_t address, const std::vector<unsigned char>& data) {
-  packet::sensor_setting::status::OTA request;
-  if (!packet::Deserialization(request, data)) return;
-  LOG_VERBOSE << fmt::format("@{:04x} ID_SETTING_FOTA : {}", address, request.BlockIndex);
-  ota::Block block{};
-  if (!Firmware().FirmwareBlock(address, request.FirmwareType, request.BlockIndex, block)) return;
-  packet::sensor_setting::set::OTAData::Block bytes{};
-  std::copy(block.begin(), block.end(), bytes.begin());
-  const auto message = packet::Serialization(
-      packet::sensor_setting::set::OTAData(request.FirmwareType, request.BlockIndex, bytes));
-  if (!message.empty()) Enqueue(Message{Message::kFirmware, address, message});
 }

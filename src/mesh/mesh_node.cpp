@@ -76,7 +76,16 @@ MeshNode::MeshNode(std::uint16_t address, std::uint16_t device_type, std::string
 }
 
 MeshNode::~MeshNode() {
-  // The watchdogs end (and wait for a running expiry) before the fields they use go.
+  // Every watchdog is cancelled first, so an expiry already due (waiting for the shared worker
+  // behind another node's) does nothing; then each ends, waiting for a running expiry, before
+  // the fields they use go.
+  for (MeshQoS* watchdog : {beacon_.get(), fold_.get(), info_.get()}) {
+    if (watchdog != nullptr) watchdog->Cancel();
+  }
+  {
+    const std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& entry : kind_watchdogs_) entry.second->Cancel();
+  }
   beacon_.reset();
   fold_.reset();
   info_.reset();

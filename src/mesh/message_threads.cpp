@@ -34,7 +34,7 @@ void BluetoothMesh::MessageOTAThread() {
 void BluetoothMesh::MessageRxThread() {
   while (receive_running_) {
     if (!receive_queue_.Wait()) continue;
-    Dispatch(receive_queue_.Pop());
+    dispatch_.Dispatch(receive_queue_.Pop());
   }
 }
 

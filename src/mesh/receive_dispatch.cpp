@@ -1,17 +1,18 @@
 // What the receive thread does with each access message from a node.
 
+#include "mesh/receive_dispatch.h"
+
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "log/log.h"
-#include "mailbox/message_id.h"
-#include "mailbox/depesche.h"
-#include "mesh/bluetooth_mesh.h"
 #include "packet/model_payload.h"
 #include "packet/sensor_data/status.h"
+#include "packet/sensor_setting/set.h"
 #include "packet/sensor_setting/setting_id.h"
 #include "packet/sensor_setting/status.h"
 #include "packet/serialization.h"
-#include "server/server_api.h"
 
 namespace {
 
@@ -20,11 +21,15 @@ constexpr std::uint16_t kChannels = 3;
 
 bool EmptyValue(const nlohmann::json& value) { return value.is_null() || (value.is_structured() && value.empty()); }
 
-std::string SubDeviceId(const std::string& id, std::uint16_t channel) { return id + "_" + std::to_string(channel); }
+// The channel as decoded: a report's channel beyond 16 bits must not wrap onto a real sub-device.
+std::string SubDeviceId(const std::string& id, std::int32_t channel) { return id + "_" + std::to_string(channel); }
 
 }  // namespace
 
-void BluetoothMesh::Dispatch(const Message& message) {
+ReceiveDispatch::ReceiveDispatch(NodeRegistry& nodes, DispatchOutlet& outlet, WatchdogTiming timing)
+    : nodes_(nodes), outlet_(outlet), timing_(std::move(timing)) {}
+
+void ReceiveDispatch::Dispatch(const MeshMessage& message) {
   if (message.data.size() < 3) {
     LOG_ERROR << fmt::format("Message from {:04x} shorter than an opcode ({} bytes); dropped", message.address,
                              message.data.size());
@@ -44,7 +49,7 @@ void BluetoothMesh::Dispatch(const Message& message) {
   }
 }
 
-void BluetoothMesh::OnSensorData(std::uint16_t address, const std::vector<unsigned char>& parameters) {
+void ReceiveDispatch::OnSensorData(std::uint16_t address, const std::vector<unsigned char>& parameters) {
   packet::sensor_data::status::Data data;
   if (!packet::Deserialization(data, parameters) || EmptyValue(data.Value)) {
     LOG_ERROR << "Parse Error..";
@@ -56,7 +61,7 @@ void BluetoothMesh::OnSensorData(std::uint16_t address, const std::vector<unsign
     return;
   }
   std::string device_id = main_node->Id();
-  if (data.Channel > 0) device_id = SubDeviceId(device_id, static_cast<std::uint16_t>(data.Channel));
+  if (data.Channel > 0) device_id = SubDeviceId(device_id, data.Channel);
   if (const auto node = nodes_.Find(address, device_id)) {
     node->Seen();
     const auto kind = data.Value.find("k");
@@ -66,10 +71,10 @@ void BluetoothMesh::OnSensorData(std::uint16_t address, const std::vector<unsign
   const nlohmann::json report{{"nodes", nlohmann::json::array({{{"id", device_id}, {"vs", {data.Value}}}})}};
   const std::string text = report.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   LOG_VERBOSE << fmt::format("@{:04x} {}", address, text);
-  Cloud().Report(text);
+  outlet_.Report(text);
 }
 
-void BluetoothMesh::OnSettingStatus(std::uint16_t address, const std::vector<unsigned char>& parameters) {
+void ReceiveDispatch::OnSettingStatus(std::uint16_t address, const std::vector<unsigned char>& parameters) {
   packet::sensor_setting::status::Header header(parameters.size());
   if (!packet::Deserialization(header, parameters)) return;
   switch (header.Identifier) {
@@ -94,7 +99,7 @@ void BluetoothMesh::OnSettingStatus(std::uint16_t address, const std::vector<uns
   }
 }
 
-void BluetoothMesh::OnAnnouncement(std::uint16_t address, const std::vector<unsigned char>& data) {
+void ReceiveDispatch::OnAnnouncement(std::uint16_t address, const std::vector<unsigned char>& data) {
   packet::sensor_setting::status::DeviceInfo info;
   if (!packet::Deserialization(info, data)) return;
   LOG_VERBOSE << "---------------";
@@ -108,16 +113,18 @@ void BluetoothMesh::OnAnnouncement(std::uint16_t address, const std::vector<unsi
   } else {
     AddAnnouncedNodes(address, info);
   }
-  Subscribe(info.DeviceID);
+  outlet_.Subscribe(info.DeviceID);
   if (three_channels) {
-    for (std::uint16_t channel = 1; channel <= kChannels; ++channel) Subscribe(SubDeviceId(info.DeviceID, channel));
+    for (std::uint16_t channel = 1; channel <= kChannels; ++channel) {
+      outlet_.Subscribe(SubDeviceId(info.DeviceID, channel));
+    }
   }
 }
 
-void BluetoothMesh::AddAnnouncedNodes(std::uint16_t address, const packet::sensor_setting::status::DeviceInfo& info) {
+void ReceiveDispatch::AddAnnouncedNodes(std::uint16_t address, const packet::sensor_setting::status::DeviceInfo& info) {
   LOG_VERBOSE << "Add Node";
   auto node = MakeNode(address, info, info.DeviceID, 0);
-  const auto [found, beacon, folds] = Cloud().DeviceBeaconFolds(info.DeviceID);
+  const auto [found, beacon, folds] = outlet_.DeviceBeaconFolds(info.DeviceID);
   if (found) {
     node->UpdateFolds(folds);
     node->UpdateBeacon(beacon);
@@ -128,21 +135,21 @@ void BluetoothMesh::AddAnnouncedNodes(std::uint16_t address, const packet::senso
     const std::string sub_id = SubDeviceId(info.DeviceID, channel);
     LOG_VERBOSE << "add sub device : " << sub_id;
     auto sub_device = MakeNode(address, info, sub_id, channel);
-    const auto [sub_found, sub_beacon, sub_folds] = Cloud().DeviceBeaconFolds(sub_id);
+    const auto [sub_found, sub_beacon, sub_folds] = outlet_.DeviceBeaconFolds(sub_id);
     if (sub_found) sub_device->UpdateFolds(sub_folds);
     nodes_.Add(std::move(sub_device));
   }
 }
 
-void BluetoothMesh::RefreshNode(MeshNode& node) {
+void ReceiveDispatch::RefreshNode(MeshNode& node) {
   LOG_VERBOSE << "Update Node : " << node.Id();
   node.Seen();
   if (!node.FoldsEmpty()) return;
-  const auto [found, beacon, folds] = Cloud().DeviceBeaconFolds(node.Id());
+  const auto [found, beacon, folds] = outlet_.DeviceBeaconFolds(node.Id());
   if (found) node.UpdateFolds(folds);
 }
 
-void BluetoothMesh::OnFoldsAcknowledged(std::uint16_t address, const std::vector<unsigned char>& data) {
+void ReceiveDispatch::OnFoldsAcknowledged(std::uint16_t address, const std::vector<unsigned char>& data) {
   LOG_VERBOSE << fmt::format("@{:04x} ID_SETTING_SENSOR_FOLD", address);
   packet::sensor_setting::status::DeviceFolds folds(data.size());
   if (!packet::Deserialization(folds, data)) return;
@@ -153,8 +160,26 @@ void BluetoothMesh::OnFoldsAcknowledged(std::uint16_t address, const std::vector
   }
 }
 
-void BluetoothMesh::Subscribe(const std::string& device_id) {
-  if (application_) {
-    mailbox::PostMessage(*application_, this, mailbox::APP_EVT_WEBSOCKET_SUBSCRIBE, mailbox::MakePayload(device_id));
-  }
+void ReceiveDispatch::OnFirmwareRequest(std::uint16_t address, const std::vector<unsigned char>& data) {
+  packet::sensor_setting::status::OTA request;
+  if (!packet::Deserialization(request, data)) return;
+  LOG_VERBOSE << fmt::format("@{:04x} ID_SETTING_FOTA : {}", address, request.BlockIndex);
+  ota::Block block{};
+  if (!outlet_.FirmwareBlock(address, request.FirmwareType, request.BlockIndex, block)) return;
+  packet::sensor_setting::set::OTAData::Block bytes{};
+  std::copy(block.begin(), block.end(), bytes.begin());
+  const auto message = packet::Serialization(
+      packet::sensor_setting::set::OTAData(request.FirmwareType, request.BlockIndex, bytes));
+  if (!message.empty()) outlet_.Enqueue(MeshMessage{MeshMessage::kFirmware, address, message});
+}
+
+std::shared_ptr<MeshNode> ReceiveDispatch::MakeNode(std::uint16_t address,
+                                                    const packet::sensor_setting::status::DeviceInfo& info,
+                                                    const std::string& id, std::uint16_t channel) const {
+  // Everything a node sends is paced by the control queue.
+  auto send = [&outlet = outlet_](unsigned short destination, std::vector<unsigned char> bytes) {
+    outlet.Enqueue(MeshMessage{MeshMessage::kControl, destination, std::move(bytes)});
+  };
+  return std::make_shared<MeshNode>(address, info.DeviceType, id, info.Version, info.Extra, std::move(send), channel,
+                                    timing_);
 }

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <ctime>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -12,6 +15,7 @@
 
 #include "mesh/mesh_node.h"
 #include "mesh/mesh_qos.h"
+#include "mesh/node_registry.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -161,6 +165,117 @@ TEST_F(MeshNodeTest, FoldsThatAreNotNumbersNeverThrow) {
   node->UpdateFolds(json::array({1, 2}));
   node->FoldsAcknowledged();
   SUCCEED();
+}
+
+// Sends that can be held: while armed, a send waits inside the node's send function until
+// released, then records its tag (a copy the function owns, so it is read from the node after
+// the wait) and the bytes.
+class SendGate {
+ public:
+  MeshNode::Send Sender(std::string tag) {
+    return [this, tag](unsigned short /*address*/, std::vector<unsigned char> bytes) {
+      std::unique_lock<std::mutex> guard(lock_);
+      if (armed_) {
+        ++held_;
+        released_.wait(guard, [this] { return !armed_; });
+      }
+      sent_.push_back(tag + " " + Hex(bytes));
+    };
+  }
+  void Arm() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    armed_ = true;
+  }
+  void Release() {
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      armed_ = false;
+    }
+    released_.notify_all();
+  }
+  int Held() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return held_;
+  }
+  std::size_t CountFrom(const std::string& tag) const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return static_cast<std::size_t>(
+        std::count_if(sent_.begin(), sent_.end(), [&tag](const std::string& entry) { return entry.rfind(tag + " ", 0) == 0; }));
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::condition_variable released_;
+  bool armed_ = false;
+  int held_ = 0;
+  std::vector<std::string> sent_;
+};
+
+// A node whose kind watchdog "temp" polls 5 "seconds" after `Poll` (folds acknowledged).
+std::shared_ptr<MeshNode> PollingNode(std::uint16_t address, const std::string& tag, SendGate& gate,
+                                      const WatchdogTiming& timing) {
+  auto node = std::make_shared<MeshNode>(address, 0x0101, tag, "1.0.0.0", 0, gate.Sender(tag), 0, timing);
+  node->UpdateFolds(json{{"temp", 0}});
+  node->FoldsAcknowledged();
+  return node;
+}
+
+enum class Removal { kLeave, kAgeing };
+enum class WatchdogState { kRunning, kQueued };
+
+// The registry drops a node (a leave or ageing) while one of its watchdogs is running, or is
+// due but waiting for the shared worker. A running callback finishes its send on the intact
+// node before the node goes; a queued one is dropped. Run under ThreadSanitizer and ASan.
+TEST(NodeRemovalTest, ANodeRemovedWhileItsWatchdogFiresStaysValidUntilTheCallbackEnds) {
+  for (const Removal removal : {Removal::kLeave, Removal::kAgeing}) {
+    for (const WatchdogState state : {WatchdogState::kRunning, WatchdogState::kQueued}) {
+      SCOPED_TRACE(testing::Message() << "ageing " << (removal == Removal::kAgeing) << ", queued "
+                                      << (state == WatchdogState::kQueued));
+      const WatchdogTiming timing = ShortTiming();
+      SendGate gate;
+      NodeRegistry nodes;
+      auto subject = PollingNode(0x0010, "subject", gate, timing);
+      subject->SeenAt(1);  // long ago: ageing removes it
+      nodes.Add(subject);
+      // The watchdog that holds the worker: the subject's own, or another node's.
+      const auto other = state == WatchdogState::kQueued ? PollingNode(0x0020, "holder", gate, timing) : nullptr;
+      MeshNode& holder = other ? *other : *subject;
+
+      gate.Arm();
+      holder.KindReceived("temp");
+      ASSERT_TRUE(WaitUntil([&] { return gate.Held() == 1; }, 5s));
+      if (state == WatchdogState::kQueued) {
+        const auto due = std::chrono::steady_clock::now() + 5 * kSecond;
+        subject->KindReceived("temp");
+        ASSERT_TRUE(WaitUntil([&] { return std::chrono::steady_clock::now() > due; }, 5s));
+      }
+      const std::weak_ptr<MeshNode> watched = subject;
+      subject.reset();  // the registry (and a running callback) hold the subject now
+
+      std::atomic<bool> removed{false};
+      std::thread remover([&] {
+        if (removal == Removal::kLeave) {
+          EXPECT_TRUE(nodes.RemoveAll(0x0010));
+        } else {
+          nodes.RemoveOlderThan(std::time(nullptr), 300);
+        }
+        removed = true;
+      });
+      EXPECT_TRUE(WaitUntil([&] { return watched.expired(); }, 5s)) << "the registry let go of the node";
+      EXPECT_EQ(nodes.CountAt(0x0010), 0u);
+      EXPECT_FALSE(WaitUntil([&] { return removed.load(); }, 20 * kSecond))
+          << "the node's end waits for the callback on the worker";
+      gate.Release();
+      remover.join();
+      EXPECT_TRUE(removed);
+      if (state == WatchdogState::kRunning) {
+        EXPECT_EQ(gate.CountFrom("subject"), 2u) << "the folds, then the poll that was held";
+      } else {
+        EXPECT_EQ(gate.CountFrom("subject"), 1u) << "the folds only: the queued poll was dropped";
+        EXPECT_GE(gate.CountFrom("holder"), 2u);
+      }
+    }
+  }
 }
 
 }  // namespace
