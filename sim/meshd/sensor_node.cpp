@@ -17,6 +17,7 @@ using sensor_wire::GatewayMessage;
 constexpr auto kAnnouncePeriod = 120s;
 constexpr auto kBlockWait = 12s;
 constexpr int kBlockRetries = 10;
+constexpr std::uint8_t kSensorDataStatus = 0xC1;
 
 nlohmann::json DefaultFolds(std::uint16_t channel, bool three_channels) {
   if (channel > 0) return {{"current", 1}};
@@ -72,7 +73,8 @@ nlohmann::json SensorNode::DefaultKinds() const {
   const bool three = identity_.device_type == kThreeChannelType;
   for (const auto& [channel, state] : channels_) {
     const std::string id = channel == 0 ? Id() : Id() + "_" + std::to_string(channel);
-    for (const auto& entry : DefaultFolds(channel, three).items()) kinds[id].push_back(entry.key());
+    const nlohmann::json folds = DefaultFolds(channel, three);
+    for (const auto& entry : folds.items()) kinds[id].push_back(entry.key());
   }
   return kinds;
 }
@@ -94,6 +96,7 @@ std::vector<Bytes> SensorNode::Outgoing(std::vector<Bytes> messages) {
   std::vector<Bytes> sent;
   for (auto& message : messages) {
     if (Lost()) continue;
+    if (!faults_.malformed && !message.empty() && message[0] == kSensorDataStatus) ++reports_sent_;
     if (faults_.malformed) {
       // Cut short or scrambled after the opcode, never empty.
       std::uniform_int_distribution<std::size_t> cut(1, message.size());
@@ -222,7 +225,6 @@ Bytes SensorNode::Report(std::uint16_t channel, const std::string& kind, SensorC
   const double seconds = std::chrono::duration<double>(now - created_).count();
   nlohmann::json body{{"k", kind}, {"v", Reading(kind, seconds, identity_.address)}};
   if (channel > 0) body["c"] = channel;
-  ++reports_sent_;
   return sensor_wire::SensorDataStatus(body);
 }
 

@@ -99,7 +99,7 @@ class SensorNode {
   bool announced_ = false;
   bool beacon_enabled_ = false;
   int beacon_acknowledged_ = 0;
-  int reports_sent_ = 0;
+  int reports_sent_ = 0;  // well-formed reports that went out
   int gets_answered_ = 0;
   std::map<std::uint16_t, Channel> channels_;
   FirmwareTransfer firmware_;
