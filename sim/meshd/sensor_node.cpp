@@ -12,9 +12,6 @@ namespace {
 using namespace std::chrono_literals;
 using sensor_wire::GatewayMessage;
 
-// A node announces itself on the gateway's beacon when it has not for this long, so the
-// gateway, which forgets nodes unheard for five minutes, keeps it.
-constexpr auto kAnnouncePeriod = 120s;
 constexpr auto kBlockWait = 12s;
 constexpr int kBlockRetries = 10;
 constexpr std::uint8_t kSensorDataStatus = 0xC1;
@@ -137,13 +134,10 @@ std::vector<Bytes> SensorNode::OnGatewayInfo(const GatewayMessage& message, Sens
   if (new_gateway) {
     for (auto& [number, channel] : channels_) Schedule(channel, now);
   }
-  if (announced_ && !new_gateway && now - last_announcement_ < kAnnouncePeriod) return {};
-  return {Announce(now)};
+  return {Announce()};
 }
 
-Bytes SensorNode::Announce(SensorClock::time_point now) {
-  announced_ = true;
-  last_announcement_ = now;
+Bytes SensorNode::Announce() const {
   return sensor_wire::Announcement(identity_.device_id, identity_.device_type, identity_.version, identity_.address);
 }
 
@@ -204,7 +198,7 @@ std::vector<Bytes> SensorNode::OnFirmwareBlock(const GatewayMessage& message, Se
   firmware_.active = false;
   identity_.version = firmware_.version;
   installed_.push_back(firmware_.version.Text());
-  return {Announce(now)};
+  return {Announce()};
 }
 
 void SensorNode::Schedule(Channel& channel, SensorClock::time_point now) {
@@ -263,7 +257,6 @@ SensorClock::time_point SensorNode::NextDue() const {
 std::vector<Bytes> SensorNode::LeaveGateway() {
   std::vector<Bytes> leave = Outgoing({sensor_wire::Leave()});
   gateway_ = 0;
-  announced_ = false;
   return leave;
 }
 

@@ -32,7 +32,8 @@ struct SensorIdentity {
   std::uint16_t firmware_type = 1;
 };
 
-// One simulated sensor node: it learns the gateway from its beacon and announces itself,
+// One simulated sensor node: it learns the gateway from its beacon and answers each beacon
+// with its announcement (so a gateway that forgot it, restarted or aged out, knows it again),
 // reports each kind of its folds at the fold's pace (values that drift over time), takes
 // folds and beacon settings and acknowledges them, answers sensor-data gets, takes a newer
 // firmware offered to its type block by block, and can leave. Time comes in from the caller,
@@ -85,7 +86,7 @@ class SensorNode {
   std::vector<Bytes> OnFirmwareOffer(const sensor_wire::GatewayMessage& message, SensorClock::time_point now);
   std::vector<Bytes> OnFirmwareBlock(const sensor_wire::GatewayMessage& message, SensorClock::time_point now);
   Bytes Report(std::uint16_t channel, const std::string& kind, SensorClock::time_point now);
-  Bytes Announce(SensorClock::time_point now);
+  Bytes Announce() const;
   void Schedule(Channel& channel, SensorClock::time_point now);
   std::vector<Bytes> Outgoing(std::vector<Bytes> messages);
   bool Lost();
@@ -95,8 +96,6 @@ class SensorNode {
   std::chrono::milliseconds minute_{std::chrono::minutes(1)};
   SensorFaults faults_;
   std::uint16_t gateway_ = 0;  // unicast address of the gateway, once its beacon was heard
-  SensorClock::time_point last_announcement_{};
-  bool announced_ = false;
   bool beacon_enabled_ = false;
   int beacon_acknowledged_ = 0;
   int reports_sent_ = 0;  // well-formed reports that went out

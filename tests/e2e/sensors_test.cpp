@@ -1,0 +1,212 @@
+// The gateway's story with simulated sensor nodes, in its sandbox among every stand-in:
+// provisioned by the phone it ends up reporting their readings; their readings reach the
+// stand-in cloud under their device ids (sub-devices with their channel suffix); folds and
+// beacon settings pushed over the cloud's websocket reach the nodes and change their
+// reporting; a cloud outage of a minute loses no reading; restarts of the mesh daemon and of
+// the daemon itself are survived.
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <numeric>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cloud/control_client.h"
+#include "standin/control_socket.h"
+#include "support/sandbox.h"
+#include "support/subprocess.h"
+#include "support/wait.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing_support::SourcePath;
+using testing_support::Subprocess;
+using testing_support::WaitUntil;
+
+namespace {
+
+// Tokens in the settings (the device id the scenario knows), so the daemon reports at once.
+const char* const kStoreTokens =
+    "sed -i \"s/^config auth 'auth'/&\\n\\toption access_token 'tok-sim'\\n\\toption refresh_token 'ref-sim'/\""
+    " /etc/config/ferrowick; exec \"$@\"";
+// Two runs of the daemon: the first may be stopped by a test, the second replaces the shell.
+const char* const kTwoRuns = R"("$0"; echo "first run ended"; exec "$0")";
+
+class SandboxedSensors : public ::testing::Test {
+ protected:
+  // Two nodes, the second a three-channel device; a fold minute lasts ten seconds for them,
+  // so their six kinds report less than once a second, the cloud client's pace.
+  void Start(bool mesh_mode) {
+    setenv("QUELLARON_SENSORS", "2", 1);
+    setenv("QUELLARON_SENSOR_THREE_CHANNEL_EVERY", "2", 1);
+    setenv("QUELLARON_SENSOR_MINUTE_MS", "10000", 1);
+    std::vector<std::string> command{"/bin/bash", SourcePath("sim/sandbox/sandbox"), "--build",
+                                     testing_support::BuildPath(""), "--", "/bin/sh", "-c", kStoreTokens, "tokens"};
+    if (mesh_mode) command.push_back(SourcePath("sim/sandbox/mesh-mode"));
+    for (const std::string part : {"/bin/bash", "-c", kTwoRuns}) command.push_back(part);
+    command.push_back(testing_support::BuildPath("src/app/quellaron"));
+    daemon_ = std::make_unique<Subprocess>(command);
+    unsetenv("QUELLARON_SENSORS");
+    unsetenv("QUELLARON_SENSOR_THREE_CHANNEL_EVERY");
+    unsetenv("QUELLARON_SENSOR_MINUTE_MS");
+    ASSERT_TRUE(daemon_->WaitForOutput("[App::Init@", 60s)) << daemon_->Output();
+  }
+  void TearDown() override {
+    if (!daemon_) return;
+    daemon_->Signal(SIGTERM);
+    EXPECT_TRUE(daemon_->Wait(30s).has_value());
+  }
+
+  std::string Root() const { return "/proc/" + std::to_string(daemon_->Pid()) + "/root"; }
+  sim_cloud::ControlClient Cloud() const { return sim_cloud::ControlClient(Root() + "/run/sim/cloud.sock"); }
+  json Meshd(const json& command) const { return sim::ControlCall(Root() + "/run/sim/meshd.sock", command); }
+  json Sensors() const { return Meshd({{"cmd", "sensors"}}).at("sensors"); }
+  json Sensor(std::size_t index) const { return Sensors().at(index); }
+  int ReportsSent() const {
+    int sent = 0;
+    for (const auto& sensor : Sensors()) sent += sensor.at("reports_sent").get<int>();
+    return sent;
+  }
+  // The readings the cloud accepted, per device id.
+  std::map<std::string, std::vector<json>> Readings() const {
+    std::map<std::string, std::vector<json>> readings;
+    for (const auto& request : Cloud().Requests()) {
+      if (request.value("target", "").find("/gateways/report") == std::string::npos) continue;
+      if (request.value("status", 0) != 200) continue;
+      const auto node = json::parse(request.at("body").get<std::string>()).at("nodes")[0];
+      readings[node.at("id")].push_back(node.at("vs")[0]);
+    }
+    return readings;
+  }
+  std::size_t ReadingCount() const {
+    const auto readings = Readings();
+    return std::accumulate(readings.begin(), readings.end(), std::size_t{0},
+                           [](std::size_t sum, const auto& entry) { return sum + entry.second.size(); });
+  }
+  bool EveryDeviceReported() const {
+    const json sensors = Sensors();
+    const auto readings = Readings();
+    for (const auto& sensor : sensors) {
+      for (const auto& device : sensor.at("device_ids")) {
+        if (readings.count(device.get<std::string>()) == 0) return false;
+      }
+    }
+    return true;
+  }
+  // True once more readings than `count` have arrived.
+  bool MoreReadingsThan(std::size_t count) const { return ReadingCount() > count; }
+
+  std::unique_ptr<Subprocess> daemon_;
+};
+
+}  // namespace
+
+TEST_F(SandboxedSensors, ANewGatewayProvisionedByThePhoneReportsSensorReadings) {
+  Start(false);
+  const auto bluetoothd = [&](const json& command) { return sim::ControlCall(Root() + "/run/sim/bluetoothd.sock", command); };
+  ASSERT_EQ(bluetoothd({{"cmd", "wait_registered"}, {"timeout_ms", 20000}})["ok"], true) << daemon_->Output();
+  EXPECT_EQ(ReadingCount(), 0u) << "no mesh before provisioning";
+  const auto session = bluetoothd({{"cmd", "provision"},
+                                   {"ssid", "Office"},
+                                   {"key", "s3cret-pass"},
+                                   {"mesh", {{"n", "AAECAwQFBgcICQoLDA0ODw=="}, {"a", "EBESExQVFhcYGRobHB0eHw=="}, {"u", 1}, {"g", 0xCA00}}}});
+  ASSERT_EQ(session["ok"], true) << session.dump() << daemon_->Output();
+  EXPECT_TRUE(WaitUntil([&] { return EveryDeviceReported(); }, 120s)) << daemon_->Output();
+}
+
+TEST_F(SandboxedSensors, ReadingsReachTheCloudAndPushedSettingsReachTheNodes) {
+  Start(true);
+  const json sensors = Sensors();
+  ASSERT_EQ(sensors.size(), 2u);
+  const std::string single = sensors[0].at("id");
+  const std::string three = sensors[1].at("id");
+  EXPECT_EQ(sensors[1].at("device_ids"), (json{three, three + "_1", three + "_2", three + "_3"}));
+
+  // Readings of every device, the three-channel one's channels under their suffixed ids.
+  ASSERT_TRUE(WaitUntil([&] { return EveryDeviceReported(); }, 90s)) << daemon_->Output();
+  const auto readings = Readings();
+  for (const auto& reading : readings.at(single)) {
+    EXPECT_TRUE(reading.at("k") == "temp" || reading.at("k") == "humi") << reading;
+    EXPECT_TRUE(reading.at("v").is_string()) << "values are reported as text: " << reading;
+    EXPECT_TRUE(reading.contains("ts"));
+  }
+  EXPECT_EQ(readings.at(three + "_2").front().at("k"), "current");
+
+  // The cloud's settings (the device entries) reached the nodes.
+  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("channels").at("0").at("folds_acknowledged") >= 1; }, 60s));
+  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("beacon_acknowledged") >= 1; }, 60s));
+
+  // Folds and a beacon change pushed over the websocket: the node takes and acknowledges them
+  // and reports what the new folds name.
+  Cloud().Call("POST", "/channel/folds", {{"device_id", single}, {"folds", {{{"key", "PH"}, {"fold", 1}}}}});
+  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("channels").at("0").at("folds") == json{{"PH", 1}}; }, 60s))
+      << Sensor(0);
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const auto now = Readings();
+        return now.count(single) != 0 && now.at(single).back().at("k") == "PH";
+      },
+      60s));
+
+  const int beacons = Sensor(0).at("beacon_acknowledged");
+  Cloud().Call("POST", "/channel/beacon", {{"device_id", single}, {"ble_enabled", false}});
+  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("beacon_acknowledged") > beacons; }, 60s)) << Sensor(0);
+  EXPECT_FALSE(Sensor(0).at("beacon_enabled"));
+}
+
+TEST_F(SandboxedSensors, ACloudOutageOfAMinuteLosesNoReading) {
+  Start(true);
+  ASSERT_TRUE(WaitUntil([&] { return EveryDeviceReported(); }, 90s)) << daemon_->Output();
+
+  // The cloud goes away: no connection accepted, every request and the channel dropped.
+  Cloud().Call("POST", "/refuse", {{"refuse", true}});
+  Cloud().Call("POST", "/faults", {{"path", ""}, {"drop", true}});
+  Cloud().Call("POST", "/channel/drop", json::object());
+  const std::size_t before = ReadingCount();
+  const int sent_before = ReportsSent();
+  EXPECT_TRUE(WaitUntil([&] { return ReportsSent() >= sent_before + 36; }, 120s)) << "the nodes go on reporting";
+  Cloud().Call("DELETE", "/faults");
+  Cloud().Call("POST", "/refuse", {{"refuse", false}});
+
+  // The nodes fall silent; every reading they sent reaches the cloud, in order per device.
+  ASSERT_TRUE(Meshd({{"cmd", "sensor_faults"}, {"silent", true}}).at("ok"));
+  const auto sent = static_cast<std::size_t>(ReportsSent());
+  EXPECT_TRUE(WaitUntil([&] { return ReadingCount() >= sent; }, 120s))
+      << ReadingCount() << " readings of " << sent << " sent; " << before << " before the outage";
+  EXPECT_EQ(ReadingCount(), sent);
+  for (const auto& [device, values] : Readings()) {
+    for (std::size_t index = 1; index < values.size(); ++index) {
+      EXPECT_LE(values[index - 1].at("ts"), values[index].at("ts")) << device;
+    }
+  }
+}
+
+TEST_F(SandboxedSensors, RestartsOfTheMeshDaemonAndOfTheDaemonAreSurvived) {
+  Start(true);
+  ASSERT_TRUE(WaitUntil([&] { return EveryDeviceReported(); }, 90s)) << daemon_->Output();
+
+  // The mesh daemon restarts: the gateway attaches again and the readings go on.
+  ASSERT_TRUE(Meshd({{"cmd", "restart"}, {"off_ms", 1000}}).at("ok"));
+  ASSERT_TRUE(WaitUntil([&] { return !Meshd({{"cmd", "status"}}).at("name_owned"); }, 10s));
+  std::size_t count = ReadingCount();
+  ASSERT_TRUE(WaitUntil([&] { return Meshd({{"cmd", "status"}}).at("nodes")[0].at("attached") == true; }, 60s))
+      << daemon_->Output();
+  EXPECT_TRUE(WaitUntil([&] { return MoreReadingsThan(count + 3); }, 60s)) << daemon_->Output();
+
+  // The daemon restarts: it attaches with its token (no new join) and the readings go on.
+  ASSERT_TRUE(Meshd({{"cmd", "clear"}}).at("ok"));
+  Subprocess stop({"/usr/bin/pkill", "-TERM", "-x", "-P", std::to_string(daemon_->Pid()), "quellaron"});
+  ASSERT_TRUE(stop.Wait(10s).has_value());
+  ASSERT_TRUE(daemon_->WaitForOutput("first run ended", 30s)) << daemon_->Output();
+  count = ReadingCount();
+  EXPECT_TRUE(WaitUntil([&] { return MoreReadingsThan(count + 3); }, 90s)) << daemon_->Output();
+  const json records = Meshd({{"cmd", "records"}}).at("records");
+  for (const auto& record : records) {
+    EXPECT_NE(record.value("member", ""), "Import") << "attached with the stored token";
+  }
+}
