@@ -93,6 +93,16 @@ TEST_F(SensorNodeTest, AnnouncesOnTheGatewaysBeaconAndOnlyThenReports) {
   EXPECT_LE(temp, 11);
 }
 
+// What the stand-in lists at the cloud for each node: its device ids with their default kinds.
+TEST_F(SensorNodeTest, DefaultKindsNameEveryDeviceIdOfTheNode) {
+  EXPECT_EQ(MakeNode(0x0101).DefaultKinds(), (json{{"5e0500000105", {"humi", "temp"}}}));
+  EXPECT_EQ(MakeNode(SensorNode::kThreeChannelType).DefaultKinds(),
+            (json{{"5e0500000105", {"temp"}},
+                  {"5e0500000105_1", {"current"}},
+                  {"5e0500000105_2", {"current"}},
+                  {"5e0500000105_3", {"current"}}}));
+}
+
 TEST_F(SensorNodeTest, TakesFoldsPerChannelEchoesThemAndReportsAtTheirPace) {
   SensorNode node = MakeNode(SensorNode::kThreeChannelType);
   node.Hear(kBeacon, start_);
