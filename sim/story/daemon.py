@@ -43,7 +43,7 @@ class GatewayDaemon:
         self.process = None
 
     def start(self):
-        log = open(self.log_path, "ab")  # noqa: SIM115 - handed to the child, closed below
+        log = open(self.log_path, "ab")  # the child keeps its own copy of the descriptor
         try:
             # A session of its own: Ctrl-C on the terminal reaches the story, which stops the
             # daemon with SIGTERM, rather than the daemon directly.

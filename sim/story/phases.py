@@ -237,12 +237,8 @@ class CloudOutage(Phase):
         self.stage_since = 0.0
         self.gaps = []
 
-    @property
-    def timeout(self):  # noqa: D401 - set per run
-        return self._timeout
-
     def begin(self, story):
-        self._timeout = story.options.outage_s + 240.0
+        self.timeout = story.options.outage_s + 240.0
         self.stage_since = time.monotonic()
         self.gaps = []
 
