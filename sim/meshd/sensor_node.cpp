@@ -182,7 +182,8 @@ std::vector<Bytes> SensorNode::OnDataGet(const nlohmann::json& body, SensorClock
 std::vector<Bytes> SensorNode::OnFirmwareOffer(const GatewayMessage& message, SensorClock::time_point now) {
   if (message.firmware_type != identity_.firmware_type || !(identity_.version < message.version)) return {};
   if (firmware_.active && firmware_.version == message.version) return {};
-  const auto blocks = static_cast<std::uint16_t>((message.firmware_size + sensor_wire::kBlockSize - 1) / sensor_wire::kBlockSize);
+  // The gateway announces its image's size in 16-byte blocks.
+  const std::uint16_t blocks = message.firmware_size;
   if (blocks == 0 || gateway_ == 0) return {};
   firmware_ = FirmwareTransfer{};
   firmware_.active = true;

@@ -197,8 +197,7 @@ class PlcPolled(Phase):
             self.detail = "waiting for the cloud's PLC list"
             return False
         reported = [device_id for device_id in values if story.world.readings.count[device_id] > 0]
-        requests = (story.world.plc_status or {}).get("connections", 0)
-        self.detail = f"{len(reported)}/{len(values)} PLC values reported (PLC connections: {requests})"
+        self.detail = f"{len(reported)}/{len(values)} PLC values reported"
         return len(reported) == len(values)
 
 
@@ -256,16 +255,14 @@ class CloudOutage(Phase):
             if now - self.stage_since >= 5.0:
                 self.baseline_gap = min(recent)
                 self.sent_at_start = story.world.sensors_sent()
-                story.standins.cloud("POST", "/refuse", {"refuse": True})
-                story.world.refusing = True
+                begin_outage(story)
                 self.stage, self.stage_since = "outage", now
             return False
         if self.stage == "outage":
             left = story.options.outage_s - (now - self.stage_since)
             self.detail = f"cloud refusing connections, {max(left, 0):.0f} s left; {gap - self.baseline_gap} readings held by the gateway"
             if left <= 0:
-                story.standins.cloud("POST", "/refuse", {"refuse": False})
-                story.world.refusing = False
+                end_outage(story)
                 self.sent_at_end = story.world.sensors_sent()
                 self.stage, self.stage_since = "recovery", now
             return False
@@ -283,10 +280,24 @@ class CloudOutage(Phase):
     def end(self, story):
         if story.world.refusing:
             try:
-                story.standins.cloud("POST", "/refuse", {"refuse": False})
+                end_outage(story)
             except StandInError:
                 pass
-            story.world.refusing = False
+
+
+def begin_outage(story):
+    """The cloud goes away: new connections are refused, and the connections already open
+    (the daemon keeps its REST connection and the channel open) are cut."""
+    story.standins.cloud("POST", "/refuse", {"refuse": True})
+    story.standins.cloud("POST", "/faults", {"path": "/", "drop": True})
+    story.standins.cloud("POST", "/channel/drop")
+    story.world.refusing = True
+
+
+def end_outage(story):
+    story.standins.cloud("DELETE", "/faults")
+    story.standins.cloud("POST", "/refuse", {"refuse": False})
+    story.world.refusing = False
 
 
 def all_phases():

@@ -98,7 +98,8 @@ def block(story, width, height):
         shown = rows if len(rows) <= room else rows[: room - 1] + [f"  ... {len(rows) - room + 1} more"]
         lines.extend(shorten(row, width) for row in shown)
     lines.extend(shorten(line, width) for line in plc)
-    lines.append(f"Errors in the daemon's log: {world.error_count}" + (" (latest below)" if errors else ""))
+    lines.append(f"Errors in the daemon's log: {world.error_count}" + (" (latest below)" if errors else "") +
+                 f"; routine lines it logs at error level (sends, acknowledgements): {world.routine_errors}")
     lines.extend(shorten(line, width) for line in errors)
     lines.append(shorten(f"Daemon log: {story.log_path}", width))
     return lines

@@ -3,12 +3,16 @@ received per device, the simulated sensors, the mesh node, the channel, the PLC,
 the daemon's error lines."""
 import collections
 import json
+import re
 
 from daemon import LogFollower, severity
 from led import LedMirror
 from standins import StandInError
 
 REPORT_PATH = "/gateways/report"
+# Routine lines the daemon logs at error level (each paced control and firmware send, each
+# folds acknowledgement): counted, not listed among the errors.
+ROUTINE_AT_ERROR_LEVEL = re.compile(r"\] Send (CTRL|OTA) : \d+$|\[BluetoothMesh::OnFoldsAcknowledged@\d+\] ")
 TOOLS_LOG = "/var/log/sim/tools.log"
 
 
@@ -25,6 +29,8 @@ class Readings:
         if len(requests) < self.seen_requests:  # the record was cleared
             self.seen_requests = 0
         for request in requests[self.seen_requests:]:
+            if not 200 <= request.get("status", 200) < 300:
+                continue  # dropped or refused by a scripted fault: the daemon keeps it
             target = request.get("target", "")
             if "heartbeat" in target:
                 self.heartbeats += 1
@@ -55,6 +61,7 @@ class World:
         self.readings = Readings()
         self.errors = collections.deque(maxlen=max_errors)
         self.error_count = 0
+        self.routine_errors = 0  # routine lines logged at error level
         self.new_errors = []  # since the last poll, for line output
         self.sensors = []
         self.mesh_nodes = []
@@ -74,6 +81,9 @@ class World:
         for line in self.log.new_lines():
             self.led.feed(line)
             if severity(line) in ("ERROR", "FATAL"):
+                if ROUTINE_AT_ERROR_LEVEL.search(line):
+                    self.routine_errors += 1
+                    continue
                 self.errors.append(line)
                 self.new_errors.append(line)
                 self.error_count += 1

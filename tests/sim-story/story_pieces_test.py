@@ -118,7 +118,8 @@ class ReadingsTest(unittest.TestCase):
         readings.take(requests)
         readings.take(requests)  # nothing new
         self.assertEqual((readings.count["a"], readings.count["b"], readings.heartbeats), (1, 1, 1))
-        requests += [report("a", 3), {"target": "/api/v1/gateways/report", "body": "not json"}]
+        dropped = dict(report("a", 9), status=0)  # cut by a scripted fault: not received
+        requests += [report("a", 3), {"target": "/api/v1/gateways/report", "body": "not json"}, dropped]
         readings.take(requests)
         self.assertEqual((readings.count["a"], readings.last["a"]), (2, 3))
         readings.take([report("b", 4)])  # cleared, then one new request
@@ -156,9 +157,11 @@ class PhasesTest(unittest.TestCase):
         self.assertFalse(phase.check(context))
         self.assertEqual(phase.stage, "outage")
         self.assertIn(("POST", "/refuse", {"refuse": True}), standins.calls)
+        self.assertIn(("POST", "/faults", {"path": "/", "drop": True}), standins.calls)
         sensors[0]["reports_sent"] = 16  # six made while the cloud refused
         self.assertFalse(phase.check(context))
         self.assertIn(("POST", "/refuse", {"refuse": False}), standins.calls)
+        self.assertIn(("DELETE", "/faults", None), standins.calls)
         phase.stage_since -= 5.0
         phase.gaps = []
         standins.requests += [report(sensors[0]["id"], value) for value in range(4)]
@@ -191,7 +194,7 @@ class SummaryTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as directory:
             path = os.path.join(directory, "daemon.log")
             with open(path, "w") as log:
-                log.write(log_line("ERROR", "Send OTA : 51400") + "\n")
+                log.write(log_line("ERROR", "Send OTA : 51400") + "\n" + log_line("ERROR", "Folds not update ") + "\n")
             world = World(standins, path)
             world.poll()
             context = types.SimpleNamespace(world=world, started=0.0, log_path=path, phases=phases.all_phases())
@@ -200,7 +203,9 @@ class SummaryTest(unittest.TestCase):
             out = io.StringIO()
             LineSummary(out).show(context)
             text = out.getvalue()
-            self.assertIn("daemon error: " + log_line("ERROR", "Send OTA : 51400"), text)
+            self.assertIn("daemon error: " + log_line("ERROR", "Folds not update "), text)
+            self.assertNotIn("Send OTA", text)  # a paced send, counted apart
+            self.assertEqual((world.error_count, world.routine_errors), (1, 1))
             self.assertIn("1/1 sensors joined | cloud 1 readings", text)
             lines = block(context, 200, 40)
             self.assertIn("+boot", lines[1])
