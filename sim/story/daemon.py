@@ -46,9 +46,11 @@ class GatewayDaemon:
         log = open(self.log_path, "ab")  # the child keeps its own copy of the descriptor
         try:
             # A session of its own: Ctrl-C on the terminal reaches the story, which stops the
-            # daemon with SIGTERM, rather than the daemon directly.
-            self.process = subprocess.Popen([self.binary], stdin=subprocess.DEVNULL, stdout=log,
-                                            stderr=subprocess.STDOUT, start_new_session=True)
+            # daemon with SIGTERM, rather than the daemon directly. Should the story itself
+            # die, the daemon gets SIGTERM too.
+            self.process = subprocess.Popen(["setpriv", "--pdeathsig", "TERM", "--", self.binary],
+                                            stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                                            start_new_session=True)
         finally:
             log.close()
 

@@ -98,7 +98,7 @@ def parse_options(argv):
         parser.error("--sensors must be at least 1")
     options.minute_ms = sensor_minute_ms(options.sensors)
     options.outage_s = options.outage if options.outage is not None else (20.0 if options.quick else 60.0)
-    options.firmware_size = 128 if options.quick else 320
+    options.firmware_size = 64 if options.quick else 192  # bytes: 4 or 12 blocks
     return options
 
 
@@ -144,6 +144,8 @@ def main(argv):
             phase.end(story)
     except StandInError as error:
         outcome = f"stopped: a stand-in failed ({error})"
+    signal.signal(signal.SIGINT, signal.SIG_IGN)  # a second Ctrl-C does not cut the stop short
+    signal.signal(signal.SIGTERM, signal.SIG_IGN)
     status = daemon.stop()
     if story.succeeded():
         summary.say(story, f"the story is complete; daemon stopped (exit status {status}); its log: {options.log}")
