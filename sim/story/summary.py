@@ -22,8 +22,10 @@ def sessions_line(world):
         ble = "phone provisioning"
     elif adapter.get("application"):
         ble = "phone " + ("connected" if (phone.get("phone") or {}).get("connected") else "may connect") + " (advertising)"
-    else:
+    elif world.mesh_nodes:
         ble = "BLE service withdrawn"
+    else:
+        ble = "no BLE service yet"
     node = world.attached_node()
     mesh = f"mesh node {node.get('unicast', 0):04x} attached" if node else (
         "mesh node joined" if world.mesh_nodes else "no mesh node")
