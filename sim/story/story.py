@@ -125,6 +125,7 @@ def main(argv):
     story = Story(options, standins, world, summary)
     daemon = GatewayDaemon(options.daemon, options.log)
     outcome = "ended"
+    interrupted = False
     try:
         prepare_cloud(standins, options)
         summary.say(story, f"starting the daemon; its log: {options.log}")
@@ -139,6 +140,7 @@ def main(argv):
         summary.show(story)
     except KeyboardInterrupt:
         outcome = "stopped"
+        interrupted = True
         phase = story.current_phase()
         if phase:
             phase.end(story)
@@ -151,7 +153,7 @@ def main(argv):
         summary.say(story, f"the story is complete; daemon stopped (exit status {status}); its log: {options.log}")
         return 0
     summary.say(story, f"story {outcome}; daemon stopped (exit status {status}); its log: {options.log}")
-    return 1
+    return 130 if interrupted else 1
 
 
 if __name__ == "__main__":
