@@ -36,6 +36,14 @@ def sessions_line(world):
     return f"Sessions: {ble} | {mesh} | {channel} | {cloud}"
 
 
+NODE_COLUMNS = "  {:<4}  {:<12}  {:>5}  {:<7}  {:>5}  {:>5}  {:<14}  {:>4}  {:<6}  {}"
+
+
+def node_header():
+    return NODE_COLUMNS.format("addr", "id", "chans", "state", "sent", "cloud", "folds (min)", "acks", "beacon",
+                               "firmware")
+
+
 def node_rows(world):
     rows = []
     for sensor in world.sensors:
@@ -52,11 +60,11 @@ def node_rows(world):
         state = "joined" if sensor.get("gateway") else "unheard"
         if sensor.get("faults", {}).get("silent"):
             state = "silent"
-        rows.append(
-            f"  {sensor.get('address', 0):04x}  {sensor.get('id', '?'):<12}  {len(channels)}ch  {state:<7}"
-            f"  {sensor.get('reports_sent', 0):>5}  {world.sensor_received(sensor):>5}"
-            f"  {','.join(f'{kind}:{minutes}' for kind, minutes in folds.items()):<14}  acks {acknowledged:<2}"
-            f"  beacon {'on ' if sensor.get('beacon_enabled') else 'off'}  {state_of_firmware}")
+        rows.append(NODE_COLUMNS.format(
+            f"{sensor.get('address', 0):04x}", sensor.get("id", "?"), len(channels), state,
+            sensor.get("reports_sent", 0), world.sensor_received(sensor),
+            ",".join(f"{kind}:{minutes}" for kind, minutes in folds.items()), acknowledged,
+            "on" if sensor.get("beacon_enabled") else "off", state_of_firmware))
     return rows
 
 
@@ -69,7 +77,7 @@ def plc_lines(world):
         last = world.readings.last.get(device_id, "-")
         lines.append(f"  {name} {kind:<6} {address:<10} {count:>4} readings, last {last}")
     if lines:
-        lines.insert(0, f"PLC (power {power}, {plc.get('connections', 0)} connections):")
+        lines.insert(0, f"PLC values the cloud received (PLC power {power}):")
     return lines
 
 
@@ -92,11 +100,11 @@ def block(story, width, height):
     rows = node_rows(world)
     plc = plc_lines(world)
     errors = [f"  {line}" for line in world.errors]
-    fixed = len(lines) + 1 + len(plc) + 1 + len(errors) + 1
+    fixed = len(lines) + 2 + len(plc) + 1 + len(errors) + 1
     room = max(height - fixed - 1, 3)
     if rows:
-        lines.append(shorten(f"Sensors ({len(rows)}):  addr  id            chans  state    sent  cloud  folds           "
-                             f"acks     beacon      firmware", width))
+        lines.append(f"Sensors ({len(rows)}), what each sent and what the cloud received:")
+        lines.append(shorten(node_header(), width))
         shown = rows if len(rows) <= room else rows[: room - 1] + [f"  ... {len(rows) - room + 1} more"]
         lines.extend(shorten(row, width) for row in shown)
     lines.extend(shorten(line, width) for line in plc)
