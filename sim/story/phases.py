@@ -151,6 +151,7 @@ class CloudSettings(Phase):
         self.beacon_target = None
         self.baseline = {}
         self.pushed_at = 0.0
+        self.sent = (0, 0)  # channel connections each push reached
 
     def begin(self, story):
         sensors = story.world.sensors

@@ -133,7 +133,8 @@ def main(argv):
         while story.step():
             if not daemon.running():
                 phase = story.current_phase()
-                story.fail(phase, f"the daemon ended (status {daemon.exit_status()})") if phase else None
+                if phase:
+                    story.fail(phase, f"the daemon ended (status {daemon.exit_status()})")
                 break
             summary.show(story)
             time.sleep(1.0)
