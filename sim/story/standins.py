@@ -2,17 +2,18 @@
 sim/sandbox/tools/control (one JSON command per line for meshd, bluetoothd and the PLC;
 HTTP for the cloud)."""
 import importlib.machinery
-import importlib.util
 import json
 import os
+import types
 
 _CONTROL_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sandbox", "tools", "control")
 
 
 def _load_control():
+    # The tool is a script without a .py name, so it is loaded from its path.
     loader = importlib.machinery.SourceFileLoader("standin_control", _CONTROL_PATH)
-    spec = importlib.util.spec_from_loader("standin_control", loader)
-    module = importlib.util.module_from_spec(spec)
+    module = types.ModuleType(loader.name)
+    module.__file__ = _CONTROL_PATH
     loader.exec_module(module)
     return module
 
