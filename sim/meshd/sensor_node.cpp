@@ -70,6 +70,7 @@ nlohmann::json SensorNode::DefaultKinds() const {
   const bool three = identity_.device_type == kThreeChannelType;
   for (const auto& [channel, state] : channels_) {
     const std::string id = channel == 0 ? Id() : Id() + "_" + std::to_string(channel);
+    // Held by name: items() of a temporary would outlive it in the loop.
     const nlohmann::json folds = DefaultFolds(channel, three);
     for (const auto& entry : folds.items()) kinds[id].push_back(entry.key());
   }
@@ -177,7 +178,8 @@ std::vector<Bytes> SensorNode::OnDataGet(const nlohmann::json& body, SensorClock
 std::vector<Bytes> SensorNode::OnFirmwareOffer(const GatewayMessage& message, SensorClock::time_point now) {
   if (message.firmware_type != identity_.firmware_type || !(identity_.version < message.version)) return {};
   if (firmware_.active && firmware_.version == message.version) return {};
-  const auto blocks = static_cast<std::uint16_t>((message.firmware_size + sensor_wire::kBlockSize - 1) / sensor_wire::kBlockSize);
+  // The gateway announces its image's size in 16-byte blocks.
+  const std::uint16_t blocks = message.firmware_size;
   if (blocks == 0 || gateway_ == 0) return {};
   firmware_ = FirmwareTransfer{};
   firmware_.active = true;

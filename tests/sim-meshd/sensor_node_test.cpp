@@ -92,6 +92,16 @@ TEST_F(SensorNodeTest, AnnouncesOnTheGatewaysBeaconAndOnlyThenReports) {
   EXPECT_LE(temp, 11);
 }
 
+// What the stand-in lists at the cloud for each node: its device ids with their default kinds.
+TEST_F(SensorNodeTest, DefaultKindsNameEveryDeviceIdOfTheNode) {
+  EXPECT_EQ(MakeNode(0x0101).DefaultKinds(), (json{{"5e0500000105", {"humi", "temp"}}}));
+  EXPECT_EQ(MakeNode(SensorNode::kThreeChannelType).DefaultKinds(),
+            (json{{"5e0500000105", {"temp"}},
+                  {"5e0500000105_1", {"current"}},
+                  {"5e0500000105_2", {"current"}},
+                  {"5e0500000105_3", {"current"}}}));
+}
+
 TEST_F(SensorNodeTest, TakesFoldsPerChannelEchoesThemAndReportsAtTheirPace) {
   SensorNode node = MakeNode(SensorNode::kThreeChannelType);
   node.Hear(kBeacon, start_);
@@ -131,8 +141,8 @@ TEST_F(SensorNodeTest, AnswersBeaconSettingsAndSensorDataGets) {
 TEST_F(SensorNodeTest, FetchesANewerFirmwareBlockByBlockAndAnnouncesItsNewVersion) {
   SensorNode node = MakeNode(0x0101);
   node.Hear(kBeacon, start_);
-  // Type 1, version 1.2.3+4, 40 bytes (three blocks), nonce.
-  const Bytes offer{0xC3, 0xF1, 0x05, 0x07, 0x20, 0xFC, 0x01, 0x00, 1, 2, 3, 4, 40, 0, 9, 9, 9, 9};
+  // Type 1, version 1.2.3+4, three blocks (the gateway counts its image in 16-byte blocks), nonce.
+  const Bytes offer{0xC3, 0xF1, 0x05, 0x07, 0x20, 0xFC, 0x01, 0x00, 1, 2, 3, 4, 3, 0, 9, 9, 9, 9};
   auto requests = node.Hear(offer, start_);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(Hex(requests[0]), "c4f105072000" "00" "0100" "0000");
