@@ -70,7 +70,7 @@ nlohmann::json SensorNode::DefaultKinds() const {
   const bool three = identity_.device_type == kThreeChannelType;
   for (const auto& [channel, state] : channels_) {
     const std::string id = channel == 0 ? Id() : Id() + "_" + std::to_string(channel);
-    // Held by name: items() of a temporary would outlive it in the loop.
+    // Held by name: the items of a temporary would dangle inside the loop.
     const nlohmann::json folds = DefaultFolds(channel, three);
     for (const auto& entry : folds.items()) kinds[id].push_back(entry.key());
   }

@@ -44,7 +44,7 @@ struct GatewayMessage {
   bool beacon_enabled = false;
   std::uint16_t firmware_type = 0;
   FirmwareVersion version;            // offer
-  std::uint16_t firmware_size = 0;    // offer
+  std::uint16_t firmware_size = 0;    // offer: the image size in 16-byte blocks
   std::uint16_t block_index = 0;      // block
   Bytes block;                        // block: 16 bytes
 };
