@@ -37,13 +37,9 @@ class SandboxedPlc : public ::testing::Test {
   void SetUp() override {
     // Tokens (the sandbox's settings hold the device id the scenario knows), so the daemon may
     // fetch its PLC list at once.
-    const std::string store_tokens =
-        "sed -i \"s/^config auth 'auth'/&\\n\\toption access_token 'tok-sim'\\n\\toption refresh_token 'ref-sim'/\""
-        " /etc/config/ferrowick;"
-        " exec \"$0\"";
     daemon_ = std::make_unique<Subprocess>(std::vector<std::string>{
-        "/bin/bash", SourcePath("sim/sandbox/sandbox"), "--build", testing_support::BuildPath(""), "--", "/bin/sh",
-        "-c", store_tokens, testing_support::BuildPath("src/app/quellaron")});
+        "/bin/bash", SourcePath("sim/sandbox/sandbox"), "--build", testing_support::BuildPath(""), "--",
+        SourcePath("sim/sandbox/with-tokens"), testing_support::BuildPath("src/app/quellaron")});
     ASSERT_TRUE(daemon_->WaitForOutput("[App::Init@", 60s)) << daemon_->Output();
   }
   void TearDown() override {

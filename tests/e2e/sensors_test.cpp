@@ -30,10 +30,6 @@ using testing_support::WaitUntil;
 
 namespace {
 
-// Tokens in the settings (the device id the scenario knows), so the daemon reports at once.
-const char* const kStoreTokens =
-    "sed -i \"s/^config auth 'auth'/&\\n\\toption access_token 'tok-sim'\\n\\toption refresh_token 'ref-sim'/\""
-    " /etc/config/ferrowick; exec \"$@\"";
 // Two runs of the daemon: the first may be stopped by a test, the second replaces the shell.
 const char* const kTwoRuns = R"("$0"; echo "first run ended"; exec "$0")";
 
@@ -46,7 +42,7 @@ class SandboxedSensors : public ::testing::Test {
     setenv("QUELLARON_SENSOR_THREE_CHANNEL_EVERY", "2", 1);
     setenv("QUELLARON_SENSOR_MINUTE_MS", "10000", 1);
     std::vector<std::string> command{"/bin/bash", SourcePath("sim/sandbox/sandbox"), "--build",
-                                     testing_support::BuildPath(""), "--", "/bin/sh", "-c", kStoreTokens, "tokens"};
+                                     testing_support::BuildPath(""), "--", SourcePath("sim/sandbox/with-tokens")};
     if (mesh_mode) command.push_back(SourcePath("sim/sandbox/mesh-mode"));
     for (const std::string part : {"/bin/bash", "-c", kTwoRuns}) command.push_back(part);
     command.push_back(testing_support::BuildPath("src/app/quellaron"));
