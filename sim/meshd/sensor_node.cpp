@@ -35,7 +35,9 @@ std::chrono::milliseconds FoldInterval(const nlohmann::json& minutes, std::chron
   if (!minutes.is_number()) return 0ms;
   const double value = minutes.get<double>();
   if (!(value > 0) || value > 255) return 0ms;
-  return std::chrono::milliseconds(static_cast<std::int64_t>(value * static_cast<double>(minute.count())));
+  // Never faster than ten reports a second, whatever fraction of a minute a fold names.
+  const auto interval = std::chrono::milliseconds(static_cast<std::int64_t>(value * static_cast<double>(minute.count())));
+  return std::max(interval, std::chrono::milliseconds(100));
 }
 
 }  // namespace
