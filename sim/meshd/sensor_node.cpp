@@ -72,7 +72,9 @@ nlohmann::json SensorNode::DefaultKinds() const {
   const bool three = identity_.device_type == kThreeChannelType;
   for (const auto& [channel, state] : channels_) {
     const std::string id = channel == 0 ? Id() : Id() + "_" + std::to_string(channel);
-    for (const auto& entry : DefaultFolds(channel, three).items()) kinds[id].push_back(entry.key());
+    // items() refers to its object: the folds must outlive the loop, not die with a temporary.
+    const nlohmann::json folds = DefaultFolds(channel, three);
+    for (const auto& entry : folds.items()) kinds[id].push_back(entry.key());
   }
   return kinds;
 }
