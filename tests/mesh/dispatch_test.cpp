@@ -191,7 +191,8 @@ TEST_F(DispatchTest, ANodeThatLeavesIsForgotten) {
   ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0100) == 1; }));
   Deliver(0x0100, "c4f105" "0920" "00");
   ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0100) == 0; }));
-  EXPECT_TRUE(log_.Contains("Leave Gateway from 256 1"));
+  // The line is written just after the removal.
+  EXPECT_TRUE(WaitUntil([&] { return log_.Contains("Leave Gateway from 256 1"); }));
 }
 
 }  // namespace
