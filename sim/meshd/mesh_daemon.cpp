@@ -370,9 +370,11 @@ void MeshDaemon::Send(std::uint64_t token, const std::string& sender, const Send
                         {"key_index", request.key_index}, {"options", OptionsJson(request.options)},
                         {"data", ToHex(request.data)}};
   std::vector<Delivery> deliveries;
+  std::uint16_t source = 0;
   try {
     NodeState& node = OwnedNode(token, sender);
-    if (node.ElementByPath(request.element_path) == nullptr) throw MeshError("NotFound", "Element not found");
+    const ElementState* element = node.ElementByPath(request.element_path);
+    if (element == nullptr) throw MeshError("NotFound", "Element not found");
     if (!ValidSendOptions(request.options)) throw MeshError("InvalidArgs");
     if (request.data.empty() || request.data.size() > kMaxMessageLength) throw MeshError("InvalidArgs", "Incorrect data");
     if (request.key_index & ~0x0FFF) throw MeshError("InvalidArgs", "Invalid key index");
@@ -380,9 +382,8 @@ void MeshDaemon::Send(std::uint64_t token, const std::string& sender, const Send
     if (request.destination == 0) throw MeshError("Failed");
     // The daemon hands every message it sends to its own models first: the node's elements
     // hear what they send to themselves or to a group they subscribe to.
-    const ElementState* element = node.ElementByPath(request.element_path);
-    CollectAppKeyDeliveries(node, static_cast<std::uint16_t>(node.unicast + element->index), request.destination,
-                            request.key_index, request.data, deliveries);
+    source = static_cast<std::uint16_t>(node.unicast + element->index);
+    CollectAppKeyDeliveries(node, source, request.destination, request.key_index, request.data, deliveries);
   } catch (const sdbus::Error& error) {
     record["error"] = ErrorJson(error);
     Record(std::move(record));
@@ -390,11 +391,7 @@ void MeshDaemon::Send(std::uint64_t token, const std::string& sender, const Send
   }
   Record(std::move(record));
   if (!deliveries.empty()) worker_->Post([this, deliveries] { Deliver(deliveries); });
-  if (sensors_) {
-    const NodeState& node = nodes_.at(token);
-    const ElementState* element = node.ElementByPath(request.element_path);
-    sensors_->Hear(static_cast<std::uint16_t>(node.unicast + element->index), request.destination, request.data);
-  }
+  if (sensors_) sensors_->Hear(source, request.destination, request.data);
 }
 
 // A message from a simulated sensor: the attached nodes it is addressed to receive it as a

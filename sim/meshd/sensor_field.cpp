@@ -111,10 +111,15 @@ void SensorField::Run() {
     }
     for (const auto& node : nodes_) Collect(*node, node->Due(now), out);
     lock.unlock();
-    for (auto& sent : out) {
-      if (sent.destination != 0) transmit_(sent.source, sent.destination, std::move(sent.data));
-    }
+    SendOut(out);
     lock.lock();
+  }
+}
+
+// Without the field's lock: what a node sends to a gateway it knows.
+void SensorField::SendOut(std::vector<Sent>& out) {
+  for (auto& sent : out) {
+    if (sent.destination != 0) transmit_(sent.source, sent.destination, std::move(sent.data));
   }
 }
 
@@ -171,9 +176,7 @@ nlohmann::json SensorField::Control(const nlohmann::json& command) {
     }
   }
   wake_.notify_all();
-  for (auto& sent : out) {
-    if (sent.destination != 0) transmit_(sent.source, sent.destination, std::move(sent.data));
-  }
+  SendOut(out);
   return reply;
 }
 

@@ -55,6 +55,7 @@ class SensorField {
   void Run();
   void Deliver(const Heard& heard, SensorClock::time_point now, std::vector<Sent>& out);
   static void Collect(const SensorNode& node, std::vector<Bytes> messages, std::vector<Sent>& out);
+  void SendOut(std::vector<Sent>& out);
   std::vector<SensorNode*> Addressed(const nlohmann::json& command);
   nlohmann::json Describe() const;
   bool ListensLocked(std::uint16_t destination) const;
