@@ -118,7 +118,11 @@ void App::Shutdown() {
 
 AppComponents ProductionComponents() {
   AppComponents components;
-  components.make_mesh = [](AppComponents::Poster app) { return std::make_unique<BluetoothMesh>(std::move(app)); };
+  components.make_mesh = [](AppComponents::Poster app) -> std::unique_ptr<MeshComponent> {
+    const MeshServices services{Singleton<NVRAM>::Instance(), Singleton<ServerAPI>::Instance(),
+                                Singleton<OTAManager>::Instance()};
+    return std::make_unique<BluetoothMesh>(std::move(app), services);
+  };
   components.make_ble = [](AppComponents::Poster app) { return std::make_unique<BluetoothLE>(std::move(app)); };
   components.make_websocket = [](AppComponents::Poster app) {
     return std::make_unique<websocket::Endpoint>(std::move(app));

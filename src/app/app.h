@@ -15,7 +15,7 @@
 #include "queue/thread_safe_queue.h"
 #include "timer/timer_queue.h"
 
-class BluetoothMesh;
+class MeshComponent;
 class BluetoothLE;
 class PLCManager;
 namespace ipc {
@@ -116,7 +116,7 @@ class App : public mailbox::DepescheSender,
   std::uint64_t hci_timer_id_ = 0;  // guarded by hci_lock_
   std::mutex setup_lock_;
   std::shared_ptr<NetworkSetup> pending_setup_;  // guarded by setup_lock_; null: none pending
-  std::unique_ptr<BluetoothMesh> mesh_;
+  std::unique_ptr<MeshComponent> mesh_;
   std::unique_ptr<BluetoothLE> ble_;
   std::unique_ptr<websocket::Endpoint> websocket_;
   std::unique_ptr<PLCManager> plc_manager_;

@@ -9,7 +9,7 @@
 #include "ipc/bus_defaults.h"
 #include "mailbox/depesche_poster.h"
 
-class BluetoothMesh;
+class MeshComponent;
 class BluetoothLE;
 class PLCManager;
 namespace websocket {
@@ -31,7 +31,7 @@ struct AppPlatform {
 // How the application builds its components and reaches the process-wide services.
 struct AppComponents {
   using Poster = std::shared_ptr<mailbox::DepeschePoster>;
-  std::function<std::unique_ptr<BluetoothMesh>(Poster)> make_mesh;
+  std::function<std::unique_ptr<MeshComponent>(Poster)> make_mesh;
   std::function<std::unique_ptr<BluetoothLE>(Poster)> make_ble;
   std::function<std::unique_ptr<websocket::Endpoint>(Poster)> make_websocket;
   std::function<std::unique_ptr<PLCManager>(Poster)> make_plc_manager;

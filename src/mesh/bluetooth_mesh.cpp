@@ -2,7 +2,6 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
-#include "common/singleton.h"
 #include "log/log.h"
 #include "mesh/agent.h"
 #include "mesh/application.h"
@@ -15,13 +14,15 @@
 #include "mesh/provisioner.h"
 #include "mesh/registration_attempt.h"
 #include "mesh/root.h"
-#include "nvram/nvram.h"
-#include "ota/ota_manager.h"
-#include "server/server_api.h"
+#include "nvram/mesh_settings.h"
+#include "ota/firmware_source.h"
+#include "server/cloud_client.h"
 #include "timer/timer_queue.h"
 
-BluetoothMesh::BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> application, MeshOptions options)
+BluetoothMesh::BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> application, MeshServices services,
+                             MeshOptions options)
     : application_(std::move(application)),
+      services_(services),
       options_(std::move(options)),
       attempt_(std::make_shared<RegistrationAttempt>()),
       outlet_(std::make_unique<Outlet>(*this)),
@@ -47,16 +48,6 @@ BluetoothMesh::~BluetoothMesh() {
   for (auto* thread : {&transmit_thread_, &receive_thread_, &control_thread_, &firmware_thread_}) thread->join();
   Deinitialize();
   timer_.reset();
-}
-
-NVRAM& BluetoothMesh::Store() const { return options_.store ? *options_.store : Singleton<NVRAM>::Instance(); }
-
-OTAManager& BluetoothMesh::Firmware() const {
-  return options_.firmware ? *options_.firmware : Singleton<OTAManager>::Instance();
-}
-
-ServerAPI& BluetoothMesh::Cloud() const {
-  return options_.cloud ? *options_.cloud : Singleton<ServerAPI>::Instance();
 }
 
 bool BluetoothMesh::Initialize() {

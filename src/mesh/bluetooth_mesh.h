@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "mailbox/depesche_poster.h"
+#include "mesh/mesh_component.h"
 #include "mesh/mesh_message.h"
 #include "mesh/mesh_options.h"
 #include "mesh/node_registry.h"
@@ -20,9 +21,6 @@
 #include "mesh/watchdog_timing.h"
 #include "queue/thread_safe_queue.h"
 
-class NVRAM;
-class ServerAPI;
-class OTAManager;
 class OneShotResult;
 struct RegistrationAttempt;
 namespace sdbus {
@@ -42,7 +40,7 @@ class Management1;
 // the system D-Bus, joins the mesh (importing its node with the stored keys, or attaching it
 // with the stored token), configures its own node, and paces what it sends through four
 // queues. The operations the application calls are virtual so it can be tested with a double.
-class BluetoothMesh : public mailbox::DepescheSender {
+class BluetoothMesh : public MeshComponent, public mailbox::DepescheSender {
  public:
   using Message = MeshMessage;
   class Root;
@@ -52,18 +50,18 @@ class BluetoothMesh : public mailbox::DepescheSender {
   class Agent;
   class Outlet;
 
-  explicit BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> application, MeshOptions options = {});
-  virtual ~BluetoothMesh();
+  BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> application, MeshServices services, MeshOptions options = {});
+  ~BluetoothMesh() override;
   BluetoothMesh(const BluetoothMesh&) = delete;
   BluetoothMesh& operator=(const BluetoothMesh&) = delete;
 
   // Exports the objects, starts the D-Bus event loop and joins; false when joining failed
   // (the objects stay exported, and the gateway joins again when the mesh daemon reappears).
-  virtual bool Initialize();
+  bool Initialize() override;
   // Joins the mesh daemon and configures the gateway's node; true on success.
   bool Registration();
   // Withdraws the objects and leaves the bus.
-  virtual void Deinitialize();
+  void Deinitialize() override;
 
   // The daemon calls whose outcome arrives in the current attempt's results.
   void Import();
@@ -87,9 +85,9 @@ class BluetoothMesh : public mailbox::DepescheSender {
   void Enqueue(const Message& message);
 
   // Switches the beacon of the node with `device_id`.
-  virtual void UpdateBeacon(const std::string& device_id, const bool& enable);
+  void UpdateBeacon(const std::string& device_id, const bool& enable) override;
   // Hands new folds to the node with `device_id`, if there is one.
-  virtual void UpdateFolds(const std::string& device_id, const nlohmann::json& folds);
+  void UpdateFolds(const std::string& device_id, const nlohmann::json& folds) override;
 
   // The node registry's operations.
   void AddMeshNode(const std::uint16_t& address, std::shared_ptr<MeshNode> node);
@@ -106,9 +104,9 @@ class BluetoothMesh : public mailbox::DepescheSender {
   std::shared_ptr<mailbox::DepeschePoster> application_;
 
  private:
-  NVRAM& Store() const;
-  ServerAPI& Cloud() const;
-  OTAManager& Firmware() const;
+  MeshSettings& Store() const { return services_.settings; }
+  CloudClient& Cloud() const { return services_.cloud; }
+  FirmwareSource& Firmware() const { return services_.firmware; }
   std::shared_ptr<RegistrationAttempt> CurrentAttempt() const;
   std::shared_ptr<RegistrationAttempt> StartAttempt();
   // Completes every result of the current attempt with false, so no wait outlasts a stop.
@@ -154,6 +152,7 @@ class BluetoothMesh : public mailbox::DepescheSender {
   // Waits `pause` unless the component is being destroyed; false when it is.
   bool Pace(std::chrono::milliseconds pause);
 
+  const MeshServices services_;
   const MeshOptions options_;
 
   // Guards the connection, the objects and the proxies: senders use them shared, the

@@ -5,7 +5,7 @@
 #include "log/log.h"
 #include "mesh/mesh_names.h"
 #include "mesh/model_configuration_log.h"
-#include "nvram/nvram.h"
+#include "nvram/mesh_settings.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "log/log.h"
 #include "mesh/bluetooth_mesh.h"
-#include "ota/ota_manager.h"
+#include "ota/firmware_source.h"
 #include "packet/sensor_setting/ota_announcement.h"
 #include "packet/sensor_setting/set.h"
 #include "packet/serialization.h"

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-class NVRAM;
-class ServerAPI;
-class OTAManager;
+class MeshSettings;
+class CloudClient;
+class FirmwareSource;
 
 // The component's periodic work; the defaults are the daemon's.
 struct MeshPeriods {
@@ -20,12 +20,17 @@ struct MeshPeriods {
   std::chrono::milliseconds watchdog_second{std::chrono::seconds(1)};  // the watchdogs' clock
 };
 
-// What the mesh component reaches outside itself; the defaults are the daemon's.
+// The services the mesh component uses; the application hands in the process's (the
+// configuration store, the cloud client, the firmware manager), which outlive it.
+struct MeshServices {
+  MeshSettings& settings;
+  CloudClient& cloud;
+  FirmwareSource& firmware;
+};
+
+// Where and how the mesh component reaches the mesh daemon; the defaults are the daemon's.
 struct MeshOptions {
   std::string bus_address;  // empty: the system D-Bus
-  NVRAM* store = nullptr;   // null: the process's configuration store
-  ServerAPI* cloud = nullptr;  // null: the process's cloud client
-  OTAManager* firmware = nullptr;  // null: the process's firmware manager
   // The longest wait for each answer of the mesh daemon while joining.
   std::chrono::milliseconds answer_timeout{std::chrono::seconds(30)};
   // The pause between the mesh daemon reappearing on the bus and joining it again.

@@ -8,7 +8,7 @@
 #include "mesh/bluetooth_mesh.h"
 #include "mesh/mesh_names.h"
 #include "mesh/node1.h"
-#include "nvram/nvram.h"
+#include "nvram/mesh_settings.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include "mailbox/depesche.h"
 #include "mailbox/message_id.h"
-#include "ota/ota_manager.h"
-#include "server/server_api.h"
+#include "ota/firmware_source.h"
+#include "server/cloud_client.h"
 
 void BluetoothMesh::Outlet::Report(const std::string& report) { mesh_->Cloud().Report(report); }
 

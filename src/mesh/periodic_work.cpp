@@ -8,10 +8,10 @@
 #include "log/log.h"
 #include "mailbox/message_id.h"
 #include "mesh/bluetooth_mesh.h"
-#include "nvram/nvram.h"
+#include "nvram/mesh_settings.h"
 #include "packet/sensor_setting/set.h"
 #include "packet/serialization.h"
-#include "server/server_api.h"
+#include "server/cloud_client.h"
 #include "timer/timer_queue.h"
 
 namespace {

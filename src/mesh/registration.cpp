@@ -13,7 +13,7 @@
 #include "mesh/network1.h"
 #include "mesh/node1.h"
 #include "mesh/registration_attempt.h"
-#include "nvram/nvram.h"
+#include "nvram/mesh_settings.h"
 #include "packet/config/requests.h"
 #include "packet/serialization.h"
 
@@ -92,7 +92,7 @@ bool BluetoothMesh::ImportAndConfigure() {
 }
 
 void BluetoothMesh::Import() {
-  NVRAM& store = Store();
+  const MeshSettings& store = Store();
   const std::map<std::string, sdbus::Variant> flags{{"IvUpdate", sdbus::Variant(false)},
                                                     {"KeyRefresh", sdbus::Variant(false)}};
   const auto attempt = CurrentAttempt();
@@ -166,7 +166,7 @@ void BluetoothMesh::UseNode(const std::string& node_path) {
 // is not in it: without this, sending to the gateway's own address with its device key is
 // refused. A refusal is logged; the configuration steps then fail on their own.
 void BluetoothMesh::ImportOwnDeviceKey() {
-  NVRAM& store = Store();
+  const MeshSettings& store = Store();
   const std::shared_lock<std::shared_mutex> shared(bus_lock_);
   const auto management = CurrentManagement();
   if (!management) return;

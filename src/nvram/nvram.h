@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ipc/ubus.h"
+#include "nvram/mesh_settings.h"
 #include "nvram/plc_info.h"
 
 // The daemon's persistent settings: an in-memory copy loaded from UCI at start-up, and
@@ -15,12 +16,12 @@
 // commit). Used through Singleton<NVRAM>.
 // Every field is guarded by one lock held only while it is read or replaced, never during
 // a bus call, so a reader on any thread sees either the old or the new value.
-class NVRAM {
+class NVRAM : public MeshSettings {
  public:
   static constexpr const char* kPackage = "ferrowick";
 
   explicit NVRAM(std::string socket_path = ipc::kDefaultSocket);
-  virtual ~NVRAM();
+  ~NVRAM() override;
   NVRAM(const NVRAM&) = delete;
   NVRAM& operator=(const NVRAM&) = delete;
 
@@ -54,23 +55,23 @@ class NVRAM {
   void MeshEnable(const bool& enable);
   std::uint32_t NetIdx() const;
   void NetIdx(const std::uint32_t& index);
-  std::uint16_t NetAddr() const;
+  std::uint16_t NetAddr() const override;
   void NetAddr(const std::uint16_t& address);  // throws std::runtime_error "Address error."
-  std::uint16_t GroupAddr() const;
+  std::uint16_t GroupAddr() const override;
   void GroupAddr(const std::uint16_t& address);  // throws std::runtime_error "Group Address Error."
-  std::uint64_t Token() const;
-  void Token(const std::uint64_t& token);
-  std::uint16_t TTL() const;
+  std::uint64_t Token() const override;
+  void Token(const std::uint64_t& token) override;
+  std::uint16_t TTL() const override;
   void TTL(const std::uint16_t& ttl);
 
   // Keys: 16 bytes, stored as Base64; setters throw std::invalid_argument "Key size is invalid".
-  std::vector<std::uint8_t> MeshNetKey() const;
+  std::vector<std::uint8_t> MeshNetKey() const override;
   void MeshNetKey(const std::vector<std::uint8_t>& key);
   void MeshNetKey(const std::string& base64_key);
-  std::vector<std::uint8_t> MeshAppKey() const;
+  std::vector<std::uint8_t> MeshAppKey() const override;
   void MeshAppKey(const std::vector<std::uint8_t>& key);
   void MeshAppKey(const std::string& base64_key);
-  std::vector<std::uint8_t> MeshDevKey() const;
+  std::vector<std::uint8_t> MeshDevKey() const override;
   void MeshDevKey(const std::vector<std::uint8_t>& key);
 
   std::string DeviceID() const;
@@ -100,7 +101,7 @@ class NVRAM {
   void Wireless(const std::string& ssid, const std::string& encryption, const std::string& key);
 
   // "quellaron_" followed by the device id read as hexadecimal digit pairs.
-  std::vector<std::uint8_t> DeviceUUID() const;
+  std::vector<std::uint8_t> DeviceUUID() const override;
 
  private:
   void ResetToDefaults();

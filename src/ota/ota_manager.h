@@ -14,6 +14,7 @@
 #include "ota/firmware_image.h"
 #include "ota/firmware_info.h"
 #include "ota/firmware_sessions.h"
+#include "ota/firmware_source.h"
 #include "ota/firmware_version.h"
 #include "timer/timer_queue.h"
 
@@ -37,13 +38,6 @@ struct OTAManagerOptions {
   ServerAPI* cloud = nullptr;  // null: the process's cloud client
 };
 
-// One entry of the firmware list the mesh announces: a device firmware type, its version
-// text and its size in 16-byte blocks.
-struct FirmwareListEntry {
-  int type = 0;
-  std::string version;
-  int blocks = 0;
-};
 
 // Keeps the gateway and its mesh devices on the firmware the cloud publishes: checks the
 // firmware configuration document periodically, upgrades the system image and packages
@@ -52,7 +46,7 @@ struct FirmwareListEntry {
 //
 // The check (downloads and tools included) runs on one timer thread, the session sweep on
 // another, so a slow download never delays the sweep.
-class OTAManager {
+class OTAManager : public FirmwareSource {
  public:
   static constexpr std::uint32_t kHeaderMagic = ota::kImageMagic;
   static constexpr std::size_t kHeaderLength = ota::kImageHeaderLength;
@@ -61,7 +55,7 @@ class OTAManager {
 
   OTAManager();
   explicit OTAManager(OTAManagerOptions options);
-  virtual ~OTAManager();
+  ~OTAManager() override;
   OTAManager(const OTAManager&) = delete;
   OTAManager& operator=(const OTAManager&) = delete;
 
@@ -90,8 +84,8 @@ class OTAManager {
   // For the mesh component: the firmware it announces, and one 16-byte block of a type's
   // image for the device at `address` (false when there is no such image or block, or no
   // room for another downloading device).
-  virtual std::vector<FirmwareListEntry> FirmwareList() const;
-  virtual bool FirmwareBlock(std::uint16_t address, int type, int index, ota::Block& output);
+  std::vector<FirmwareListEntry> FirmwareList() const override;
+  bool FirmwareBlock(std::uint16_t address, int type, int index, ota::Block& output) override;
 
  private:
   using Blocks = std::vector<ota::Block>;

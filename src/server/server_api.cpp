@@ -271,11 +271,6 @@ std::tuple<bool, bool, json> ServerAPI::DeviceBeaconFolds(const std::string& dev
   }
 }
 
-bool ServerAPI::FirmwareConfig(json& config) {
-  return FetchConfiguration(base_url_ + configurations_path_ + "/" + "firmware.conf",
-                            BearerHeaders("cache-control: no-chache"), config);
-}
-
 bool ServerAPI::FirmwareConfigTest(json& config) {
   return FetchConfiguration(options_.firmware_config_url, {"cache-control: no-chache", "Content-Type: application/json"},
                             config);

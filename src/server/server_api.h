@@ -18,6 +18,7 @@
 #include "curl/request.h"
 #include "queue/circular_buffer.h"
 #include "queue/thread_safe_queue.h"
+#include "server/cloud_client.h"
 #include "server/cloud_settings.h"
 #include "nvram/deployment.h"
 
@@ -35,18 +36,18 @@ struct ServerAPIOptions {
 // The gateway's client of the cloud's REST interface: device authorisation, heartbeats
 // and reports through its own worker, and synchronous queries. One per process, through
 // Singleton<ServerAPI>.
-class ServerAPI {
+class ServerAPI : public CloudClient {
  public:
   static constexpr std::size_t kReportCapacity = 500;
 
   ServerAPI();
   explicit ServerAPI(ServerAPIOptions options);
-  virtual ~ServerAPI();
+  ~ServerAPI() override;
   ServerAPI(const ServerAPI&) = delete;
   ServerAPI& operator=(const ServerAPI&) = delete;
 
-  void HeartBeat(const std::string& json);
-  void Report(const std::string& json);
+  void HeartBeat(const std::string& json) override;
+  void Report(const std::string& json) override;
 
   // Starts the device authorisation on a thread of its own unless already authorised
   // (then `done` is called with true at once) or already under way (false). A token the
@@ -62,11 +63,10 @@ class ServerAPI {
   bool PostHeartBeat(const std::string& json);
   bool PostData(const std::string& json);
 
-  std::string PLCInfo(const std::string& device_id);
+  std::string PLCInfo(const std::string& device_id) override;
   // (ok, ble_enabled, folds {sensor_type: fold}).
-  std::tuple<bool, bool, nlohmann::json> DeviceBeaconFolds(const std::string& device_id);
-  bool FirmwareConfig(nlohmann::json& config);
-  bool FirmwareConfigTest(nlohmann::json& config);
+  std::tuple<bool, bool, nlohmann::json> DeviceBeaconFolds(const std::string& device_id) override;
+  bool FirmwareConfigTest(nlohmann::json& config) override;
 
   // The request helpers: (response text, HTTP status or libcurl error code).
   curl::response Get(const std::string& url, const curl::header_list& headers);
@@ -109,7 +109,6 @@ class ServerAPI {
   const char* report_path_ = "/gateways/report";
   const char* heartbeat_path_ = "/gateways/hb";
   const char* devices_path_ = "/devices";
-  const char* configurations_path_ = "/devices/configurations";
   ServerAPIOptions options_;
   std::shared_ptr<CloudSettings> settings_;
   std::string base_url_;

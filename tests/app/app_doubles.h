@@ -12,7 +12,7 @@
 #include "app/app.h"
 #include "hci/hci_controller.h"
 #include "ble/bluetooth_le.h"
-#include "mesh/bluetooth_mesh.h"
+#include "mesh/mesh_component.h"
 #include "plc/plc_manager.h"
 #include "websocket/endpoint.h"
 
@@ -44,10 +44,9 @@ inline std::shared_ptr<mailbox::DepeschePoster> Unowned(const std::shared_ptr<ma
   return std::shared_ptr<mailbox::DepeschePoster>(std::shared_ptr<void>(), poster.get());
 }
 
-class MeshDouble : public BluetoothMesh {
+class MeshDouble : public MeshComponent {
  public:
-  MeshDouble(std::shared_ptr<mailbox::DepeschePoster> app, std::shared_ptr<Journal> journal, bool starts)
-      : BluetoothMesh(Unowned(app)), journal_(std::move(journal)), starts_(starts) {}
+  MeshDouble(std::shared_ptr<Journal> journal, bool starts) : journal_(std::move(journal)), starts_(starts) {}
   bool Initialize() override {
     journal_->Record("mesh.Initialize");
     return starts_;

@@ -41,7 +41,7 @@ class WebsocketDouble : public websocket::Endpoint {
 // authorisation answers `authorised`.
 AppComponents DoubleComponents(const std::shared_ptr<Journal>& journal, bool starts, bool authorised) {
   AppComponents components;
-  components.make_mesh = [=](auto poster) { return std::make_unique<app_doubles::MeshDouble>(poster, journal, starts); };
+  components.make_mesh = [=](auto /*poster*/) { return std::make_unique<app_doubles::MeshDouble>(journal, starts); };
   components.make_ble = [=](auto poster) { return std::make_unique<app_doubles::BleDouble>(poster, journal, starts); };
   components.make_websocket = [=](auto poster) { return std::make_unique<WebsocketDouble>(poster, journal); };
   components.make_plc_manager = [=](auto poster) { return std::make_unique<app_doubles::PlcDouble>(poster, journal); };

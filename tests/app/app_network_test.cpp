@@ -40,7 +40,7 @@ std::string ReadFile(const fs::path& path) {
 // Components that record into the journal; the websocket is never started here.
 AppComponents RecordingComponents(const std::shared_ptr<Journal>& journal) {
   AppComponents components;
-  components.make_mesh = [=](auto poster) { return std::make_unique<app_doubles::MeshDouble>(poster, journal, true); };
+  components.make_mesh = [=](auto /*poster*/) { return std::make_unique<app_doubles::MeshDouble>(journal, true); };
   components.make_ble = [=](auto poster) { return std::make_unique<app_doubles::BleDouble>(poster, journal, true); };
   components.make_websocket = [](auto poster) { return std::make_unique<websocket::Endpoint>(app_doubles::Unowned(poster)); };
   components.make_plc_manager = [=](auto poster) { return std::make_unique<app_doubles::PlcDouble>(poster, journal); };

@@ -65,9 +65,8 @@ std::string SensorData(const json& value) {
 }
 
 // A firmware manager offering one image of type 1: 7 blocks whose bytes are their index.
-class SevenBlockFirmware : public OTAManager {
+class SevenBlockFirmware : public FirmwareSource {
  public:
-  SevenBlockFirmware() : OTAManager(OTAManagerOptions{}) {}
   std::vector<FirmwareListEntry> FirmwareList() const override { return {{1, "1.2.3+4", 7}}; }
   bool FirmwareBlock(std::uint16_t /*address*/, int type, int index, ota::Block& output) override {
     if (type != 1 || index < 0 || index >= 7) return false;
@@ -97,10 +96,8 @@ class DispatchTest : public mesh_test::MeshFixture, public ::testing::Test {
     cloud_client_ = std::make_unique<ServerAPI>(options);
 
     MeshOptions mesh_options;
-    mesh_options.cloud = cloud_client_.get();
-    mesh_options.firmware = &firmware_;
     mesh_options.periods.upgrade_first = std::chrono::milliseconds(200);
-    mesh_ = MakeMesh(5s, mesh_options, poster_);
+    mesh_ = MakeMesh(5s, mesh_options, poster_, cloud_client_.get(), &firmware_);
     EXPECT_TRUE(mesh_->Initialize()) << log_.Text();
   }
 

@@ -19,12 +19,14 @@ MeshFixture::MeshFixture() {
 }
 
 std::unique_ptr<BluetoothMesh> MeshFixture::MakeMesh(std::chrono::milliseconds answer_timeout, MeshOptions options,
-                                                     std::shared_ptr<mailbox::DepeschePoster> application) {
+                                                     std::shared_ptr<mailbox::DepeschePoster> application,
+                                                     CloudClient* cloud, FirmwareSource* firmware) {
   options.bus_address = bus_.Address();
-  options.store = &store_;
   options.answer_timeout = answer_timeout;
   options.rejoin_delay = std::chrono::milliseconds(100);
-  return std::make_unique<BluetoothMesh>(std::move(application), options);
+  const MeshServices services{store_, cloud != nullptr ? *cloud : silent_cloud_,
+                              firmware != nullptr ? *firmware : no_firmware_};
+  return std::make_unique<BluetoothMesh>(std::move(application), services, options);
 }
 
 std::unique_ptr<sdbus::IConnection> MeshFixture::Connect() const {

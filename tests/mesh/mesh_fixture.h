@@ -8,6 +8,8 @@
 
 #include "mesh/bluetooth_mesh.h"
 #include "nvram/nvram.h"
+#include "ota/firmware_source.h"
+#include "server/cloud_client.h"
 #include "platform_fixture.h"
 #include "sim-cloud/stand_in_cloud.h"
 #include "support/private_dbus.h"
@@ -21,6 +23,27 @@ inline constexpr std::uint16_t kTTL = 5;
 inline constexpr const char* kDeviceId = "0a1b2c3d4e5f";
 std::vector<std::uint8_t> Key(std::uint8_t fill);
 
+// A cloud that takes every report and heartbeat and knows no device.
+class SilentCloud : public CloudClient {
+ public:
+  void HeartBeat(const std::string& /*json*/) override {}
+  void Report(const std::string& /*json*/) override {}
+  std::tuple<bool, bool, nlohmann::json> DeviceBeaconFolds(const std::string& /*device_id*/) override {
+    return {false, false, nullptr};
+  }
+  std::string PLCInfo(const std::string& /*device_id*/) override { return {}; }
+  bool FirmwareConfigTest(nlohmann::json& /*config*/) override { return false; }
+};
+
+// A firmware manager without images.
+class NoFirmware : public FirmwareSource {
+ public:
+  std::vector<FirmwareListEntry> FirmwareList() const override { return {}; }
+  bool FirmwareBlock(std::uint16_t /*address*/, int /*type*/, int /*index*/, ota::Block& /*output*/) override {
+    return false;
+  }
+};
+
 // A private system bus, the configuration store on the bus stand-ins holding the gateway's
 // mesh keys and addresses, and a log capture; the mesh component is made on demand.
 class MeshFixture {
@@ -29,7 +52,8 @@ class MeshFixture {
 
   std::unique_ptr<BluetoothMesh> MakeMesh(std::chrono::milliseconds answer_timeout = std::chrono::seconds(5),
                                           MeshOptions options = {},
-                                          std::shared_ptr<mailbox::DepeschePoster> application = nullptr);
+                                          std::shared_ptr<mailbox::DepeschePoster> application = nullptr,
+                                          CloudClient* cloud = nullptr, FirmwareSource* firmware = nullptr);
   // A client connection on the private bus, and the unique bus name of the gateway's
   // connection (the one other than `client`'s and `others`').
   std::unique_ptr<sdbus::IConnection> Connect() const;
@@ -40,6 +64,8 @@ class MeshFixture {
   testing_support::PrivateDBus bus_;
   sim_ubus_test::PlatformFixture platform_;
   NVRAM store_{platform_.Socket()};
+  SilentCloud silent_cloud_;
+  NoFirmware no_firmware_;
 };
 
 }  // namespace mesh_test
