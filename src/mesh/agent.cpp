@@ -10,27 +10,27 @@ namespace {
 
 }  // namespace
 
-BluetoothMesh::Agent::Agent(sdbus::IConnection& connection)
+MeshAgent::MeshAgent(sdbus::IConnection& connection)
     : AdaptorInterfaces(connection, mesh_names::kAgentPath) {
   registerAdaptor();
   emitInterfacesAddedSignal({org::bluez::mesh::ProvisionAgent1_adaptor::INTERFACE_NAME});
 }
 
-BluetoothMesh::Agent::~Agent() {
+MeshAgent::~MeshAgent() {
   emitInterfacesRemovedSignal({org::bluez::mesh::ProvisionAgent1_adaptor::INTERFACE_NAME});
   unregisterAdaptor();
 }
 
-void BluetoothMesh::Agent::DisplayString(const std::string& /*value*/) { NotSupported("DisplayString"); }
+void MeshAgent::DisplayString(const std::string& /*value*/) { NotSupported("DisplayString"); }
 
-void BluetoothMesh::Agent::DisplayNumeric(const std::string& /*type*/, const std::uint32_t& /*number*/) {
+void MeshAgent::DisplayNumeric(const std::string& /*type*/, const std::uint32_t& /*number*/) {
   NotSupported("DisplayNumeric");
 }
 
-std::uint32_t BluetoothMesh::Agent::PromptNumeric(const std::string& /*type*/) { NotSupported("PromptNumeric"); }
+std::uint32_t MeshAgent::PromptNumeric(const std::string& /*type*/) { NotSupported("PromptNumeric"); }
 
-std::vector<std::uint8_t> BluetoothMesh::Agent::PromptStatic(const std::string& /*type*/) {
+std::vector<std::uint8_t> MeshAgent::PromptStatic(const std::string& /*type*/) {
   NotSupported("PromptStatic");
 }
 
-void BluetoothMesh::Agent::Cancel() { NotSupported("Cancel"); }
+void MeshAgent::Cancel() { NotSupported("Cancel"); }

@@ -6,18 +6,18 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
-#include "mesh/bluetooth_mesh.h"
+
 #include "provision_agent1_adaptor.h"
 
 // The provisioning agent: no keys of its own, and no way to show or ask for a secret.
-class BluetoothMesh::Agent
+class MeshAgent
     : public sdbus::AdaptorInterfaces<org::bluez::mesh::ProvisionAgent1_adaptor, sdbus::ManagedObject_adaptor,
                                       sdbus::Properties_adaptor> {
  public:
-  explicit Agent(sdbus::IConnection& connection);
-  virtual ~Agent();
-  Agent(const Agent&) = delete;
-  Agent& operator=(const Agent&) = delete;
+  explicit MeshAgent(sdbus::IConnection& connection);
+  virtual ~MeshAgent();
+  MeshAgent(const MeshAgent&) = delete;
+  MeshAgent& operator=(const MeshAgent&) = delete;
 
  private:
   std::vector<std::uint8_t> PrivateKey() override { return private_key_; }

@@ -3,10 +3,12 @@
 #include "log/log.h"
 #include "mesh/mesh_names.h"
 
-BluetoothMesh::Application::Application(sdbus::IConnection& connection, BluetoothMesh& mesh, std::uint16_t company_id,
-                                        std::uint16_t product_id, std::uint16_t version_id, std::uint16_t crpl)
+MeshApplication::MeshApplication(sdbus::IConnection& connection, OnComplete on_complete, OnFailed on_failed,
+                                 std::uint16_t company_id, std::uint16_t product_id, std::uint16_t version_id,
+                                 std::uint16_t crpl)
     : AdaptorInterfaces(connection, mesh_names::kApplicationPath),
-      mesh_(&mesh),
+      on_complete_(std::move(on_complete)),
+      on_failed_(std::move(on_failed)),
       company_id_(company_id),
       product_id_(product_id),
       version_id_(version_id),
@@ -15,17 +17,17 @@ BluetoothMesh::Application::Application(sdbus::IConnection& connection, Bluetoot
   emitInterfacesAddedSignal({org::bluez::mesh::Application1_adaptor::INTERFACE_NAME});
 }
 
-BluetoothMesh::Application::~Application() {
+MeshApplication::~MeshApplication() {
   emitInterfacesRemovedSignal({org::bluez::mesh::Application1_adaptor::INTERFACE_NAME});
   unregisterAdaptor();
 }
 
-void BluetoothMesh::Application::JoinComplete(const std::uint64_t& token) {
+void MeshApplication::JoinComplete(const std::uint64_t& token) {
   LOG_DEBUG << "JoinComplete " << token;
-  mesh_->OnJoinComplete(token);
+  if (on_complete_) on_complete_(token);
 }
 
-void BluetoothMesh::Application::JoinFailed(const std::string& reason) {
+void MeshApplication::JoinFailed(const std::string& reason) {
   LOG_DEBUG << "JoinFailed " << reason;
-  mesh_->OnJoinFailed(reason);
+  if (on_failed_) on_failed_(reason);
 }

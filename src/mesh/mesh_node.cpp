@@ -39,13 +39,13 @@ std::optional<std::int32_t> Minutes(const nlohmann::json& value) {
 }  // namespace
 
 MeshNode::MeshNode(std::uint16_t address, std::uint16_t device_type, std::string id, std::string version,
-                   std::uint16_t extra_value, Send send, std::uint16_t channel, const WatchdogTiming& timing)
+                   std::uint16_t /*extra_value: logged with the announcement, not kept*/, Send send,
+                   std::uint16_t channel, const WatchdogTiming& timing)
     : address_(address),
       device_type_(device_type),
       id_hash_(Fnv1a(id)),
       id_(std::move(id)),
       version_(std::move(version)),
-      extra_value_(extra_value),
       sub_device_(channel != 0),
       channel_(channel),
       send_(std::move(send)),

@@ -47,7 +47,6 @@ class MeshNode {
   std::uint32_t IdHash() const { return id_hash_; }
   const std::string& Id() const { return id_; }
   const std::string& Version() const { return version_; }
-  std::uint16_t ExtraValue() const { return extra_value_; }
   bool IsSubDevice() const { return sub_device_; }
   std::uint16_t Channel() const { return channel_; }
   std::time_t LastSeen() const { return last_seen_; }
@@ -64,7 +63,6 @@ class MeshNode {
   const std::uint32_t id_hash_;
   const std::string id_;
   const std::string version_;
-  const std::uint16_t extra_value_;
   const bool sub_device_;
   const std::uint16_t channel_;
   const Send send_;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "mesh/paced_sender.h"
+
 class MeshSettings;
 class CloudClient;
 class FirmwareSource;
@@ -36,4 +38,5 @@ struct MeshOptions {
   // The pause between the mesh daemon reappearing on the bus and joining it again.
   std::chrono::milliseconds rejoin_delay{std::chrono::seconds(1)};
   MeshPeriods periods;
+  SenderPaces paces;
 };

@@ -1,25 +1,21 @@
 #include "mesh/outlet.h"
 
-#include "mailbox/depesche.h"
-#include "mailbox/message_id.h"
 #include "ota/firmware_source.h"
 #include "server/cloud_client.h"
 
-void BluetoothMesh::Outlet::Report(const std::string& report) { mesh_->Cloud().Report(report); }
+MeshOutlet::MeshOutlet(CloudClient& cloud, FirmwareSource& firmware, EnqueueFunction enqueue, SubscribeFunction subscribe)
+    : cloud_(cloud), firmware_(firmware), enqueue_(std::move(enqueue)), subscribe_(std::move(subscribe)) {}
 
-std::tuple<bool, bool, nlohmann::json> BluetoothMesh::Outlet::DeviceBeaconFolds(const std::string& device_id) {
-  return mesh_->Cloud().DeviceBeaconFolds(device_id);
+void MeshOutlet::Report(const std::string& report) { cloud_.Report(report); }
+
+std::tuple<bool, bool, nlohmann::json> MeshOutlet::DeviceBeaconFolds(const std::string& device_id) {
+  return cloud_.DeviceBeaconFolds(device_id);
 }
 
-bool BluetoothMesh::Outlet::FirmwareBlock(std::uint16_t address, int type, int index, ota::Block& block) {
-  return mesh_->Firmware().FirmwareBlock(address, type, index, block);
+bool MeshOutlet::FirmwareBlock(std::uint16_t address, int type, int index, ota::Block& block) {
+  return firmware_.FirmwareBlock(address, type, index, block);
 }
 
-void BluetoothMesh::Outlet::Enqueue(const MeshMessage& message) { mesh_->Enqueue(message); }
+void MeshOutlet::Enqueue(const MeshMessage& message) { enqueue_(message); }
 
-void BluetoothMesh::Outlet::Subscribe(const std::string& device_id) {
-  if (mesh_->application_) {
-    mailbox::PostMessage(*mesh_->application_, mesh_, mailbox::APP_EVT_WEBSOCKET_SUBSCRIBE,
-                         mailbox::MakePayload(device_id));
-  }
-}
+void MeshOutlet::Subscribe(const std::string& device_id) { subscribe_(device_id); }

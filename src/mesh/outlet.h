@@ -1,13 +1,21 @@
 #pragma once
 
-#include "mesh/bluetooth_mesh.h"
+#include <functional>
+#include <string>
+
 #include "mesh/dispatch_outlet.h"
 
-// The receive dispatch's outlet in the daemon: the component's cloud client, firmware manager,
-// send queues and application.
-class BluetoothMesh::Outlet : public DispatchOutlet {
+class CloudClient;
+class FirmwareSource;
+
+// The receive dispatch's outlet in the daemon: the cloud client, the firmware manager, the
+// send queues and the application's subscription to a device's settings.
+class MeshOutlet : public DispatchOutlet {
  public:
-  explicit Outlet(BluetoothMesh& mesh) : mesh_(&mesh) {}
+  using EnqueueFunction = std::function<void(const MeshMessage&)>;
+  using SubscribeFunction = std::function<void(const std::string& device_id)>;
+
+  MeshOutlet(CloudClient& cloud, FirmwareSource& firmware, EnqueueFunction enqueue, SubscribeFunction subscribe);
 
   void Report(const std::string& report) override;
   std::tuple<bool, bool, nlohmann::json> DeviceBeaconFolds(const std::string& device_id) override;
@@ -16,5 +24,8 @@ class BluetoothMesh::Outlet : public DispatchOutlet {
   void Subscribe(const std::string& device_id) override;
 
  private:
-  BluetoothMesh* mesh_;
+  CloudClient& cloud_;
+  FirmwareSource& firmware_;
+  const EnqueueFunction enqueue_;
+  const SubscribeFunction subscribe_;
 };

@@ -1,76 +1,95 @@
-// The component's periodic work: the gateway beacon, the firmware announcement, the
-// heartbeat to the cloud and the ageing of nodes.
+#include "mesh/periodic_work.h"
 
 #include <ctime>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
 #include "log/log.h"
-#include "mailbox/message_id.h"
-#include "mesh/bluetooth_mesh.h"
+#include "mesh/mesh_names.h"
+#include "mesh/node_registry.h"
 #include "nvram/mesh_settings.h"
+#include "ota/firmware_source.h"
+#include "packet/sensor_setting/ota_announcement.h"
 #include "packet/sensor_setting/set.h"
 #include "packet/serialization.h"
 #include "server/cloud_client.h"
 #include "timer/timer_queue.h"
 
-namespace {
+PeriodicWork::PeriodicWork(timer::TimerQueue& timer, MeshPeriods periods, Services services)
+    : timer_(timer), periods_(periods), services_(std::move(services)) {}
 
-constexpr std::uint16_t kAllNodes = 0xC8C8;  // beacon and announcement destination
-
-}  // namespace
-
-// From Initialize: the node check and the heartbeat.
-void BluetoothMesh::StartPeriodicWork() {
-  const MeshPeriods& periods = options_.periods;
-  Reschedule(node_check_timer_, periods.node_check, &BluetoothMesh::NodeCheckHandler);
-  Reschedule(heartbeat_timer_, periods.heartbeat, &BluetoothMesh::HeartbeatHandler);
+void PeriodicWork::Start() {
+  {
+    const std::lock_guard<std::mutex> guard(schedule_lock_);
+    cancelled_ = false;
+  }
+  Reschedule(node_check_timer_, periods_.node_check, &PeriodicWork::NodeCheckHandler);
+  Reschedule(heartbeat_timer_, periods_.heartbeat, &PeriodicWork::HeartbeatHandler);
 }
 
-// From a successful registration (again after the mesh daemon restarted): beacon and firmware
-// announcement, each scheduled once.
-void BluetoothMesh::StartRunningWork() {
-  const MeshPeriods& periods = options_.periods;
-  Reschedule(beacon_timer_, periods.beacon_first, &BluetoothMesh::GatewayBeaconHandler);
-  Reschedule(upgrade_signal_timer_, periods.upgrade_first, &BluetoothMesh::UpdateUpgradeSignal);
+void PeriodicWork::StartRunning() {
+  Reschedule(beacon_timer_, periods_.beacon_first, &PeriodicWork::GatewayBeaconHandler);
+  Reschedule(upgrade_signal_timer_, periods_.upgrade_first, &PeriodicWork::UpdateUpgradeSignal);
 }
 
-void BluetoothMesh::CancelPeriodicWork() {
-  for (auto* timer : {&rejoin_timer_, &beacon_timer_, &heartbeat_timer_, &node_check_timer_, &upgrade_signal_timer_}) {
-    timer_->Cancel(timer->exchange(0));
+void PeriodicWork::Cancel() {
+  const std::lock_guard<std::mutex> guard(schedule_lock_);
+  cancelled_ = true;
+  for (auto* timer : {&beacon_timer_, &heartbeat_timer_, &node_check_timer_, &upgrade_signal_timer_}) {
+    timer_.Cancel(std::exchange(*timer, 0));
   }
 }
 
-void BluetoothMesh::Reschedule(std::atomic<std::uint64_t>& timer, std::chrono::milliseconds delay,
-                               void (BluetoothMesh::*handler)(bool)) {
-  timer_->Cancel(timer.exchange(0));
-  timer = timer_->Add(delay, [this, handler](bool cancelled) { (this->*handler)(cancelled); });
+// The timer queue never waits for a handler while cancelling, so holding the lock here is safe.
+void PeriodicWork::Reschedule(std::uint64_t& timer, std::chrono::milliseconds delay,
+                              void (PeriodicWork::*handler)(bool)) {
+  const std::lock_guard<std::mutex> guard(schedule_lock_);
+  if (cancelled_) return;
+  timer_.Cancel(std::exchange(timer, 0));
+  timer = timer_.Add(delay, [this, handler](bool cancelled) { (this->*handler)(cancelled); });
 }
 
-void BluetoothMesh::GatewayBeaconHandler(bool cancelled) {
+void PeriodicWork::GatewayBeaconHandler(bool cancelled) {
   if (cancelled) return;
+  const MeshSettings& settings = services_.settings;
   const auto beacon =
-      packet::Serialization(packet::sensor_setting::set::GatewayInfo(Store().NetAddr(), Store().GroupAddr()));
-  if (!beacon.empty()) Enqueue(Message{Message::kApplicationKey, kAllNodes, beacon});
-  Reschedule(beacon_timer_, options_.periods.beacon, &BluetoothMesh::GatewayBeaconHandler);
-  if (application_) mailbox::PostMessage(*application_, this, mailbox::APP_EVT_CHECK_HCI);
+      packet::Serialization(packet::sensor_setting::set::GatewayInfo(settings.NetAddr(), settings.GroupAddr()));
+  if (!beacon.empty()) services_.enqueue(MeshMessage{MeshMessage::kApplicationKey, mesh_names::kAllNodes, beacon});
+  Reschedule(beacon_timer_, periods_.beacon, &PeriodicWork::GatewayBeaconHandler);
+  if (services_.check_controller) services_.check_controller();
 }
 
-void BluetoothMesh::HeartbeatHandler(bool cancelled) {
+void PeriodicWork::UpdateUpgradeSignal(bool cancelled) {
+  if (cancelled) return;
+  for (const FirmwareListEntry& entry : services_.firmware.FirmwareList()) {
+    LOG_VERBOSE << "type : " << entry.type;
+    LOG_VERBOSE << "version : " << entry.version;
+    LOG_VERBOSE << "size : " << entry.blocks;
+    const auto announcement = packet::Serialization(
+        packet::sensor_setting::set::MakeOTAAnnouncement(entry.type, entry.version, entry.blocks));
+    if (!announcement.empty()) {
+      services_.enqueue(MeshMessage{MeshMessage::kFirmware, mesh_names::kAllNodes, announcement});
+    }
+  }
+  Reschedule(upgrade_signal_timer_, periods_.upgrade, &PeriodicWork::UpdateUpgradeSignal);
+}
+
+void PeriodicWork::HeartbeatHandler(bool cancelled) {
   if (cancelled) return;
   LOG_VERBOSE << "HeartbeatHandler";
-  const nlohmann::json ids(nodes_.Ids());
-  Cloud().HeartBeat(ids.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
-  Reschedule(heartbeat_timer_, options_.periods.heartbeat, &BluetoothMesh::HeartbeatHandler);
+  const nlohmann::json ids(services_.nodes.Ids());
+  services_.cloud.HeartBeat(ids.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  Reschedule(heartbeat_timer_, periods_.heartbeat, &PeriodicWork::HeartbeatHandler);
 }
 
-void BluetoothMesh::NodeCheckHandler(bool cancelled) {
+void PeriodicWork::NodeCheckHandler(bool cancelled) {
   if (cancelled) return;
   LOG_VERBOSE << "NodeCheckHandler";
   DeleteOldMeshNode();
-  Reschedule(node_check_timer_, options_.periods.node_check, &BluetoothMesh::NodeCheckHandler);
+  Reschedule(node_check_timer_, periods_.node_check, &PeriodicWork::NodeCheckHandler);
 }
 
-void BluetoothMesh::DeleteOldMeshNode() {
-  nodes_.RemoveOlderThan(std::time(nullptr), static_cast<std::time_t>(options_.periods.node_max_age_seconds));
+void PeriodicWork::DeleteOldMeshNode() {
+  services_.nodes.RemoveOlderThan(std::time(nullptr), static_cast<std::time_t>(periods_.node_max_age_seconds));
 }

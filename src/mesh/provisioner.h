@@ -8,19 +8,19 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
-#include "mesh/bluetooth_mesh.h"
+
 #include "provisioner1_adaptor.h"
 
 // The provisioner interface on the application path. The gateway starts no scan and
 // provisions no node, so it only logs what the daemon tells it.
-class BluetoothMesh::Provisioner
+class MeshProvisioner
     : public sdbus::AdaptorInterfaces<org::bluez::mesh::Provisioner1_adaptor, sdbus::ManagedObject_adaptor,
                                       sdbus::Properties_adaptor> {
  public:
-  explicit Provisioner(sdbus::IConnection& connection);
-  virtual ~Provisioner();
-  Provisioner(const Provisioner&) = delete;
-  Provisioner& operator=(const Provisioner&) = delete;
+  explicit MeshProvisioner(sdbus::IConnection& connection);
+  virtual ~MeshProvisioner();
+  MeshProvisioner(const MeshProvisioner&) = delete;
+  MeshProvisioner& operator=(const MeshProvisioner&) = delete;
 
  private:
   void ScanResult(const std::uint16_t& rssi, const std::vector<std::uint8_t>& data,

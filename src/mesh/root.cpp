@@ -2,8 +2,8 @@
 
 #include "mesh/mesh_names.h"
 
-BluetoothMesh::Root::Root(sdbus::IConnection& connection) : AdaptorInterfaces(connection, mesh_names::kRootPath) {
+MeshRoot::MeshRoot(sdbus::IConnection& connection) : AdaptorInterfaces(connection, mesh_names::kRootPath) {
   registerAdaptor();
 }
 
-BluetoothMesh::Root::~Root() { unregisterAdaptor(); }
+MeshRoot::~MeshRoot() { unregisterAdaptor(); }

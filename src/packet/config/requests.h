@@ -12,12 +12,14 @@ namespace packet::config {
 
 class DefaultTTLGet : public ModelOPCode {
  public:
-  DefaultTTLGet() : ModelOPCode(0x800C) {}
+  static constexpr std::uint32_t kOpcode = 0x800C;
+  DefaultTTLGet() : ModelOPCode(kOpcode) {}
 };
 
 class DefaultTTLSet : public ModelOPCode {
  public:
-  explicit DefaultTTLSet(std::uint8_t ttl = 0) : ModelOPCode(0x800D), TTL(ttl) {}
+  static constexpr std::uint32_t kOpcode = 0x800D;
+  explicit DefaultTTLSet(std::uint8_t ttl = 0) : ModelOPCode(kOpcode), TTL(ttl) {}
   void Serialize(ByteWriter& writer) const override;
 
   std::uint8_t TTL;
@@ -25,7 +27,8 @@ class DefaultTTLSet : public ModelOPCode {
 
 class AppKeyGet : public ModelOPCode {
  public:
-  explicit AppKeyGet(std::uint16_t net_key_index = 0) : ModelOPCode(0x8001), NetKeyIndex(net_key_index) {}
+  static constexpr std::uint32_t kOpcode = 0x8001;
+  explicit AppKeyGet(std::uint16_t net_key_index = 0) : ModelOPCode(kOpcode), NetKeyIndex(net_key_index) {}
   void Serialize(ByteWriter& writer) const override;
 
   std::uint16_t NetKeyIndex;
@@ -34,10 +37,11 @@ class AppKeyGet : public ModelOPCode {
 // The application key must be exactly 16 bytes; any other size refuses to serialise.
 class AppKeyAdd : public ModelOPCode {
  public:
+  static constexpr std::uint32_t kOpcode = 0x00;
   static constexpr std::size_t kKeySize = 16;
 
   AppKeyAdd(std::array<std::uint8_t, 3> net_and_app_key_index = {}, std::vector<unsigned char> app_key = {})
-      : ModelOPCode(0x00), NetKeyIndexAndAppKeyIndex(net_and_app_key_index), AppKey(std::move(app_key)) {}
+      : ModelOPCode(kOpcode), NetKeyIndexAndAppKeyIndex(net_and_app_key_index), AppKey(std::move(app_key)) {}
   void Serialize(ByteWriter& writer) const override;
 
   std::array<std::uint8_t, 3> NetKeyIndexAndAppKeyIndex;
@@ -60,14 +64,16 @@ class VendorModelGet : public ModelOPCode {
 
 class VendorModelAppGet : public VendorModelGet {
  public:
+  static constexpr std::uint32_t kOpcode = 0x804D;
   VendorModelAppGet(std::uint16_t element = 0, std::uint16_t company = 0, std::uint16_t model = 0)
-      : VendorModelGet(0x804D, element, company, model) {}
+      : VendorModelGet(kOpcode, element, company, model) {}
 };
 
 class VendorModelSubscriptionGet : public VendorModelGet {
  public:
+  static constexpr std::uint32_t kOpcode = 0x802B;
   VendorModelSubscriptionGet(std::uint16_t element = 0, std::uint16_t company = 0, std::uint16_t model = 0)
-      : VendorModelGet(0x802B, element, company, model) {}
+      : VendorModelGet(kOpcode, element, company, model) {}
 };
 
 // Base of the requests that bind or subscribe a model; CompanyID goes out only for a vendor model.
@@ -89,16 +95,18 @@ class ModelBindingRequest : public ModelOPCode {
 
 class ModelAppBind : public ModelBindingRequest {
  public:
+  static constexpr std::uint32_t kOpcode = 0x803D;
   ModelAppBind(std::uint16_t element = 0, std::uint16_t app_key_index = 0, std::uint16_t company = 0,
                std::uint16_t model = 0, bool vendor = false)
-      : ModelBindingRequest(0x803D, element, app_key_index, company, model, vendor) {}
+      : ModelBindingRequest(kOpcode, element, app_key_index, company, model, vendor) {}
 };
 
 class ModelSubscriptionAdd : public ModelBindingRequest {
  public:
+  static constexpr std::uint32_t kOpcode = 0x801B;
   ModelSubscriptionAdd(std::uint16_t element = 0, std::uint16_t address = 0, std::uint16_t company = 0,
                        std::uint16_t model = 0, bool vendor = false)
-      : ModelBindingRequest(0x801B, element, address, company, model, vendor) {}
+      : ModelBindingRequest(kOpcode, element, address, company, model, vendor) {}
 };
 
 }  // namespace packet::config
