@@ -142,7 +142,7 @@ void App::Authenticate() {
     if (authorised) {
       PostToSelf(mailbox::SYS_EVT_SERVER_CONNECTED);
     } else {
-      LOG_ERROR;
+      LOG_ERROR << "Cloud authorisation failed";
     }
   });
 }
