@@ -272,11 +272,13 @@ std::tuple<bool, bool, json> ServerAPI::DeviceBeaconFolds(const std::string& dev
 }
 
 bool ServerAPI::FirmwareConfig(json& config) {
+  // "no-chache" is kept misspelt on purpose: the cloud has always received this exact header line.
   return FetchConfiguration(base_url_ + configurations_path_ + "/" + "firmware.conf",
                             BearerHeaders("cache-control: no-chache"), config);
 }
 
 bool ServerAPI::FirmwareConfigTest(json& config) {
+  // Kept misspelt on purpose, as above: the firmware host has always received this exact header line.
   return FetchConfiguration(options_.firmware_config_url, {"cache-control: no-chache", "Content-Type: application/json"},
                             config);
 }
