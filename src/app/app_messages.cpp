@@ -1,15 +1,16 @@
 // The application's message table: what each posted message turns into.
 
-#include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "app/app.h"
 #include "app/app_state_machine.h"
 #include "ble/bluetooth_le.h"
+#include "common/command.h"
 #include "common/singleton.h"
 #include "ipc/ubus.h"
 #include "log/json_text.h"
@@ -24,22 +25,21 @@
 namespace {
 
 constexpr int kBusTimeoutSeconds = ipc::kDefaultCallTimeoutSeconds;
-constexpr std::size_t kCommandChunk = 128;
 
 // A copy of a message's JSON payload; null when the message carries none.
 nlohmann::json JsonPayload(const mailbox::Depesche& message) {
   return message.data ? mailbox::PayloadAs<nlohmann::json>(message) : nlohmann::json();
 }
 
-// Runs a shell command and returns everything it wrote to standard output.
-std::string RunCommand(const std::string& command) {
-  const std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-  if (!pipe) throw std::runtime_error("popen() failed!");
-  std::string output;
-  char chunk[kCommandChunk];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0) output.append(chunk, got);
-  return output;
+// Runs the bluetoothd restart and returns what it printed; nothing when it cannot be started
+// (the mesh is started all the same).
+std::string RestartBluetoothd(const std::vector<std::string>& argv) {
+  try {
+    return common::RunCommand(argv).output;
+  } catch (const std::runtime_error& error) {
+    LOG_ERROR << "bluetoothd restart failed: " << error.what();
+    return {};
+  }
 }
 
 // A request's value as a text that can be stored: a JSON string holding valid UTF-8.
@@ -142,7 +142,7 @@ void App::Authenticate() {
     if (authorised) {
       PostToSelf(mailbox::SYS_EVT_SERVER_CONNECTED);
     } else {
-      LOG_ERROR;
+      LOG_ERROR << "Cloud authorisation failed";
     }
   });
 }
@@ -197,7 +197,7 @@ void App::StartMesh() {
   LOG_VERBOSE << "Deinit Bluetooth LE & Init Bluetooth Mesh";
   ble_->Deinitialize();
   LOG_VERBOSE << "Stop the Bluetoothd Service";
-  const std::string output = RunCommand(platform_.bluetoothd_restart);
+  const std::string output = RestartBluetoothd(platform_.bluetoothd_restart);
   LOG_VERBOSE << output;
   std::this_thread::sleep_for(platform_.mesh_switch_wait);
   LOG_VERBOSE << output;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hci/hci_controller.h"
 #include "ipc/bus_defaults.h"
@@ -20,7 +21,7 @@ class Endpoint;
 // tests point the bus at a stand-in, shorten the waits and hand in component doubles.
 struct AppPlatform {
   std::string ubus_socket = ipc::kDefaultSocket;
-  std::string bluetoothd_restart = "/etc/init.d/bluetoothd restart";
+  std::vector<std::string> bluetoothd_restart = {"/etc/init.d/bluetoothd", "restart"};  // run without a shell
   std::chrono::milliseconds mesh_switch_wait = std::chrono::seconds(5);
   std::chrono::milliseconds network_setup_timeout = std::chrono::seconds(20);
   std::chrono::milliseconds hci_retry = std::chrono::seconds(10);

@@ -64,6 +64,7 @@ Bytes EncodeReply(const nlohmann::json& reply) { return nlohmann::json::to_cbor(
 
 nlohmann::json GenerateDeviceInfo(const std::string& serial_number, const std::string& device_id) {
   if (serial_number.empty() || device_id.empty()) return nullptr;
+  // Base64 of the texts' characters, not of the bytes their hex digits spell: the phone app decodes it so.
   nlohmann::json info{{"s", base64::Encode(TextBytes(serial_number))}, {"d", base64::Encode(TextBytes(device_id))}};
   LOG_VERBOSE << info.dump();
   return info;
@@ -87,6 +88,7 @@ std::string EncryptionConvertor(const nlohmann::json& encryption) {
       LOG_DEBUG << authentication.get<std::string>() << " not supported.";
       return "";
     }
+    // "none" gives code 1, reported as "wep", on purpose: the phone app expects that name for it.
     if (authentication == "none" && code == 0) code = 1;
     if (authentication == "psk") code = 0x10;
   }
@@ -98,6 +100,7 @@ std::string EncryptionConvertor(const nlohmann::json& encryption) {
     }
   }
   const auto entry = EncryptionTable().find(code);
+  // An unknown code keeps an empty name, so "e" starts with "+": kept as the phone app has always seen it.
   const std::string name = entry == EncryptionTable().end() ? "" : entry->second;
   if (code == 1) return name;
 

@@ -60,7 +60,7 @@ MeshNode::MeshNode(std::uint16_t address, std::uint16_t device_type, std::string
       timing_);
   if (sub_device_) return;
   info_ = std::make_unique<MeshQoS>(
-      "INFO", kInfoInterval, kInfoRetry, [](const std::string&) { LOG_ERROR << ""; }, timing_);
+      "INFO", kInfoInterval, kInfoRetry, [](const std::string&) { LOG_ERROR << "Node info not updated"; }, timing_);
   beacon_ = std::make_unique<MeshQoS>(
       "BEACON", kBeaconInterval, kBeaconRetry,
       [this](const std::string& name) {

@@ -1,16 +1,12 @@
 #include "nvram/nvram.h"
 
-#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <string_view>
-#include <map>
 
 #include "log/json_text.h"
 #include "log/log.h"
 #include "nvram/decimal.h"
-#include "nvram/deployment.h"
-#include "nvram/url_host.h"
 
 namespace {
 
@@ -31,36 +27,9 @@ bool IsEmptyMatch(const nlohmann::ordered_json& match) {
 
 }  // namespace
 
-NVRAM::NVRAM(std::string socket_path) : socket_path_(std::move(socket_path)) {}
+NVRAM::NVRAM(std::string socket_path) : socket_path_(std::move(socket_path)) { ResetToDefaults(); }
 
 NVRAM::~NVRAM() = default;
-
-void NVRAM::ResetToDefaults() {
-  const std::lock_guard<std::mutex> guard(lock_);
-  access_token_.clear();
-  refresh_token_.clear();
-  client_id_.clear();
-  client_secret_.clear();
-  net_idx_ = 0;
-  net_addr_ = 0;
-  group_addr_ = 0xFC88;
-  enable_ = false;
-  devkey_.clear();
-  appkey_.clear();
-  netkey_.clear();
-  token_ = 0;
-  ttl_ = 3;
-  device_id_.clear();
-  serial_number_.clear();
-  url_.clear();
-  host_.clear();
-  tls_verify_ = false;
-  ca_file_.clear();
-  first_boot_ = false;
-  ota_session_ = 2;
-  fw_check_ = 1440;
-  plc_list_.clear();
-}
 
 void NVRAM::Init() {
   ResetToDefaults();
@@ -101,48 +70,6 @@ void NVRAM::LoadNamedSection(const std::string& section) {
   });
 }
 
-void NVRAM::ApplyOption(const std::string& section, const std::string& option, const nlohmann::json& value) {
-  using Setter = std::function<void(const std::string&)>;
-  const auto text = [&](std::string& field) { return Setter([&field](const std::string& v) { field = v; }); };
-  const auto flag = [&](bool& field, const char* name) {
-    return Setter([&field, name](const std::string& v) { field = decimal::ParseFlag(v, name); });
-  };
-  const auto number = [&](auto& field, const char* name) {
-    return Setter([&field, name](const std::string& v) {
-      field = static_cast<std::remove_reference_t<decltype(field)>>(
-          decimal::ParseUnsigned(v, sizeof(field) * 8, name));
-    });
-  };
-  std::map<std::string, Setter> setters;
-  if (section == "auth") {
-    setters = {{"access_token", text(access_token_)}, {"refresh_token", text(refresh_token_)},
-               {"client_id", text(client_id_)}, {"client_secret", text(client_secret_)}};
-  } else if (section == "mesh") {
-    setters = {{"enable", flag(enable_, "enable")},         {"net_idx", number(net_idx_, "net_idx")},
-               {"net_addr", number(net_addr_, "net_addr")}, {"group_addr", number(group_addr_, "group_addr")},
-               {"token", number(token_, "token")},          {"ttl", number(ttl_, "ttl")},
-               {"netkey", text(netkey_)},                   {"appkey", text(appkey_)},
-               {"devkey", text(devkey_)}};
-  } else {
-    setters = {{"device_id", text(device_id_)},
-               {"serial_number", text(serial_number_)},
-               {"url", Setter([this](const std::string& v) {
-                  url_ = v;
-                  host_ = HostOfUrl(v).value_or(deployment::kDefaultCloudHost);
-                })},
-               {"tls_verify", flag(tls_verify_, "tls_verify")},
-               {"ca_file", text(ca_file_)},
-               {"first_boot", flag(first_boot_, "first_boot")},
-               {"ota_session", number(ota_session_, "ota_session")},
-               {"fw_check", number(fw_check_, "fw_check")}};
-  }
-  const auto setter = setters.find(option);
-  if (setter == setters.end()) return;
-  const std::string stored = value.get<std::string>();  // UCI options are texts
-  const std::lock_guard<std::mutex> guard(lock_);
-  setter->second(stored);
-}
-
 void NVRAM::LoadPLC() {
   nlohmann::ordered_json argument;
   argument["config"] = kPackage;
@@ -152,6 +79,7 @@ void NVRAM::LoadPLC() {
       const auto reply = nlohmann::ordered_json::parse(text);
       for (const auto& [name, section] : reply.at("values").items()) {
         PLCInfo info;
+        // "u" (unknown) on purpose: an incomplete stored section yields a PLC the manager refuses.
         info.vendor = "u";
         info.proto = "u";
         const bool complete = section.contains("id") && section.contains("vendor") && section.contains("proto") &&

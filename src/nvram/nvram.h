@@ -104,11 +104,19 @@ class NVRAM : public MeshSettings {
   std::vector<std::uint8_t> DeviceUUID() const override;
 
  private:
+  // One option of a named section: its default and how its stored text is taken.
+  struct Option;
+  // The options of "sys", "auth" and "mesh", built on first use.
+  static const std::vector<Option>& Options();
+
+  // Puts every option's default in place and empties the PLC list.
   void ResetToDefaults();
   // Calls "uci" `method` with `argument` on a fresh connection; `on_reply` gets each reply.
   bool CallUci(const std::string& method, const nlohmann::ordered_json& argument,
                const ipc::CallbackHandler& on_reply = nullptr) const;
   void LoadNamedSection(const std::string& section);
+  // Takes one member of a section's reply; unknown options are skipped. Throws
+  // std::invalid_argument naming the option when its stored value cannot be taken.
   void ApplyOption(const std::string& section, const std::string& option, const nlohmann::json& value);
   // Stores `text` into `field` unless equal; true when it changed.
   bool Replace(std::string& field, const std::string& text);
@@ -118,27 +126,28 @@ class NVRAM : public MeshSettings {
   const std::string socket_path_;
   mutable std::mutex lock_;
 
+  // The settings; their defaults are in Options().
   std::string access_token_;
   std::string refresh_token_;
   std::string client_id_;
   std::string client_secret_;
-  std::uint32_t net_idx_ = 0;
-  std::uint16_t net_addr_ = 0;
-  std::uint16_t group_addr_ = 0xFC88;
-  bool enable_ = false;
+  std::uint32_t net_idx_{};
+  std::uint16_t net_addr_{};
+  std::uint16_t group_addr_{};
+  bool enable_{};
   std::string devkey_;
   std::string appkey_;
   std::string netkey_;
-  std::uint64_t token_ = 0;
-  std::uint16_t ttl_ = 3;
+  std::uint64_t token_{};
+  std::uint16_t ttl_{};
   std::string device_id_;
   std::string serial_number_;
   std::string url_;
-  std::string host_;
-  bool tls_verify_ = false;
+  std::string host_;  // derived from url_, not stored
+  bool tls_verify_{};
   std::string ca_file_;
-  bool first_boot_ = false;
-  std::uint32_t ota_session_ = 2;
-  std::uint32_t fw_check_ = 1440;
+  bool first_boot_{};
+  std::uint32_t ota_session_{};
+  std::uint32_t fw_check_{};
   std::vector<PLCInfo> plc_list_;
 };

@@ -11,7 +11,7 @@
 #include "ipc/ubus.h"
 #include "log/log.h"
 #include "nvram/nvram.h"
-#include "ota/command.h"
+#include "common/command.h"
 #include "ota/firmware_config.h"
 #include "server/server_api.h"
 
@@ -253,12 +253,12 @@ std::string OTAManager::CurrentSystemVersion() const {
 void OTAManager::UpdateSystem(const FirmwareInfo& info) {
   if (CompareOpenWRTVersion(CurrentSystemVersion(), info.version) != 1) return;
   if (IsUpgrading() || !GetFirmwareFile(info.name)) return;
-  const auto result = ota::RunCommand({options_.sysupgrade, "-c", PathOf(info.name)});
+  const auto result = common::RunCommand({options_.sysupgrade, "-c", PathOf(info.name)});
   LOG_VERBOSE << result.output;
 }
 
 std::string OTAManager::InstalledPackageVersion(const std::string& package) const {
-  const std::string output = ota::RunCommand({options_.opkg, "list-installed", package}).output;
+  const std::string output = common::RunCommand({options_.opkg, "list-installed", package}).output;
   const auto separator = output.rfind(" - ");
   return Trimmed(separator == std::string::npos ? output : output.substr(separator + 3));
 }
@@ -277,7 +277,7 @@ void OTAManager::UpdatePackage(const FirmwareInfo& info) {
     LOG_INFO << package << " is not installed while devices are downloading firmware";
     return;
   }
-  const auto result = ota::RunCommand({options_.opkg, "install", PathOf(info.name)});
+  const auto result = common::RunCommand({options_.opkg, "install", PathOf(info.name)});
   if (result.exit_status != 0)
     LOG_ERROR << "opkg install " << PathOf(info.name) << " ended with status " << result.exit_status;
 }

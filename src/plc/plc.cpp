@@ -39,6 +39,7 @@ std::optional<int> FoldOf(const nlohmann::json& folds) {
     return true;
   };
   if (folds.is_array() || folds.is_object()) {
+    // The last fold wins on purpose: the cloud sends a list and has always meant its last entry.
     for (const auto& value : folds) {
       if (!take(value)) return std::nullopt;
     }
@@ -110,6 +111,8 @@ void PLC::UpdateMemoryList(const std::string& id, const std::string& /*key*/) {
   const std::lock_guard<std::mutex> guard(pollers_lock_);
   if (const auto poller = FindPoller(id)) {
     LOG_VERBOSE << "Find : " << id;
+    // Kept on purpose: a refreshed list has always put its pollers back to one minute; the
+    // cloud's next fold sets the period again.
     poller->SetFold(kNewPollerFold);
     return;
   }

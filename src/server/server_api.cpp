@@ -272,6 +272,7 @@ std::tuple<bool, bool, json> ServerAPI::DeviceBeaconFolds(const std::string& dev
 }
 
 bool ServerAPI::FirmwareConfigTest(json& config) {
+  // "no-chache" is kept misspelt on purpose: the firmware host has always received this exact header line.
   return FetchConfiguration(options_.firmware_config_url, {"cache-control: no-chache", "Content-Type: application/json"},
                             config);
 }

@@ -149,11 +149,12 @@ TEST(AppMessages, StartMeshRestartsBluetoothdThenInitialisesTheMeshAfterTheWait)
   const auto script = std::filesystem::temp_directory_path() / ("bluetoothd-" + std::to_string(::getpid()));
   {
     std::ofstream out(script);
-    out << "#!/bin/sh\necho restarted \"$@\"\n";
+    out << "#!/bin/sh\nprintf '%s|' \"$@\" > \"$0.args\"\necho restarted \"$@\"\n";
   }
   std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  const auto arguments = script.string() + ".args";
   AppPlatform platform;
-  platform.bluetoothd_restart = script.string() + " restart";
+  platform.bluetoothd_restart = {script.string(), "restart"};
   TestGateway gateway(true, platform);
 
   const auto before = std::chrono::steady_clock::now();
@@ -161,7 +162,10 @@ TEST(AppMessages, StartMeshRestartsBluetoothdThenInitialisesTheMeshAfterTheWait)
   EXPECT_GE(std::chrono::steady_clock::now() - before, 200ms);
   EXPECT_EQ(gateway.journal->Calls(), (Strings{"ble.Deinitialize", "mesh.Initialize"}));
   EXPECT_TRUE(Singleton<NVRAM>::Instance().MeshEnable());
+  std::ifstream received(arguments);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(received), {}), "restart|") << "the script's arguments";
   std::filesystem::remove(script);
+  std::filesystem::remove(arguments);
 }
 
 TEST(AppMessages, StartupInitialisesBleOrMeshAndReportsAFailure) {

@@ -167,6 +167,7 @@ TEST_F(NvramTest, ABadValueEndsItsSectionButKeepsWhatCameBeforeIt) {
   EXPECT_EQ(nvram_.SerialNumber(), "");
   EXPECT_EQ(nvram_.URL(), "");
   EXPECT_EQ(nvram_.AccessToken(), "") << "a list is not a text";
+  EXPECT_TRUE(log_.Contains("Invalid value for access_token")) << "the error line names the option\n" << log_.Text();
 
   uci_.Reply("sys", R"({"values":{"url":"ftp://cloud.example.test/x"}})");
   nvram_.Init();

@@ -30,6 +30,7 @@ float ToSinglePrecision(double value) {
 }
 
 std::string ValueText(const nlohmann::json& v) {
+  // Single precision first on purpose (21.3 becomes "21.299999"): the cloud has always stored these texts.
   if (v.is_number_float()) return FixedText(ToSinglePrecision(v.get<double>()));
   return std::to_string(ToInt32(v));
 }

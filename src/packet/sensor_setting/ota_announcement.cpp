@@ -46,11 +46,12 @@ OTA MakeOTAAnnouncement(int firmware_type, const std::string& version, int size,
   OTA announcement;
   announcement.FirmwareType = static_cast<std::uint16_t>(firmware_type);
   const std::array<long, 4> numbers = ParseVersion(version);
+  // Each number cut to its low byte on purpose: deployed nodes read one byte per version part.
   announcement.Major = static_cast<std::uint8_t>(numbers[0] & 0xFF);
   announcement.Minor = static_cast<std::uint8_t>(numbers[1] & 0xFF);
   announcement.Patch = static_cast<std::uint8_t>(numbers[2] & 0xFF);
   announcement.Build = static_cast<std::uint8_t>(numbers[3] & 0xFF);
-  announcement.FirmwareSize = static_cast<std::uint16_t>(size);
+  announcement.FirmwareSize = static_cast<std::uint16_t>(size);  // low 16 bits on purpose: the nodes' size field
   if (!nonce_source(announcement.SessionNonce)) {
     announcement.SessionNonce.fill(0);
     LOG_ERROR << "no random bytes for the firmware session nonce";

@@ -1,4 +1,4 @@
-#include "ota/command.h"
+#include "common/command.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -11,7 +11,7 @@
 
 extern char** environ;
 
-namespace ota {
+namespace common {
 namespace {
 
 // Closes a descriptor once.
@@ -101,4 +101,4 @@ std::string CommandLine(const std::vector<std::string>& argv) {
   return line;
 }
 
-}  // namespace ota
+}  // namespace common

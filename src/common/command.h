@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace ota {
+namespace common {
 
 // What a tool printed on its standard output and how it ended.
 struct CommandResult {
@@ -21,4 +21,4 @@ CommandResult RunCommand(const std::vector<std::string>& argv);
 // The argument vector as one line for the log.
 std::string CommandLine(const std::vector<std::string>& argv);
 
-}  // namespace ota
+}  // namespace common

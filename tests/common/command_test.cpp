@@ -1,0 +1,23 @@
+// The tool runner: arguments reach the program as they are, with no shell in between.
+#include "common/command.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "support/temp_directory.h"
+
+TEST(CommandTest, ArgumentsReachTheProgramUnread) {
+  const std::string directory = testing_support::MakeTempDirectory("command");
+  const std::string hostile = "$(touch " + directory + "/pwned); touch " + directory + "/pwned2";
+  const auto result = common::RunCommand({"printf", "%s|", hostile, "two words"});
+  EXPECT_EQ(result.output, hostile + "|two words|");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_NE(::access((directory + "/pwned").c_str(), F_OK), 0);
+  EXPECT_NE(::access((directory + "/pwned2").c_str(), F_OK), 0);
+  EXPECT_EQ(common::RunCommand({"/bin/sh", "-c", "exit 3"}).exit_status, 3);
+  EXPECT_THROW(common::RunCommand({"/nonexistent/tool"}), std::runtime_error);
+  ::rmdir(directory.c_str());
+}
