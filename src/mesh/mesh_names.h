@@ -20,6 +20,7 @@ inline constexpr std::uint16_t kReplayProtectionListSize = 0x7FFF;
 inline constexpr std::uint16_t kVendorModelId = 0x0001;
 
 // The group every node listens to: destination of the gateway beacon and firmware announcements.
+// Fixed on purpose, whatever the stored group address: deployed nodes listen on it.
 inline constexpr std::uint16_t kAllNodes = 0xC8C8;
 
 }  // namespace mesh_names

@@ -100,6 +100,8 @@ void MeshNode::UpdateFolds(const nlohmann::json& folds) {
       for (const auto& [kind, minutes] : folds.items()) {
         const auto value = Minutes(minutes);
         if (!value || kind_watchdogs_.count(kind) != 0) continue;
+        // The first period takes the minutes cut to one byte, as deployed gateways always have;
+        // the fold acknowledgement then sets the full value (FoldsAcknowledged).
         kind_watchdogs_.emplace(kind, std::make_unique<MeshQoS>(
                                           kind, static_cast<std::uint8_t>(*value) * 60, kKindRetry,
                                           [this](const std::string& name) { CallbackQoS(name); }, timing_));

@@ -23,6 +23,7 @@ bool ModelStatusSucceeded(const std::vector<unsigned char>& parameters) {
 }  // namespace
 
 std::vector<std::uint8_t> TTLSet(const MeshSettings& settings) {
+  // The message carries one byte; the stored TTL is 16-bit and only its low byte goes out.
   return packet::Serialization(packet::config::DefaultTTLSet(static_cast<std::uint8_t>(settings.TTL())));
 }
 
@@ -62,6 +63,7 @@ void OnReply(RegistrationAttempt& attempt, const std::vector<std::uint8_t>& data
       packet::config::DefaultTTLStatus status;
       const bool decoded = packet::Deserialization(status, reply.Parameters);
       if (decoded) LOG_DEBUG << "TTL : " << static_cast<int>(status.TTL);
+      // Not compared with the TTL set, on purpose: any decodable status completes the step.
       attempt.ttl.Complete(decoded);
       break;
     }

@@ -153,6 +153,7 @@ void ReceiveDispatch::OnFoldsAcknowledged(std::uint16_t address, const std::vect
   LOG_VERBOSE << fmt::format("@{:04x} ID_SETTING_SENSOR_FOLD", address);
   packet::sensor_setting::status::DeviceFolds folds(data.size());
   if (!packet::Deserialization(folds, data)) return;
+  // Routine, yet at error level on purpose: log filters in use match this line at that level.
   LOG_ERROR << folds.Channel << " " << folds.Folds.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   if (folds.Channel < 0 || folds.Channel > 0xFFFF) return;
   if (const auto node = nodes_.FindChannel(address, static_cast<std::uint16_t>(folds.Channel))) {

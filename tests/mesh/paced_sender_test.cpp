@@ -88,7 +88,9 @@ TEST(PacedSender, EachQueueKeepsItsOrderAndItsPace) {
     for (std::size_t i = 0; i < sent.size(); ++i) {
       EXPECT_EQ(sent[i].how, "Send");
       EXPECT_EQ(sent[i].data, std::vector<std::uint8_t>{static_cast<std::uint8_t>(i)}) << address;
-      if (i > 0) EXPECT_GE(sent[i].at - sent[i - 1].at, pace) << address;
+      if (i > 0) {
+        EXPECT_GE(sent[i].at - sent[i - 1].at, pace) << address;
+      }
     }
   }
 }
