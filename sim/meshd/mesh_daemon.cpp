@@ -13,7 +13,7 @@
 #include "meshd/sensor_field.h"
 #include "standin/control_socket.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 namespace {
 
@@ -114,7 +114,7 @@ void MeshDaemon::Start() {
   sensors_->Add(options_.sensors, options_.three_channel_every);
   started_ = true;
   if (!options_.control_socket.empty()) {
-    control_ = std::make_unique<sim::ControlSocket>(options_.control_socket,
+    control_ = std::make_unique<sim::standin::ControlSocket>(options_.control_socket,
                                                      [this](const nlohmann::json& command) { return Control(command); });
   }
 }
@@ -856,4 +856,4 @@ nlohmann::json MeshDaemon::DeliverCommand(const nlohmann::json& command) {
   return {{"ok", true}, {"elements", deliveries.size()}};
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

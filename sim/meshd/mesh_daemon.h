@@ -17,11 +17,11 @@
 #include "meshd/node_state.h"
 #include "meshd/worker.h"
 
-namespace sim {
+namespace sim::standin {
 class ControlSocket;
 }
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 class BusSide;
 class SensorField;
@@ -166,7 +166,7 @@ class MeshDaemon : private DaemonCalls {
   std::unique_ptr<BusSide> bus_;  // touched by the worker only once started
   std::unique_ptr<Worker> worker_;
   std::unique_ptr<SensorField> sensors_;  // between Start and Stop
-  std::unique_ptr<sim::ControlSocket> control_;
+  std::unique_ptr<sim::standin::ControlSocket> control_;
 };
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

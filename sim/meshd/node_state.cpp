@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 ModelState* ElementState::FindModel(std::uint32_t id) {
   const auto found = std::find_if(models.begin(), models.end(), [id](const ModelState& model) { return model.id == id; });
@@ -155,4 +155,4 @@ NodeState NodeFromJson(const nlohmann::json& json) {
   return node;
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -85,4 +85,4 @@ Bytes FromHex(const std::string& text);  // throws std::invalid_argument
 nlohmann::json ToJson(const NodeState& node);
 NodeState NodeFromJson(const nlohmann::json& json);
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -6,7 +6,7 @@
 #include "plc/fenet_exchange.h"
 #include "standin/control_socket.h"
 
-namespace sim_plc {
+namespace sim::plc {
 
 namespace {
 
@@ -84,7 +84,7 @@ PlcServer::PlcServer(ServerOptions options) : options_(std::move(options)) {
   options_.listen.port(port_);  // a restart listens on the same port
   if (!options_.control_socket.empty()) {
     // Commands arrive on the socket's own thread and run on the I/O thread, as Control does.
-    control_ = std::make_unique<sim::ControlSocket>(
+    control_ = std::make_unique<sim::standin::ControlSocket>(
         options_.control_socket, [this](const nlohmann::json& command) { return Control(command); });
   }
   Tick();
@@ -246,4 +246,4 @@ std::vector<std::uint8_t> PlcServer::Answer(const std::vector<std::uint8_t>& fra
   return answer;
 }
 
-}  // namespace sim_plc
+}  // namespace sim::plc

@@ -13,11 +13,11 @@
 
 #include "plc/plc_memory.h"
 
-namespace sim {
+namespace sim::standin {
 class ControlSocket;
 }
 
-namespace sim_plc {
+namespace sim::plc {
 
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
@@ -81,7 +81,7 @@ class PlcServer {
   tcp::acceptor acceptor_{io_};
   net::steady_timer tick_timer_{io_};
   net::steady_timer power_timer_{io_};
-  std::unique_ptr<sim::ControlSocket> control_;  // empty without a control socket
+  std::unique_ptr<sim::standin::ControlSocket> control_;  // empty without a control socket
   std::list<std::weak_ptr<Session>> sessions_;
   std::thread thread_;
   unsigned short port_ = 0;
@@ -93,4 +93,4 @@ class PlcServer {
   nlohmann::json requests_ = nlohmann::json::array();
 };
 
-}  // namespace sim_plc
+}  // namespace sim::plc
