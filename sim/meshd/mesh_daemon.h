@@ -43,8 +43,11 @@ struct MeshDaemonOptions {
 // org.bluez.mesh.Node1 and org.bluez.mesh.Management1 at "/org/bluez/mesh/node<uuid>"; reads
 // the application's objects, answers with JoinComplete, runs the node's configuration server
 // and delivers messages to the application's elements, with the daemon's checks and error
-// replies. Stored nodes survive a restart through the state file. Scripted through Control
-// (in process) or the control socket, one JSON command per line (see NOTES-meshd.md):
+// replies. Stored nodes survive a restart through the state file. The bus objects' handlers
+// (on the connection's event loop) only check, record and queue; the worker thread makes
+// every call on the applications, in order.
+// Scripted through Control (in process) or the control socket: one JSON command per line,
+// each answered by one JSON line.
 //   {"cmd":"status"}   {"ok","name_owned","nodes":[{"token","uuid","unicast","path","attached","owner"}]}
 //   {"cmd":"nodes"}    {"ok","nodes":[stored node, keys and configuration included]}
 //   {"cmd":"records"}  {"ok","records":[...]}, every call received and message delivered,
@@ -55,7 +58,9 @@ struct MeshDaemonOptions {
 //       "import_error":{"name":N,"message":M}|null, "appkey_status":N|null,
 //       "short_app_status":B, "config_server":"normal"|"silent", "reset":true}
 //   {"cmd":"forget"[,"token":T]}            drops stored nodes (all, or one)
-//   {"cmd":"restart","off_ms":N}            the name vanishes, comes back after N ms
+//   {"cmd":"restart","off_ms":N}            the name vanishes (attachments are lost), the state
+//                                           file is read again, the name comes back after N ms
+//                                           (default 1000)
 //   {"cmd":"deliver","source":S,"data":HEX[,"destination":D][,"key_index":K][,"token":T]
 //       [,"dev_key":true,"remote":B,"net_index":N]}   an access message from address S
 // Simulated sensor nodes live in the daemon's radio range (sensor_field.h): what an attached
