@@ -31,6 +31,10 @@ const ElementState* NodeState::ElementByPath(const std::string& path) const {
   return found == elements.end() ? nullptr : &*found;
 }
 
+bool NodeState::IsLocal(std::uint16_t address) const {
+  return address >= unicast && address < unicast + std::max<std::size_t>(elements.size(), 1);
+}
+
 std::optional<Bytes> NodeState::RemoteDeviceKey(std::uint16_t address) const {
   const auto found = key_ring.find(address);
   if (found == key_ring.end()) return std::nullopt;

@@ -76,6 +76,8 @@ struct NodeState {
   ElementState* ElementAt(std::uint16_t address);
   const ElementState* ElementAt(std::uint16_t address) const;
   const ElementState* ElementByPath(const std::string& path) const;
+  // One of the node's own addresses: its unicast and those of its further elements.
+  bool IsLocal(std::uint16_t address) const;
   std::optional<Bytes> RemoteDeviceKey(std::uint16_t address) const;
 };
 
