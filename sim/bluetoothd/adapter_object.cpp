@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-namespace sim_bluetoothd {
+namespace sim::bluetoothd {
 
 namespace {
 
@@ -218,4 +218,4 @@ void AdapterObject::Reset() {
   advertisement_.reset();
 }
 
-}  // namespace sim_bluetoothd
+}  // namespace sim::bluetoothd

@@ -17,7 +17,7 @@
 #include "gatt_manager1_adaptor.h"
 #include "le_advertising_manager1_adaptor.h"
 
-namespace sim_bluetoothd {
+namespace sim::bluetoothd {
 
 // A registered GATT application: who owns it and what bluetoothd found in it.
 struct Application {
@@ -93,4 +93,4 @@ class AdapterObject
   std::uint64_t next_pending_ = 0;
 };
 
-}  // namespace sim_bluetoothd
+}  // namespace sim::bluetoothd

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <exception>
 
-namespace sim_bluetoothd {
+namespace sim::bluetoothd {
 
 namespace {
 
@@ -112,4 +112,4 @@ nlohmann::json Bluetoothd::Execute(const nlohmann::json& command) {
   return reply;
 }
 
-}  // namespace sim_bluetoothd
+}  // namespace sim::bluetoothd

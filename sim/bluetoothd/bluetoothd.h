@@ -9,7 +9,7 @@
 #include "bluetoothd/adapter_object.h"
 #include "bluetoothd/simulated_phone.h"
 
-namespace sim_bluetoothd {
+namespace sim::bluetoothd {
 
 // The stand-in bluetoothd: owns "org.bluez" on a D-Bus (the system bus, or the bus at an
 // address), exports the object manager at "/" and the adapter "/org/bluez/hci0" (GATT
@@ -51,4 +51,4 @@ class Bluetoothd {
   std::unique_ptr<SimulatedPhone> phone_;
 };
 
-}  // namespace sim_bluetoothd
+}  // namespace sim::bluetoothd

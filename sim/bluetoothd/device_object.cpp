@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sim_bluetoothd {
+namespace sim::bluetoothd {
 
 namespace {
 
@@ -29,4 +29,4 @@ void DeviceObject::Disconnect() {
   emitPropertiesChangedSignal(org::bluez::Device1_adaptor::INTERFACE_NAME, {"Connected"});
 }
 
-}  // namespace sim_bluetoothd
+}  // namespace sim::bluetoothd

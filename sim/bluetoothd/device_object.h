@@ -7,7 +7,7 @@
 
 #include "device1_adaptor.h"
 
-namespace sim_bluetoothd {
+namespace sim::bluetoothd {
 
 // A phone as bluetoothd shows it: "/org/bluez/hci0/dev_XX_..." with "Connected". Created
 // connected (its appearance is announced by InterfacesAdded); Disconnect announces the
@@ -37,4 +37,4 @@ class DeviceObject
   std::atomic<bool> connected_{true};
 };
 
-}  // namespace sim_bluetoothd
+}  // namespace sim::bluetoothd

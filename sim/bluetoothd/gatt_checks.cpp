@@ -5,7 +5,7 @@
 #include <cctype>
 #include <string_view>
 
-namespace sim_bluetoothd {
+namespace sim::bluetoothd {
 
 namespace {
 
@@ -112,4 +112,4 @@ std::optional<std::string> CheckAdvertisement(const Properties& properties) {
   return std::nullopt;
 }
 
-}  // namespace sim_bluetoothd
+}  // namespace sim::bluetoothd

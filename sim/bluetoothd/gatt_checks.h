@@ -6,7 +6,7 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
-namespace sim_bluetoothd {
+namespace sim::bluetoothd {
 
 using Properties = std::map<std::string, sdbus::Variant>;
 using ManagedObjects = std::map<sdbus::ObjectPath, std::map<std::string, Properties>>;
@@ -32,4 +32,4 @@ GattCheck CheckApplication(const ManagedObjects& objects);
 // reason it is refused, or nothing.
 std::optional<std::string> CheckAdvertisement(const Properties& properties);
 
-}  // namespace sim_bluetoothd
+}  // namespace sim::bluetoothd

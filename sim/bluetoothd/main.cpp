@@ -13,7 +13,7 @@
 #include "standin/stop_signals.h"
 
 int main(int argc, char** argv) {
-  const sim::StopSignals stop_signals;  // before any thread starts
+  const sim::standin::StopSignals stop_signals;  // before any thread starts
   try {
     std::string bus;
     std::string control;
@@ -29,10 +29,10 @@ int main(int argc, char** argv) {
         throw std::invalid_argument("unknown option " + name);
       }
     }
-    sim_bluetoothd::Bluetoothd bluetoothd(bus);
-    std::unique_ptr<sim::ControlSocket> server;
+    sim::bluetoothd::Bluetoothd bluetoothd(bus);
+    std::unique_ptr<sim::standin::ControlSocket> server;
     if (!control.empty()) {
-      server = std::make_unique<sim::ControlSocket>(
+      server = std::make_unique<sim::standin::ControlSocket>(
           control, [&](const nlohmann::json& command) { return bluetoothd.Control(command); });
     }
     std::cout << "ready" << std::endl;

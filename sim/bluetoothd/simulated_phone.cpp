@@ -4,7 +4,7 @@
 #include <iostream>
 #include <stdexcept>
 
-namespace sim_bluetoothd {
+namespace sim::bluetoothd {
 
 namespace {
 
@@ -233,4 +233,4 @@ nlohmann::json SimulatedPhone::Provision(const nlohmann::json& script) {
   return result;
 }
 
-}  // namespace sim_bluetoothd
+}  // namespace sim::bluetoothd

@@ -16,7 +16,7 @@
 #include "bluetoothd/adapter_object.h"
 #include "bluetoothd/device_object.h"
 
-namespace sim_bluetoothd {
+namespace sim::bluetoothd {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -75,4 +75,4 @@ class SimulatedPhone {
   std::deque<Notification> unread_;
 };
 
-}  // namespace sim_bluetoothd
+}  // namespace sim::bluetoothd

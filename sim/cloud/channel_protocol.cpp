@@ -1,6 +1,6 @@
 #include "cloud/channel_protocol.h"
 
-namespace sim_cloud::channel {
+namespace sim::cloud::channel {
 
 using nlohmann::json;
 
@@ -51,4 +51,4 @@ ClientFrame Answer(const std::string& text) {
   return {Confirm(identifier), identifier};
 }
 
-}  // namespace sim_cloud::channel
+}  // namespace sim::cloud::channel

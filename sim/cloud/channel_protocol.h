@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 // The server's side of the channel protocol on "/cable": frames it sends, and its
 // answer to what a client sends.
@@ -32,4 +32,4 @@ struct ClientFrame {
 ClientFrame Answer(const std::string& text);
 
 }  // namespace channel
-}  // namespace sim_cloud
+}  // namespace sim::cloud

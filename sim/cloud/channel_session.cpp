@@ -6,7 +6,7 @@
 #include "cloud/channel_protocol.h"
 #include "cloud/recorded_request.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 ChannelSession::ChannelSession(TlsStream stream, CloudHub& hub)
     : socket_(std::move(stream)), hub_(hub), ping_timer_(socket_.get_executor()) {}
@@ -109,4 +109,4 @@ void ChannelSession::Closed() {
   std::cout << "channel " << id_ << " closed" << std::endl;
 }
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

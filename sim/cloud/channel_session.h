@@ -7,7 +7,7 @@
 #include "cloud/cloud_hub.h"
 #include "cloud/net.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 // One connection on the channel endpoint: welcome on accept, a ping every interval,
 // answers to subscriptions, pushes on command.
@@ -39,4 +39,4 @@ class ChannelSession : public ChannelPeer, public std::enable_shared_from_this<C
   bool open_ = false;
 };
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

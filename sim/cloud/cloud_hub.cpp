@@ -4,7 +4,7 @@
 
 #include "cloud/channel_protocol.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 using nlohmann::json;
 
@@ -109,4 +109,4 @@ void CloudHub::ClearChannelRecord() {
   }
 }
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

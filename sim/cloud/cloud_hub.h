@@ -11,7 +11,7 @@
 
 #include "cloud/cloud_state.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 // What the hub needs of an open channel connection.
 class ChannelPeer {
@@ -71,4 +71,4 @@ class CloudHub {
   std::chrono::milliseconds ping_interval_;
 };
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

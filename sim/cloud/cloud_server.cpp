@@ -7,7 +7,7 @@
 #include "cloud/control_server.h"
 #include "cloud/listener.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 CloudServer::CloudServer(ServerOptions options)
     : options_(std::move(options)),
@@ -61,4 +61,4 @@ void CloudServer::Refuse(bool refuse) {
   for (auto& listener : listeners_) listener->Refuse(refuse);
 }
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

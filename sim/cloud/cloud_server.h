@@ -12,7 +12,7 @@
 #include "cloud/control_api.h"
 #include "cloud/net.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 class ControlServer;
 class Listener;
@@ -57,4 +57,4 @@ class CloudServer {
   std::thread thread_;
 };
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sim_cloud {
+namespace sim::cloud {
 namespace {
 
 using nlohmann::json;
@@ -232,4 +232,4 @@ std::string DeviceImage(const std::string& version, std::size_t size, std::uint3
   return image;
 }
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 // One request as the stand-in received it: the raw request line, the header lines in
 // their order and spelling, and the body.
@@ -135,4 +135,4 @@ class CloudState {
 // The path of a request target (without query).
 std::string PathOf(const std::string& target);
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

@@ -4,7 +4,7 @@
 
 #include "cloud/channel_protocol.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 namespace {
 
 using nlohmann::json;
@@ -95,4 +95,4 @@ ControlReply ControlApi::HandleChannel(const std::string& method, const std::str
   return NotFound();
 }
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

@@ -5,7 +5,7 @@
 
 #include "cloud/cloud_hub.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 struct ControlReply {
   int status = 200;
@@ -52,4 +52,4 @@ class ControlApi {
   std::function<void(bool)> refuse_;
 };
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

@@ -4,7 +4,7 @@
 
 #include "cloud/net.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 ControlClient::ControlClient(std::string socket_path) : socket_path_(std::move(socket_path)) {}
 
@@ -33,4 +33,4 @@ nlohmann::json ControlClient::CallRaw(const std::string& method, const std::stri
   return nlohmann::json::parse(response.body());
 }
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

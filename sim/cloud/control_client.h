@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 // Talks to a running stand-in's control interface (see control_api.h) over its socket.
 class ControlClient {
@@ -24,4 +24,4 @@ class ControlClient {
   std::string socket_path_;
 };
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

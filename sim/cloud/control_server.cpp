@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-namespace sim_cloud {
+namespace sim::cloud {
 namespace {
 
 using LocalSocket = net::local::stream_protocol::socket;
@@ -67,4 +67,4 @@ void ControlServer::Accept() {
   });
 }
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

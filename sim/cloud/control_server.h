@@ -6,7 +6,7 @@
 #include "cloud/control_api.h"
 #include "cloud/net.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 // Serves the control interface as plain HTTP on a local (unix) socket, one request
 // per connection.
@@ -25,4 +25,4 @@ class ControlServer : public std::enable_shared_from_this<ControlServer> {
   net::local::stream_protocol::acceptor acceptor_;
 };
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

@@ -8,7 +8,7 @@
 #include "cloud/channel_session.h"
 #include "cloud/recorded_request.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 namespace {
 
 constexpr auto kIdleTimeout = std::chrono::seconds(120);
@@ -65,7 +65,7 @@ void HttpsSession::OnRead(beast::error_code error) {
   });
 }
 
-void HttpsSession::Answer(const sim_cloud::Answer& answer, unsigned version, bool keep_alive) {
+void HttpsSession::Answer(const sim::cloud::Answer& answer, unsigned version, bool keep_alive) {
   if (answer.drop) {
     beast::get_lowest_layer(stream_).close();
     return;
@@ -97,7 +97,7 @@ void HttpsSession::Write() {
   });
 }
 
-void HttpsSession::WritePartial(const sim_cloud::Answer& answer, unsigned version) {
+void HttpsSession::WritePartial(const sim::cloud::Answer& answer, unsigned version) {
   http::response<http::empty_body> head{static_cast<http::status>(answer.status), version};
   head.set(http::field::server, "quellaron-cloud-standin");
   head.set(http::field::content_type, answer.content_type);
@@ -134,4 +134,4 @@ void HttpsSession::Shutdown() {
   stream_.async_shutdown([self = shared_from_this()](beast::error_code) {});
 }
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

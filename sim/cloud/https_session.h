@@ -7,7 +7,7 @@
 #include "cloud/cloud_hub.h"
 #include "cloud/net.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 // One TLS connection: HTTP requests answered from the hub, or an upgrade to the
 // channel endpoint handed to a ChannelSession.
@@ -20,10 +20,10 @@ class HttpsSession : public std::enable_shared_from_this<HttpsSession> {
  private:
   void Read();
   void OnRead(beast::error_code error);
-  void Answer(const sim_cloud::Answer& answer, unsigned version, bool keep_alive);
+  void Answer(const sim::cloud::Answer& answer, unsigned version, bool keep_alive);
   void Write();
   // Sends the header and the first bytes of a file, then stalls or drops the connection.
-  void WritePartial(const sim_cloud::Answer& answer, unsigned version);
+  void WritePartial(const sim::cloud::Answer& answer, unsigned version);
   void Stall(std::chrono::milliseconds limit);
   void Shutdown();
 
@@ -37,4 +37,4 @@ class HttpsSession : public std::enable_shared_from_this<HttpsSession> {
   char probe_[64] = {};      // a stalled connection's read, which notices the client leaving
 };
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

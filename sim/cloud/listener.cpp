@@ -4,7 +4,7 @@
 
 #include "cloud/https_session.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 Listener::Listener(net::io_context& io, ssl::context& tls, CloudHub& hub, tcp::endpoint endpoint)
     : io_(io), tls_(tls), hub_(hub), endpoint_(endpoint), acceptor_(io) {}
@@ -36,4 +36,4 @@ void Listener::Accept() {
   });
 }
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

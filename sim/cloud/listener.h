@@ -5,7 +5,7 @@
 #include "cloud/cloud_hub.h"
 #include "cloud/net.h"
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 // Accepts TLS connections on one address. Refusing closes the listening socket, so
 // connection attempts are refused by the kernel; accepting again reopens it on the
@@ -28,4 +28,4 @@ class Listener : public std::enable_shared_from_this<Listener> {
   tcp::acceptor acceptor_;
 };
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

@@ -14,12 +14,12 @@
 
 namespace {
 
-using sim_cloud::ServerOptions;
+using sim::cloud::ServerOptions;
 
-sim_cloud::tcp::endpoint ParseEndpoint(const std::string& text) {
+sim::cloud::tcp::endpoint ParseEndpoint(const std::string& text) {
   const auto colon = text.rfind(':');
   if (colon == std::string::npos) throw std::invalid_argument("expected ADDRESS:PORT, got " + text);
-  const auto address = sim_cloud::net::ip::make_address(text.substr(0, colon));
+  const auto address = sim::cloud::net::ip::make_address(text.substr(0, colon));
   return {address, static_cast<unsigned short>(std::stoul(text.substr(colon + 1)))};
 }
 
@@ -57,9 +57,9 @@ ServerOptions ParseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const sim::StopSignals stop_signals;  // before any thread starts
+  const sim::standin::StopSignals stop_signals;  // before any thread starts
   try {
-    sim_cloud::CloudServer server(ParseArguments(argc, argv));
+    sim::cloud::CloudServer server(ParseArguments(argc, argv));
     server.Start();
     std::cout << "ready" << std::endl;
     std::cout << "stopping on signal " << stop_signals.Wait() << std::endl;

@@ -9,7 +9,7 @@
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 namespace net = boost::asio;
 namespace ssl = boost::asio::ssl;
@@ -21,4 +21,4 @@ using tcp = boost::asio::ip::tcp;
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 using HttpRequest = http::request<http::string_body>;
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

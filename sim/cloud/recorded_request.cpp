@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-namespace sim_cloud {
+namespace sim::cloud {
 
 RecordedRequest Record(const HttpRequest& request, TlsStream& stream) {
   RecordedRequest record;
@@ -22,4 +22,4 @@ RecordedRequest Record(const HttpRequest& request, TlsStream& stream) {
   return record;
 }
 
-}  // namespace sim_cloud
+}  // namespace sim::cloud

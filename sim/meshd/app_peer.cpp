@@ -3,7 +3,7 @@
 #include "application1_proxy.h"
 #include "element1_proxy.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 namespace {
 
@@ -74,4 +74,4 @@ void AppPeer::UpdateModelConfiguration(const std::string& element_path, std::uin
   ElementProxy(connection_, owner_, element_path).Deliver("UpdateModelConfiguration", model_id, config);
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

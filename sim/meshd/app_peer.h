@@ -10,7 +10,7 @@
 #include "meshd/app_tree.h"
 #include "meshd/daemon_calls.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 // The daemon's calls to one application (the bus name that called Import or Attach), made on
 // the daemon's connection from its worker thread. As the real daemon does, it waits for the
@@ -35,4 +35,4 @@ class AppPeer {
   std::chrono::milliseconds timeout_;
 };
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

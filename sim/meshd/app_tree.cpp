@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 namespace {
 
@@ -172,4 +172,4 @@ void AdoptComposition(NodeState& node, const AppComposition& composition) {
   node.crpl = composition.crpl;
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

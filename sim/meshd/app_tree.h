@@ -8,7 +8,7 @@
 
 #include "meshd/node_state.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 // The reply to org.freedesktop.DBus.ObjectManager.GetManagedObjects.
 using ManagedObjects = std::map<sdbus::ObjectPath, std::map<std::string, std::map<std::string, sdbus::Variant>>>;
@@ -32,4 +32,4 @@ bool ReadComposition(const ManagedObjects& objects, AppComposition& composition,
 // Keeps the configuration of the models that are still there; new models start unconfigured.
 void AdoptComposition(NodeState& node, const AppComposition& composition);
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

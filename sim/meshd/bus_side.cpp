@@ -1,6 +1,6 @@
 #include "meshd/bus_side.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 namespace {
 
@@ -52,4 +52,4 @@ void BusSide::ShowNode(std::uint64_t token, const std::string& path) {
 
 void BusSide::HideNode(const std::string& path) { nodes_.erase(path); }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -12,7 +12,7 @@
 #include "meshd/network_object.h"
 #include "meshd/node_object.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 // The daemon's presence on the bus: one connection owning "org.bluez.mesh", the network
 // object, the objects of attached nodes, and a watch on applications leaving the bus.
@@ -44,4 +44,4 @@ class BusSide {
   bool looping_ = false;
 };
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 namespace {
 
@@ -282,4 +282,4 @@ ConfigOutcome HandleConfigRequest(NodeState& node, const Bytes& message, const C
   return outcome;
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

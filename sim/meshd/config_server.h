@@ -8,7 +8,7 @@
 
 #include "meshd/node_state.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 // Access-layer opcodes: one byte below 0x7F, two bytes 0x80.., three bytes 0xC0.. (most
 // significant byte first). Returns the opcode and its length, or nothing (0x7F, short data).
@@ -44,4 +44,4 @@ struct ConfigOutcome {
 // Get. A request of a wrong length is consumed without an answer, as the daemon does.
 ConfigOutcome HandleConfigRequest(NodeState& node, const Bytes& message, const ConfigFaults& faults = {});
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

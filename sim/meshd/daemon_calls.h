@@ -8,7 +8,7 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 using Options = std::map<std::string, sdbus::Variant>;
 using AttachConfiguration =
@@ -50,4 +50,4 @@ class DaemonCalls {
   ~DaemonCalls() = default;
 };
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -20,7 +20,7 @@
 namespace {
 
 struct Arguments {
-  sim_meshd::MeshDaemonOptions options;
+  sim::meshd::MeshDaemonOptions options;
   std::string ready_file;
 };
 
@@ -54,13 +54,13 @@ Arguments ParseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const sim::StopSignals stop_signals;  // before any thread starts
+  const sim::standin::StopSignals stop_signals;  // before any thread starts
   try {
     const Arguments arguments = ParseArguments(argc, argv);
-    sim_meshd::MeshDaemon daemon(arguments.options);
+    sim::meshd::MeshDaemon daemon(arguments.options);
     daemon.Start();
     if (!arguments.ready_file.empty()) std::ofstream(arguments.ready_file) << "ready\n";
-    std::cout << "owning " << sim_meshd::MeshDaemon::kBusName << std::endl;
+    std::cout << "owning " << sim::meshd::MeshDaemon::kBusName << std::endl;
     std::cout << "stopping on signal " << stop_signals.Wait() << std::endl;
   } catch (const std::exception& error) {
     std::cerr << "sim-meshd: " << error.what() << std::endl;

@@ -6,26 +6,27 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "meshd/config_server.h"
 #include "meshd/daemon_calls.h"
+#include "meshd/daemon_faults.h"
+#include "meshd/daemon_record.h"
+#include "meshd/deliveries.h"
 #include "meshd/node_state.h"
+#include "meshd/state_file.h"
 #include "meshd/worker.h"
 
-namespace sim {
+namespace sim::standin {
 class ControlSocket;
 }
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 class BusSide;
 class SensorField;
-class AppPeer;
 struct AppComposition;
 
 struct MeshDaemonOptions {
@@ -43,8 +44,12 @@ struct MeshDaemonOptions {
 // org.bluez.mesh.Node1 and org.bluez.mesh.Management1 at "/org/bluez/mesh/node<uuid>"; reads
 // the application's objects, answers with JoinComplete, runs the node's configuration server
 // and delivers messages to the application's elements, with the daemon's checks and error
-// replies. Stored nodes survive a restart through the state file. Scripted through Control
-// (in process) or the control socket, one JSON command per line (see NOTES-meshd.md):
+// replies. Stored nodes survive a restart through the state file. The bus objects' handlers
+// (on the connection's event loop) only check, record and queue; the worker thread makes
+// every call on the applications, in order.
+
+// Scripted through Control (in process) or the control socket: one JSON command per line,
+// each answered by one JSON line.
 //   {"cmd":"status"}   {"ok","name_owned","nodes":[{"token","uuid","unicast","path","attached","owner"}]}
 //   {"cmd":"nodes"}    {"ok","nodes":[stored node, keys and configuration included]}
 //   {"cmd":"records"}  {"ok","records":[...]}, every call received and message delivered,
@@ -55,7 +60,9 @@ struct MeshDaemonOptions {
 //       "import_error":{"name":N,"message":M}|null, "appkey_status":N|null,
 //       "short_app_status":B, "config_server":"normal"|"silent", "reset":true}
 //   {"cmd":"forget"[,"token":T]}            drops stored nodes (all, or one)
-//   {"cmd":"restart","off_ms":N}            the name vanishes, comes back after N ms
+//   {"cmd":"restart","off_ms":N}            the name vanishes (attachments are lost), the state
+//                                           file is read again, the name comes back after N ms
+//                                           (default 1000)
 //   {"cmd":"deliver","source":S,"data":HEX[,"destination":D][,"key_index":K][,"token":T]
 //       [,"dev_key":true,"remote":B,"net_index":N]}   an access message from address S
 // Simulated sensor nodes live in the daemon's radio range (sensor_field.h): what an attached
@@ -93,25 +100,6 @@ class MeshDaemon : private DaemonCalls {
     std::string owner;  // unique bus name of the attached application; empty: detached
     bool busy = false;  // an Attach is reading the application's objects
   };
-  struct Faults {
-    std::string join = "complete";
-    std::string join_failed_reason = "unexpected-error";
-    std::optional<std::pair<std::string, std::string>> import_error;
-    ConfigFaults config;
-  };
-  struct Delivery {
-    std::string owner;
-    std::string element_path;
-    std::string member;  // MessageReceived, DevKeyMessageReceived, UpdateModelConfiguration
-    std::uint16_t source = 0;
-    std::uint16_t index = 0;  // key index, net index or model id
-    bool remote = false;
-    std::uint16_t destination = 0;
-    std::optional<std::uint16_t> vendor;  // UpdateModelConfiguration of a vendor model
-    std::string config_key;
-    std::vector<std::uint16_t> config_values;
-    Bytes data;
-  };
 
   // DaemonCalls, on the event-loop thread.
   void Import(ImportResult result, const std::string& sender, ImportRequest request) override;
@@ -138,35 +126,29 @@ class MeshDaemon : private DaemonCalls {
 
   // With mutex_ held.
   NodeState& OwnedNode(std::uint64_t token, const std::string& sender);
-  void Record(nlohmann::json record);
+  std::string OwnerOf(std::uint64_t token) const;  // empty: not attached
   void LoadState();
-  void SaveState() const;
-  std::uint64_t NewToken();
-  void CollectAppKeyDeliveries(const NodeState& node, std::uint16_t source, std::uint16_t destination,
-                               std::uint16_t key_index, const Bytes& data, std::vector<Delivery>& out) const;
-  void CollectElementDelivery(const NodeState& node, const ElementState& element, Delivery delivery,
-                              std::vector<Delivery>& out) const;
 
   nlohmann::json Execute(const nlohmann::json& command);
-  nlohmann::json SetFaults(const nlohmann::json& command);
+  nlohmann::json Nodes() const;
   nlohmann::json Status() const;
   nlohmann::json Forget(const nlohmann::json& command);
   nlohmann::json DeliverCommand(const nlohmann::json& command);
 
   MeshDaemonOptions options_;
   mutable std::mutex mutex_;
-  std::map<std::uint64_t, NodeState> nodes_;
+  StateFile state_file_;
+  NodeMap nodes_;
   std::map<std::uint64_t, Attachment> attachments_;
-  Faults faults_;
-  std::vector<nlohmann::json> records_;
-  std::uint64_t record_sequence_ = 0;
+  DaemonFaults faults_;
+  DaemonRecord record_;
   bool name_owned_ = false;
   std::atomic<bool> started_{false};
 
   std::unique_ptr<BusSide> bus_;  // touched by the worker only once started
   std::unique_ptr<Worker> worker_;
   std::unique_ptr<SensorField> sensors_;  // between Start and Stop
-  std::unique_ptr<sim::ControlSocket> control_;
+  std::unique_ptr<sim::standin::ControlSocket> control_;
 };
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

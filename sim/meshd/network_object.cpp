@@ -1,6 +1,6 @@
 #include "meshd/network_object.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 NetworkObject::NetworkObject(sdbus::IConnection& connection, DaemonCalls& daemon)
     : AdaptorInterfaces(connection, kPath), daemon_(daemon) {
@@ -28,4 +28,4 @@ void NetworkObject::Attach(sdbus::Result<sdbus::ObjectPath, AttachConfiguration>
                  app_root, token);
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -5,7 +5,7 @@
 #include "network1_adaptor.h"
 #include "meshd/daemon_calls.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 // "/org/bluez/mesh": org.bluez.mesh.Network1 (Import and Attach; both answered later).
 class NetworkObject : public sdbus::AdaptorInterfaces<org::bluez::mesh::Network1_adaptor> {
@@ -28,4 +28,4 @@ class NetworkObject : public sdbus::AdaptorInterfaces<org::bluez::mesh::Network1
   DaemonCalls& daemon_;
 };
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -1,6 +1,6 @@
 #include "meshd/node_object.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 NodeObject::NodeObject(sdbus::IConnection& connection, std::string path, std::uint64_t token, DaemonCalls& daemon)
     : AdaptorInterfaces(connection, std::move(path)), token_(token), daemon_(daemon) {
@@ -29,4 +29,4 @@ void NodeObject::ImportRemoteNode(const uint16_t& primary, const uint8_t& count,
   daemon_.ImportRemoteNode(token_, Sender(), primary, count, device_key);
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -9,7 +9,7 @@
 #include "node1_adaptor.h"
 #include "meshd/daemon_calls.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 // An attached node's object ("/org/bluez/mesh/node<uuid>"): org.bluez.mesh.Node1 and
 // org.bluez.mesh.Management1, present while an application is attached to the node.
@@ -34,4 +34,4 @@ class NodeObject : public sdbus::AdaptorInterfaces<org::bluez::mesh::Node1_adapt
   DaemonCalls& daemon_;
 };
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

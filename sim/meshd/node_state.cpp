@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 ModelState* ElementState::FindModel(std::uint32_t id) {
   const auto found = std::find_if(models.begin(), models.end(), [id](const ModelState& model) { return model.id == id; });
@@ -29,6 +29,10 @@ const ElementState* NodeState::ElementByPath(const std::string& path) const {
   const auto found = std::find_if(elements.begin(), elements.end(),
                                   [&path](const ElementState& element) { return element.path == path; });
   return found == elements.end() ? nullptr : &*found;
+}
+
+bool NodeState::IsLocal(std::uint16_t address) const {
+  return address >= unicast && address < unicast + std::max<std::size_t>(elements.size(), 1);
 }
 
 std::optional<Bytes> NodeState::RemoteDeviceKey(std::uint16_t address) const {
@@ -155,4 +159,4 @@ NodeState NodeFromJson(const nlohmann::json& json) {
   return node;
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

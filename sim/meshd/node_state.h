@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -76,6 +76,8 @@ struct NodeState {
   ElementState* ElementAt(std::uint16_t address);
   const ElementState* ElementAt(std::uint16_t address) const;
   const ElementState* ElementByPath(const std::string& path) const;
+  // One of the node's own addresses: its unicast and those of its further elements.
+  bool IsLocal(std::uint16_t address) const;
   std::optional<Bytes> RemoteDeviceKey(std::uint16_t address) const;
 };
 
@@ -85,4 +87,4 @@ Bytes FromHex(const std::string& text);  // throws std::invalid_argument
 nlohmann::json ToJson(const NodeState& node);
 NodeState NodeFromJson(const nlohmann::json& json);
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 namespace {
 
@@ -180,4 +180,4 @@ nlohmann::json SensorField::Control(const nlohmann::json& command) {
   return reply;
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -15,7 +15,7 @@
 #include "meshd/node_state.h"
 #include "meshd/sensor_node.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 // The simulated sensor nodes around the gateway, on one thread that sleeps until the next
 // report is due or a message arrives. Messages the gateway sends reach the nodes addressed
@@ -71,4 +71,4 @@ class SensorField {
   std::thread thread_;
 };
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <functional>
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 namespace {
 
@@ -284,4 +284,4 @@ nlohmann::json SensorNode::Describe() const {
           {"faults", {{"loss", faults_.loss}, {"silent", faults_.silent}, {"malformed", faults_.malformed}}}};
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

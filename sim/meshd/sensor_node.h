@@ -13,7 +13,7 @@
 #include "meshd/node_state.h"
 #include "meshd/sensor_wire.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 using SensorClock = std::chrono::steady_clock;
 
@@ -106,4 +106,4 @@ class SensorNode {
   std::minstd_rand random_;
 };
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

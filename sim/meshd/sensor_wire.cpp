@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sim_meshd::sensor_wire {
+namespace sim::meshd::sensor_wire {
 
 namespace {
 
@@ -137,4 +137,4 @@ Bytes BlockRequest(std::uint16_t firmware_type, std::uint16_t block_index) {
 
 Bytes Leave() { return SettingStatus(kLeaveGateway, {}); }
 
-}  // namespace sim_meshd::sensor_wire
+}  // namespace sim::meshd::sensor_wire

@@ -12,7 +12,7 @@
 // The vendor messages between the gateway and its sensor nodes, as a node's firmware writes
 // and reads them: three opcode bytes (0xC0 + number, then the company id 0x05F1 little-endian),
 // little-endian integers, CBOR bodies.
-namespace sim_meshd::sensor_wire {
+namespace sim::meshd::sensor_wire {
 
 constexpr std::uint16_t kAnnounceGroup = 0xC8C8;
 
@@ -61,4 +61,4 @@ Bytes BeaconAcknowledgement(bool enabled);
 Bytes BlockRequest(std::uint16_t firmware_type, std::uint16_t block_index);
 Bytes Leave();
 
-}  // namespace sim_meshd::sensor_wire
+}  // namespace sim::meshd::sensor_wire

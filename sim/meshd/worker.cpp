@@ -1,6 +1,6 @@
 #include "meshd/worker.h"
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 Worker::Worker() : thread_([this] { Run(); }) {}
 
@@ -48,4 +48,4 @@ void Worker::Run() {
   }
 }
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

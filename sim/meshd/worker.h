@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-namespace sim_meshd {
+namespace sim::meshd {
 
 // One thread running posted jobs in order; it sleeps on a condition variable when idle.
 class Worker {
@@ -34,4 +34,4 @@ class Worker {
   std::thread thread_;
 };
 
-}  // namespace sim_meshd
+}  // namespace sim::meshd

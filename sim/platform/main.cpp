@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const sim::StopSignals stop_signals;  // before any thread starts
+  const sim::standin::StopSignals stop_signals;  // before any thread starts
   ::signal(SIGPIPE, SIG_IGN);
 
   sim::platform::UciStore store(config_directory);

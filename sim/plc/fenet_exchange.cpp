@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-namespace sim_plc {
+namespace sim::plc {
 
 namespace {
 
@@ -141,4 +141,4 @@ std::vector<std::uint8_t> ErrorResponse(const ReadRequest& request, std::uint8_t
   return frame;
 }
 
-}  // namespace sim_plc
+}  // namespace sim::plc

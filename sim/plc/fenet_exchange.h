@@ -6,7 +6,7 @@
 
 #include "plc/plc_memory.h"
 
-namespace sim_plc {
+namespace sim::plc {
 
 // One single-variable read request as the stand-in understood it, and every field it found
 // wrong (empty when the request is well formed).
@@ -32,4 +32,4 @@ constexpr std::size_t kHeaderSize = 20;
 // The length field of a header (bytes 16..17).
 std::size_t BodyLength(const std::vector<std::uint8_t>& header);
 
-}  // namespace sim_plc
+}  // namespace sim::plc

@@ -14,8 +14,8 @@
 
 namespace {
 
-sim_plc::ServerOptions ParseArguments(int argc, char** argv) {
-  sim_plc::ServerOptions options;
+sim::plc::ServerOptions ParseArguments(int argc, char** argv) {
+  sim::plc::ServerOptions options;
   for (int index = 1; index < argc; ++index) {
     const std::string name = argv[index];
     if (index + 1 >= argc) throw std::invalid_argument("missing value after " + name);
@@ -23,7 +23,7 @@ sim_plc::ServerOptions ParseArguments(int argc, char** argv) {
     if (name == "--listen") {
       const auto colon = value.rfind(':');
       if (colon == std::string::npos) throw std::invalid_argument("expected ADDRESS:PORT, got " + value);
-      options.listen = {sim_plc::net::ip::make_address(value.substr(0, colon)),
+      options.listen = {sim::plc::net::ip::make_address(value.substr(0, colon)),
                         static_cast<unsigned short>(std::stoul(value.substr(colon + 1)))};
     } else if (name == "--base") {
       options.base = static_cast<std::uint8_t>(std::stoul(value));
@@ -43,9 +43,9 @@ sim_plc::ServerOptions ParseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const sim::StopSignals stop_signals;  // before any thread starts
+  const sim::standin::StopSignals stop_signals;  // before any thread starts
   try {
-    sim_plc::PlcServer server(ParseArguments(argc, argv));
+    sim::plc::PlcServer server(ParseArguments(argc, argv));
     server.Start();
     std::cout << "ready on port " << server.Port() << std::endl;
     std::cout << "stopping on signal " << stop_signals.Wait() << std::endl;

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace sim_plc {
+namespace sim::plc {
 
 std::size_t SizeOf(char type) {
   switch (type) {
@@ -105,4 +105,4 @@ VariableRef ParseVariableRef(const std::string& text) {
   return ref;
 }
 
-}  // namespace sim_plc
+}  // namespace sim::plc

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace sim_plc {
+namespace sim::plc {
 
 // The stand-in PLC's memory: one byte area per device letter, little-endian words. A word
 // address N covers bytes 2N..2N+1, a double word 4N..4N+3, a long word 8N..8N+7, a byte N, and
@@ -48,4 +48,4 @@ VariableRef ParseVariableRef(const std::string& text);
 // Bytes of one variable of a type letter (X, B: 1; W: 2; D: 4; L: 8), 0 for other letters.
 std::size_t SizeOf(char type);
 
-}  // namespace sim_plc
+}  // namespace sim::plc

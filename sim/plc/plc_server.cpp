@@ -2,11 +2,11 @@
 
 #include <future>
 #include <iostream>
-#include <unistd.h>
 
 #include "plc/fenet_exchange.h"
+#include "standin/control_socket.h"
 
-namespace sim_plc {
+namespace sim::plc {
 
 namespace {
 
@@ -77,55 +77,23 @@ class PlcServer::Session : public std::enable_shared_from_this<PlcServer::Sessio
   std::vector<std::uint8_t> answer_;
 };
 
-// One control connection: a JSON command per line, a JSON reply per line.
-class PlcServer::ControlSession : public std::enable_shared_from_this<PlcServer::ControlSession> {
- public:
-  ControlSession(PlcServer& server, net::local::stream_protocol::socket socket)
-      : server_(server), socket_(std::move(socket)) {}
-  void Start() {
-    net::async_read_until(socket_, input_, '\n', [self = shared_from_this()](boost::system::error_code error, std::size_t) {
-      if (error) return;
-      std::istream stream(&self->input_);
-      std::string line;
-      std::getline(stream, line);
-      nlohmann::json reply;
-      try {
-        reply = self->server_.Execute(nlohmann::json::parse(line));
-      } catch (const std::exception& failure) {
-        reply = {{"ok", false}, {"error", failure.what()}};
-      }
-      self->output_ = reply.dump() + "\n";
-      net::async_write(self->socket_, net::buffer(self->output_), [self](boost::system::error_code failed, std::size_t) {
-        if (!failed) self->Start();
-      });
-    });
-  }
-
- private:
-  PlcServer& server_;
-  net::local::stream_protocol::socket socket_;
-  net::streambuf input_;
-  std::string output_;
-};
-
 PlcServer::PlcServer(ServerOptions options) : options_(std::move(options)) {
   memory_.Apply(options_.setup);
   Open();
   port_ = acceptor_.local_endpoint().port();
   options_.listen.port(port_);  // a restart listens on the same port
   if (!options_.control_socket.empty()) {
-    ::unlink(options_.control_socket.c_str());
-    control_ = std::make_unique<net::local::stream_protocol::acceptor>(
-        io_, net::local::stream_protocol::endpoint(options_.control_socket));
-    AcceptControl();
+    // Commands arrive on the socket's own thread and run on the I/O thread, as Control does.
+    control_ = std::make_unique<sim::standin::ControlSocket>(
+        options_.control_socket, [this](const nlohmann::json& command) { return Control(command); });
   }
   Tick();
 }
 
 PlcServer::~PlcServer() {
+  control_.reset();  // first: a command in flight waits for the I/O thread
   Stop();
   if (thread_.joinable()) thread_.join();
-  if (!options_.control_socket.empty()) ::unlink(options_.control_socket.c_str());
 }
 
 void PlcServer::Start() {
@@ -172,14 +140,6 @@ void PlcServer::Tick() {
   tick_timer_.expires_after(options_.tick);
   tick_timer_.async_wait([this](boost::system::error_code error) {
     if (!error) Tick();
-  });
-}
-
-void PlcServer::AcceptControl() {
-  control_->async_accept([this](boost::system::error_code error, net::local::stream_protocol::socket socket) {
-    if (error) return;
-    std::make_shared<ControlSession>(*this, std::move(socket))->Start();
-    AcceptControl();
   });
 }
 
@@ -286,4 +246,4 @@ std::vector<std::uint8_t> PlcServer::Answer(const std::vector<std::uint8_t>& fra
   return answer;
 }
 
-}  // namespace sim_plc
+}  // namespace sim::plc

@@ -13,7 +13,11 @@
 
 #include "plc/plc_memory.h"
 
-namespace sim_plc {
+namespace sim::standin {
+class ControlSocket;
+}
+
+namespace sim::plc {
 
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
@@ -62,15 +66,12 @@ class PlcServer {
 
  private:
   class Session;
-  class ControlSession;
   friend class Session;
-  friend class ControlSession;
 
   void Open();
   void Accept();
   void PowerOff();
   void Tick();
-  void AcceptControl();
   nlohmann::json Execute(const nlohmann::json& command);
   // The answer to one request frame (empty: none), and the record of it.
   std::vector<std::uint8_t> Answer(const std::vector<std::uint8_t>& frame, bool& close_after);
@@ -80,7 +81,7 @@ class PlcServer {
   tcp::acceptor acceptor_{io_};
   net::steady_timer tick_timer_{io_};
   net::steady_timer power_timer_{io_};
-  std::unique_ptr<net::local::stream_protocol::acceptor> control_;
+  std::unique_ptr<sim::standin::ControlSocket> control_;  // empty without a control socket
   std::list<std::weak_ptr<Session>> sessions_;
   std::thread thread_;
   unsigned short port_ = 0;
@@ -92,4 +93,4 @@ class PlcServer {
   nlohmann::json requests_ = nlohmann::json::array();
 };
 
-}  // namespace sim_plc
+}  // namespace sim::plc

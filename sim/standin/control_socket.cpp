@@ -7,7 +7,7 @@
 
 #include <boost/asio.hpp>
 
-namespace sim {
+namespace sim::standin {
 
 namespace net = boost::asio;
 using unix_stream = net::local::stream_protocol;
@@ -100,4 +100,4 @@ nlohmann::json ControlCall(const std::string& socket_path, const nlohmann::json&
   return nlohmann::json::parse(line);
 }
 
-}  // namespace sim
+}  // namespace sim::standin

@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace sim {
+namespace sim::standin {
 
 // A stand-in's control interface: a unix stream socket taking one JSON command per line and
 // answering each with one JSON line, from a thread of its own. A line that is not JSON, or a
@@ -29,4 +29,4 @@ class ControlSocket {
 // the socket cannot be reached.
 nlohmann::json ControlCall(const std::string& socket_path, const nlohmann::json& command);
 
-}  // namespace sim
+}  // namespace sim::standin

@@ -2,7 +2,7 @@
 
 #include <signal.h>
 
-namespace sim {
+namespace sim::standin {
 
 // SIGTERM and SIGINT, blocked in the constructing thread so that every thread started later
 // inherits the mask (construct it first in main); Wait returns the one that arrives.
@@ -25,4 +25,4 @@ class StopSignals {
   sigset_t signals_{};
 };
 
-}  // namespace sim
+}  // namespace sim::standin

@@ -19,7 +19,7 @@ using Ids = std::vector<std::uint32_t>;
 
 namespace {
 
-json Decode(const sim_bluetoothd::Notification& notification) { return json::from_cbor(notification.value); }
+json Decode(const sim::bluetoothd::Notification& notification) { return json::from_cbor(notification.value); }
 
 class BleOnTheBus : public ::testing::Test {
  protected:
@@ -33,7 +33,7 @@ class BleOnTheBus : public ::testing::Test {
   }
   void TearDown() override { ble_.reset(); }
 
-  sim_bluetoothd::SimulatedPhone& Phone() { return bluetoothd_.Phone(); }
+  sim::bluetoothd::SimulatedPhone& Phone() { return bluetoothd_.Phone(); }
   void ConnectPhone() {
     Phone().Connect();
     Phone().Subscribe();
@@ -48,7 +48,7 @@ class BleOnTheBus : public ::testing::Test {
   ble_test::MemoryStore store_;
   std::shared_ptr<ble_test::ScriptedHci> hci_ =
       std::make_shared<ble_test::ScriptedHci>(std::deque<HciController::VendorAnswer>{{}});
-  sim_bluetoothd::Bluetoothd bluetoothd_{bus_.Address()};
+  sim::bluetoothd::Bluetoothd bluetoothd_{bus_.Address()};
   std::shared_ptr<ble_test::RecordingPoster> poster_ = std::make_shared<ble_test::RecordingPoster>();
   std::unique_ptr<BluetoothLE> ble_;
 };
@@ -112,7 +112,7 @@ TEST_F(BleOnTheBus, TwentyRepliesLeaveOneEveryHalfSecondInOrder) {
                        {"encryption", {{"enabled", false}}}});
   }
   ble_->PutWirelessAPList(results);
-  std::vector<sim_bluetoothd::Notification> received;
+  std::vector<sim::bluetoothd::Notification> received;
   for (int index = 0; index < 20; ++index) {
     const auto next = Phone().NextNotification(5s);
     ASSERT_TRUE(next) << index;

@@ -80,7 +80,7 @@ class FirstBoot : public ::testing::Test {
   std::string config_;
   std::unique_ptr<testing_support::Subprocess> platform_;
   testing_support::PrivateDBus bus_;
-  sim_bluetoothd::Bluetoothd bluetoothd_{bus_.Address()};
+  sim::bluetoothd::Bluetoothd bluetoothd_{bus_.Address()};
   std::shared_ptr<ble_test::RecordingPoster> poster_ = std::make_shared<ble_test::RecordingPoster>();
   std::shared_ptr<ble_test::ScriptedHci> hci_;
   std::unique_ptr<BluetoothLE> ble_;

@@ -30,7 +30,7 @@ namespace {
 class SandboxedProvisioning : public testing_support::SandboxedGateway {
  protected:
   json Bluetoothd(const json& command) const {
-    return sim::ControlCall(Root() + "/run/sim/bluetoothd.sock", command);
+    return sim::standin::ControlCall(Root() + "/run/sim/bluetoothd.sock", command);
   }
 };
 

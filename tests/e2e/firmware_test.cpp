@@ -30,7 +30,7 @@ const std::string kSystem = "openwrt-24.10.5-sysupgrade.bin";
 
 class SandboxedFirmware : public testing_support::SandboxedGateway {
  protected:
-  sim_cloud::ControlClient Cloud() const { return sim_cloud::ControlClient(Root() + "/run/sim/cloud.sock"); }
+  sim::cloud::ControlClient Cloud() const { return sim::cloud::ControlClient(Root() + "/run/sim/cloud.sock"); }
 };
 
 }  // namespace

@@ -42,7 +42,7 @@ class SandboxedMesh : public ::testing::Test {
   }
 
   json Meshd(const json& command) const {
-    return sim::ControlCall("/proc/" + std::to_string(daemon_->Pid()) + "/root/run/sim/meshd.sock", command);
+    return sim::standin::ControlCall("/proc/" + std::to_string(daemon_->Pid()) + "/root/run/sim/meshd.sock", command);
   }
   std::vector<json> Records(const std::string& kind, const std::string& member) const {
     std::vector<json> found;

@@ -48,11 +48,11 @@ class SandboxedPlc : public ::testing::Test {
   }
 
   std::string Root() const { return "/proc/" + std::to_string(daemon_->Pid()) + "/root"; }
-  json Plc(const json& command) const { return sim::ControlCall(Root() + "/run/sim/plc.sock", command); }
+  json Plc(const json& command) const { return sim::standin::ControlCall(Root() + "/run/sim/plc.sock", command); }
   // The reported values per id, in the order the cloud received them.
   std::map<std::string, std::vector<std::string>> Readings() const {
     std::map<std::string, std::vector<std::string>> readings;
-    const sim_cloud::ControlClient cloud(Root() + "/run/sim/cloud.sock");
+    const sim::cloud::ControlClient cloud(Root() + "/run/sim/cloud.sock");
     for (const auto& request : cloud.Requests()) {
       if (request.value("target", "").find("/gateways/report") == std::string::npos) continue;
       const auto node = json::parse(request.at("body").get<std::string>()).at("nodes")[0];

@@ -59,8 +59,8 @@ class SandboxedSensors : public ::testing::Test {
   }
 
   std::string Root() const { return "/proc/" + std::to_string(daemon_->Pid()) + "/root"; }
-  sim_cloud::ControlClient Cloud() const { return sim_cloud::ControlClient(Root() + "/run/sim/cloud.sock"); }
-  json Meshd(const json& command) const { return sim::ControlCall(Root() + "/run/sim/meshd.sock", command); }
+  sim::cloud::ControlClient Cloud() const { return sim::cloud::ControlClient(Root() + "/run/sim/cloud.sock"); }
+  json Meshd(const json& command) const { return sim::standin::ControlCall(Root() + "/run/sim/meshd.sock", command); }
   json Sensors() const { return Meshd({{"cmd", "sensors"}}).at("sensors"); }
   json Sensor(std::size_t index) const { return Sensors().at(index); }
   int ReportsSent() const {
@@ -104,7 +104,9 @@ class SandboxedSensors : public ::testing::Test {
 
 TEST_F(SandboxedSensors, ANewGatewayProvisionedByThePhoneReportsSensorReadings) {
   Start(false);
-  const auto bluetoothd = [&](const json& command) { return sim::ControlCall(Root() + "/run/sim/bluetoothd.sock", command); };
+  const auto bluetoothd = [&](const json& command) {
+    return sim::standin::ControlCall(Root() + "/run/sim/bluetoothd.sock", command);
+  };
   ASSERT_EQ(bluetoothd({{"cmd", "wait_registered"}, {"timeout_ms", 20000}})["ok"], true) << daemon_->Output();
   EXPECT_EQ(ReadingCount(), 0u) << "no mesh before provisioning";
   const auto session = bluetoothd({{"cmd", "provision"},

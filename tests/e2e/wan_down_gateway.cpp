@@ -41,8 +41,8 @@ bool WanDownGateway::Ubus(const std::vector<std::string>& arguments) const {
   return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
-sim_cloud::ControlClient WanDownGateway::Cloud() const {
-  return sim_cloud::ControlClient("/proc/" + std::to_string(daemon_->Pid()) + "/root/run/sim/cloud.sock");
+sim::cloud::ControlClient WanDownGateway::Cloud() const {
+  return sim::cloud::ControlClient("/proc/" + std::to_string(daemon_->Pid()) + "/root/run/sim/cloud.sock");
 }
 
 bool WanDownGateway::CloudHeard(const std::string& path) const {

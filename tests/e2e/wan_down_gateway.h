@@ -21,7 +21,7 @@ class WanDownGateway : public ::testing::Test {
 
   // Runs the bus CLI inside the sandbox; true when it exits with 0.
   bool Ubus(const std::vector<std::string>& arguments) const;
-  sim_cloud::ControlClient Cloud() const;
+  sim::cloud::ControlClient Cloud() const;
   // Waits until the stand-in cloud has received a request whose record mentions `path`.
   bool CloudHeard(const std::string& path) const;
 

@@ -101,8 +101,8 @@ class DispatchTest : public mesh_test::MeshFixture, public ::testing::Test {
     EXPECT_TRUE(mesh_->Initialize()) << log_.Text();
   }
 
-  static sim_meshd::MeshDaemonOptions DaemonOptions(const std::string& address) {
-    sim_meshd::MeshDaemonOptions options;
+  static sim::meshd::MeshDaemonOptions DaemonOptions(const std::string& address) {
+    sim::meshd::MeshDaemonOptions options;
     options.bus_address = address;
     options.state_file = testing_support::MakeTempDirectory("meshd") + "/nodes.json";
     return options;
@@ -135,7 +135,7 @@ class DispatchTest : public mesh_test::MeshFixture, public ::testing::Test {
 
   testing_support::StandInCloud cloud_;
   SevenBlockFirmware firmware_;
-  sim_meshd::MeshDaemon daemon_;
+  sim::meshd::MeshDaemon daemon_;
   std::unique_ptr<ServerAPI> cloud_client_;
   std::shared_ptr<RecordingPoster> poster_ = std::make_shared<RecordingPoster>();
   std::unique_ptr<BluetoothMesh> mesh_;

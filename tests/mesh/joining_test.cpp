@@ -22,8 +22,8 @@ class JoiningTest : public mesh_test::MeshFixture, public ::testing::Test {
  protected:
   JoiningTest() : daemon_(DaemonOptions(bus_.Address())) { daemon_.Start(); }
 
-  static sim_meshd::MeshDaemonOptions DaemonOptions(const std::string& address) {
-    sim_meshd::MeshDaemonOptions options;
+  static sim::meshd::MeshDaemonOptions DaemonOptions(const std::string& address) {
+    sim::meshd::MeshDaemonOptions options;
     options.bus_address = address;
     options.state_file = testing_support::MakeTempDirectory("meshd") + "/nodes.json";
     return options;
@@ -46,7 +46,7 @@ class JoiningTest : public mesh_test::MeshFixture, public ::testing::Test {
 
   void Command(const json& command) { ASSERT_TRUE(daemon_.Control(command).value("ok", false)) << command; }
 
-  sim_meshd::MeshDaemon daemon_;
+  sim::meshd::MeshDaemon daemon_;
 };
 
 TEST_F(JoiningTest, TheFirstJoinImportsStoresTheTokenAttachesAndConfiguresTheNode) {

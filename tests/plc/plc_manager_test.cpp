@@ -80,8 +80,8 @@ class PLCManagerTest : public ::testing::Test {
   NVRAM store_{platform_.Socket()};
   testing_support::StandInCloud cloud_;
   std::unique_ptr<ServerAPI> cloud_client_;
-  sim_plc::PlcServer plc_server_{[] {
-    sim_plc::ServerOptions options;
+  sim::plc::PlcServer plc_server_{[] {
+    sim::plc::ServerOptions options;
     options.listen.port(0);
     options.setup = json{{"values", {{"DW100", 215}}}};
     return options;

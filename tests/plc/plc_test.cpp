@@ -64,8 +64,8 @@ class PLCTest : public ::testing::Test {
  protected:
   PLCTest() { plc_server_.Start(); }
 
-  static sim_plc::ServerOptions ServerOptions() {
-    sim_plc::ServerOptions options;
+  static sim::plc::ServerOptions ServerOptions() {
+    sim::plc::ServerOptions options;
     options.listen.port(0);
     options.setup = json{{"values", {{"DW100", 215}, {"MX10.3", 1}}}};
     return options;
@@ -89,7 +89,7 @@ class PLCTest : public ::testing::Test {
   }
 
   testing_support::LogCapture log_;
-  sim_plc::PlcServer plc_server_{ServerOptions()};
+  sim::plc::PlcServer plc_server_{ServerOptions()};
   Reports reports_;
 };
 

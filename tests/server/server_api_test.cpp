@@ -54,7 +54,7 @@ class ServerAPITest : public ::testing::Test {
     return values;
   }
 
-  const sim_cloud::ControlClient& Control() { return cloud_.Control(); }
+  const sim::cloud::ControlClient& Control() { return cloud_.Control(); }
   std::vector<std::string> BodiesTo(const std::string& path) {
     std::vector<std::string> bodies;
     for (const auto& request : cloud_.RequestsTo(path)) bodies.push_back(request.at("body"));

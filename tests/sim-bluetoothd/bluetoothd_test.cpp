@@ -58,7 +58,7 @@ class StandInBluetoothd : public ::testing::Test {
   }
 
   testing_support::PrivateDBus bus_;
-  sim_bluetoothd::Bluetoothd bluetoothd_{bus_.Address()};
+  sim::bluetoothd::Bluetoothd bluetoothd_{bus_.Address()};
   std::unique_ptr<sdbus::IConnection> connection_;
 };
 
@@ -137,15 +137,15 @@ TEST_F(StandInBluetoothd, RefusesMalformedAdvertisements) {
 TEST_F(StandInBluetoothd, ControlSocket) {
   const auto directory = testing_support::MakeTempDirectory("bluetoothd");
   const auto socket = directory + "/control.sock";
-  sim::ControlSocket server(socket, [this](const json& command) { return bluetoothd_.Control(command); });
-  const auto status = sim::ControlCall(socket, {{"cmd", "status"}});
+  sim::standin::ControlSocket server(socket, [this](const json& command) { return bluetoothd_.Control(command); });
+  const auto status = sim::standin::ControlCall(socket, {{"cmd", "status"}});
   EXPECT_EQ(status["ok"], true);
   EXPECT_EQ(status["phone"]["connected"], false);
   EXPECT_EQ(status["adapter"]["application"], nullptr);
   // Without an application the phone has nothing to connect to.
-  const auto refused = sim::ControlCall(socket, {{"cmd", "connect"}});
+  const auto refused = sim::standin::ControlCall(socket, {{"cmd", "connect"}});
   EXPECT_EQ(refused["ok"], false);
   EXPECT_EQ(refused["error"], "no GATT application is registered");
-  EXPECT_EQ(sim::ControlCall(socket, {{"cmd", "fly"}})["ok"], false);
-  EXPECT_EQ(sim::ControlCall(socket, {{"cmd", "wait_registered"}, {"timeout_ms", 50}})["ok"], false);
+  EXPECT_EQ(sim::standin::ControlCall(socket, {{"cmd", "fly"}})["ok"], false);
+  EXPECT_EQ(sim::standin::ControlCall(socket, {{"cmd", "wait_registered"}, {"timeout_ms", 50}})["ok"], false);
 }

@@ -4,9 +4,9 @@
 #include "cloud/cloud_state.h"
 
 using nlohmann::json;
-using sim_cloud::CloudState;
-using sim_cloud::FaultRule;
-using sim_cloud::RecordedRequest;
+using sim::cloud::CloudState;
+using sim::cloud::FaultRule;
+using sim::cloud::RecordedRequest;
 
 namespace {
 
@@ -90,7 +90,7 @@ TEST(CloudStateFaults, MatchPathAndMethodForTheirCountThenStop) {
 }
 
 TEST(ChannelProtocol, ConfirmsKnownChannelsRejectsOthersIgnoresTheRest) {
-  namespace channel = sim_cloud::channel;
+  namespace channel = sim::cloud::channel;
   const auto gateway = channel::Identifier("GatewayChannel", "0a1b2c3d4e5f");
   const auto subscribe = [](const std::string& identifier) {
     return json{{"command", "subscribe"}, {"identifier", identifier}}.dump();
@@ -122,7 +122,7 @@ TEST(CloudStateFirmwareHost, ScriptedFilesImagesStallsAndTruncation) {
                                {"raw.bin", {{"stall_after", 2}, {"stall_ms", 500}}}}}});
   const auto image = state.Handle(Request("GET", "/files/image.bin"));
   EXPECT_EQ(image.status, 200);
-  EXPECT_EQ(image.body, sim_cloud::DeviceImage("1.2.3-4", 40));
+  EXPECT_EQ(image.body, sim::cloud::DeviceImage("1.2.3-4", 40));
   const std::string header("\x3d\xb8\xf3\x96", 4);
   EXPECT_EQ(image.body.substr(0, 4), header);
   EXPECT_EQ(image.body.substr(20, 8), std::string("\x01\x02\x03\x00\x04\x00\x00\x00", 8));
@@ -137,5 +137,5 @@ TEST(CloudStateFirmwareHost, ScriptedFilesImagesStallsAndTruncation) {
   EXPECT_EQ(raw.stall_after, 2u);
   EXPECT_EQ(raw.stall_for, std::chrono::milliseconds(500));
   EXPECT_EQ(state.Handle(Request("GET", "/files/none.bin")).status, 404);
-  EXPECT_EQ(sim_cloud::DeviceImage("1.0.0-0", 10).size(), 32u);  // never shorter than the header
+  EXPECT_EQ(sim::cloud::DeviceImage("1.0.0-0", 10).size(), 32u);  // never shorter than the header
 }

@@ -55,7 +55,7 @@ TEST_P(SandboxCloudDaemon, DaemonWithStoredTokensSubscribesToItsGatewayChannel) 
   testing_support::Subprocess daemon({"/bin/bash", SourcePath("sim/sandbox/sandbox"), "--build", BuildPath(""), "--",
                                       "/bin/sh", "-c", store_tokens, BuildPath("src/app/quellaron")});
   ASSERT_TRUE(daemon.WaitForOutput("Connection opened : quellaron-cloud-standin", 60s)) << daemon.Output();
-  const sim_cloud::ControlClient control("/proc/" + std::to_string(daemon.Pid()) + "/root/run/sim/cloud.sock");
+  const sim::cloud::ControlClient control("/proc/" + std::to_string(daemon.Pid()) + "/root/run/sim/cloud.sock");
   const std::string subscription =
       R"({"command":"subscribe","identifier":"{\"channel\":\"GatewayChannel\",\"device_id\":\"0a1b2c3d4e5f\"}"})";
   EXPECT_TRUE(testing_support::WaitUntil([&] {

@@ -45,7 +45,7 @@ TEST(SimCloudBinary, ServesRecordsRefusesAndStopsOnSigterm) {
   const std::string output = cloud.Output();
   ASSERT_TRUE(std::regex_search(output, port, std::regex("listening 127\\.0\\.0\\.1:(\\d+)"))) << output;
   const std::string base = "https://127.0.0.1:" + port[1].str() + "/api/v1";
-  const sim_cloud::ControlClient control(control_path);
+  const sim::cloud::ControlClient control(control_path);
 
   const curl::header_list headers;
   const auto [plcs, status] = curl::perform_request("GET", (base + "/devices/gw1").c_str(), headers, nullptr);

@@ -36,10 +36,10 @@ void MakeCertificate(const std::string& directory) {
 
 namespace {
 
-sim_cloud::ServerOptions Options(const std::string& directory, std::chrono::milliseconds ping_interval) {
+sim::cloud::ServerOptions Options(const std::string& directory, std::chrono::milliseconds ping_interval) {
   MakeCertificate(directory);
-  sim_cloud::ServerOptions options;
-  options.listen.emplace_back(sim_cloud::net::ip::make_address("127.0.0.1"), 0);
+  sim::cloud::ServerOptions options;
+  options.listen.emplace_back(sim::cloud::net::ip::make_address("127.0.0.1"), 0);
   options.certificate = directory + "/cert.pem";
   options.private_key = directory + "/key.pem";
   options.control_socket = directory + "/control.sock";
@@ -50,7 +50,7 @@ sim_cloud::ServerOptions Options(const std::string& directory, std::chrono::mill
 }  // namespace
 
 StandInCloud::StandInCloud(std::chrono::milliseconds ping_interval)
-    : server_(std::make_unique<sim_cloud::CloudServer>(Options(scratch_.Path(), ping_interval))),
+    : server_(std::make_unique<sim::cloud::CloudServer>(Options(scratch_.Path(), ping_interval))),
       control_(scratch_.Path() + "/control.sock") {
   server_->Start();
   port_ = server_->Ports().at(0);

@@ -52,16 +52,16 @@ class StandInCloud {
   std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
   std::string BaseURL() const { return "https://" + HostPort() + "/api/v1"; }
   std::string Directory() const { return scratch_.Path(); }
-  const sim_cloud::ControlClient& Control() const { return control_; }
+  const sim::cloud::ControlClient& Control() const { return control_; }
 
   // The recorded REST requests (channel handshakes left out) whose path contains `part`.
   nlohmann::json RequestsTo(const std::string& part) const;
 
  private:
   ScratchDirectory scratch_;
-  std::unique_ptr<sim_cloud::CloudServer> server_;
+  std::unique_ptr<sim::cloud::CloudServer> server_;
   unsigned short port_ = 0;
-  sim_cloud::ControlClient control_;
+  sim::cloud::ControlClient control_;
 };
 
 // Captures the daemon's log in a file for the life of the object.

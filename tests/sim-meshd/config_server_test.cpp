@@ -6,20 +6,20 @@
 
 namespace {
 
-using sim_meshd::Bytes;
-using sim_meshd::FromHex;
+using sim::meshd::Bytes;
+using sim::meshd::FromHex;
 
-sim_meshd::NodeState GatewayNode() {
-  sim_meshd::NodeState node;
+sim::meshd::NodeState GatewayNode() {
+  sim::meshd::NodeState node;
   node.unicast = 0x0001;
   node.net_index = 0;
-  sim_meshd::ElementState element;
+  sim::meshd::ElementState element;
   element.index = 0;
   element.path = "/com/quellaron/mesh/ele0";
-  element.models.push_back({sim_meshd::SigModel(0x0000), false, false, {}, {}});
-  element.models.push_back({sim_meshd::SigModel(0x0001), false, false, {}, {}});
-  element.models.push_back({sim_meshd::ModelKey(0x05F1, 0x0001), true, false, {}, {}});
-  element.models.push_back({sim_meshd::SigModel(0x1000), false, true, {}, {}});  // no subscriptions allowed
+  element.models.push_back({sim::meshd::SigModel(0x0000), false, false, {}, {}});
+  element.models.push_back({sim::meshd::SigModel(0x0001), false, false, {}, {}});
+  element.models.push_back({sim::meshd::ModelKey(0x05F1, 0x0001), true, false, {}, {}});
+  element.models.push_back({sim::meshd::SigModel(0x1000), false, true, {}, {}});  // no subscriptions allowed
   node.elements.push_back(element);
   return node;
 }
@@ -63,13 +63,13 @@ TEST(ConfigServer, AnswersEachRequestAsTheDaemonsServerDoes) {
   auto node = GatewayNode();
   for (const auto& exchange : exchanges) {
     SCOPED_TRACE(exchange.what);
-    const auto outcome = sim_meshd::HandleConfigRequest(node, FromHex(exchange.request));
+    const auto outcome = sim::meshd::HandleConfigRequest(node, FromHex(exchange.request));
     if (exchange.reply == "-") {
       EXPECT_FALSE(outcome.consumed);
       continue;
     }
     EXPECT_TRUE(outcome.consumed);
-    EXPECT_EQ(sim_meshd::ToHex(outcome.reply), exchange.reply);
+    EXPECT_EQ(sim::meshd::ToHex(outcome.reply), exchange.reply);
   }
   EXPECT_EQ(node.default_ttl, 3);
   EXPECT_EQ(node.app_keys.at(0).key, FromHex(kKey));
@@ -79,46 +79,46 @@ TEST(ConfigServer, AnswersEachRequestAsTheDaemonsServerDoes) {
 
 TEST(ConfigServer, ReportsNewModelConfigurationOnlyWhenItChanges) {
   auto node = GatewayNode();
-  sim_meshd::HandleConfigRequest(node, FromHex("00000000" + kKey));
-  const auto bound = sim_meshd::HandleConfigRequest(node, FromHex("803d01000000f1050100"));
+  sim::meshd::HandleConfigRequest(node, FromHex("00000000" + kKey));
+  const auto bound = sim::meshd::HandleConfigRequest(node, FromHex("803d01000000f1050100"));
   ASSERT_EQ(bound.updates.size(), 1u);
   EXPECT_EQ(bound.updates[0].key, "Bindings");
-  EXPECT_EQ(bound.updates[0].model_id, sim_meshd::ModelKey(0x05F1, 0x0001));
-  EXPECT_TRUE(sim_meshd::HandleConfigRequest(node, FromHex("803d01000000f1050100")).updates.empty());
-  const auto subscribed = sim_meshd::HandleConfigRequest(node, FromHex("801b010088fcf1050100"));
+  EXPECT_EQ(bound.updates[0].model_id, sim::meshd::ModelKey(0x05F1, 0x0001));
+  EXPECT_TRUE(sim::meshd::HandleConfigRequest(node, FromHex("803d01000000f1050100")).updates.empty());
+  const auto subscribed = sim::meshd::HandleConfigRequest(node, FromHex("801b010088fcf1050100"));
   ASSERT_EQ(subscribed.updates.size(), 1u);
   EXPECT_EQ(subscribed.updates[0].values, std::vector<std::uint16_t>{0xFC88});
 }
 
 TEST(ConfigServer, ScriptedFaults) {
   auto node = GatewayNode();
-  sim_meshd::ConfigFaults faults;
+  sim::meshd::ConfigFaults faults;
   faults.appkey_status = 0x05;
-  EXPECT_EQ(sim_meshd::ToHex(sim_meshd::HandleConfigRequest(node, FromHex("00000000" + kKey), faults).reply),
+  EXPECT_EQ(sim::meshd::ToHex(sim::meshd::HandleConfigRequest(node, FromHex("00000000" + kKey), faults).reply),
             "800305000000");
   EXPECT_TRUE(node.app_keys.empty());
 
   faults = {};
-  sim_meshd::HandleConfigRequest(node, FromHex("00000000" + kKey), faults);
+  sim::meshd::HandleConfigRequest(node, FromHex("00000000" + kKey), faults);
   faults.short_app_status = true;
-  EXPECT_EQ(sim_meshd::ToHex(sim_meshd::HandleConfigRequest(node, FromHex("803d01000000f1050100"), faults).reply),
+  EXPECT_EQ(sim::meshd::ToHex(sim::meshd::HandleConfigRequest(node, FromHex("803d01000000f1050100"), faults).reply),
             "803e0001000000f10501");
 
   faults = {};
   faults.silent = true;
-  const auto silent = sim_meshd::HandleConfigRequest(node, FromHex("800d05"), faults);
+  const auto silent = sim::meshd::HandleConfigRequest(node, FromHex("800d05"), faults);
   EXPECT_TRUE(silent.consumed);
   EXPECT_TRUE(silent.reply.empty());
 }
 
 TEST(ConfigServer, Opcodes) {
-  EXPECT_EQ(sim_meshd::ParseOpcode(FromHex("800e07"))->first, 0x800Eu);
-  EXPECT_EQ(sim_meshd::ParseOpcode(FromHex("00aa"))->first, 0x00u);
-  EXPECT_EQ(sim_meshd::ParseOpcode(FromHex("c1f105"))->first, 0xC1F105u);
-  EXPECT_FALSE(sim_meshd::ParseOpcode(FromHex("7f")));
-  EXPECT_FALSE(sim_meshd::ParseOpcode(FromHex("80")));
-  EXPECT_FALSE(sim_meshd::ParseOpcode(FromHex("c1f1")));
-  EXPECT_EQ(sim_meshd::EncodeOpcode(0x8003), FromHex("8003"));
+  EXPECT_EQ(sim::meshd::ParseOpcode(FromHex("800e07"))->first, 0x800Eu);
+  EXPECT_EQ(sim::meshd::ParseOpcode(FromHex("00aa"))->first, 0x00u);
+  EXPECT_EQ(sim::meshd::ParseOpcode(FromHex("c1f105"))->first, 0xC1F105u);
+  EXPECT_FALSE(sim::meshd::ParseOpcode(FromHex("7f")));
+  EXPECT_FALSE(sim::meshd::ParseOpcode(FromHex("80")));
+  EXPECT_FALSE(sim::meshd::ParseOpcode(FromHex("c1f1")));
+  EXPECT_EQ(sim::meshd::EncodeOpcode(0x8003), FromHex("8003"));
 }
 
 }  // namespace

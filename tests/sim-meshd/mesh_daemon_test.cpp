@@ -20,8 +20,8 @@
 
 namespace {
 
-using sim_meshd::Bytes;
-using sim_meshd::FromHex;
+using sim::meshd::Bytes;
+using sim::meshd::FromHex;
 using testing_support::TestApplication;
 using testing_support::WaitUntil;
 
@@ -53,11 +53,11 @@ class MeshDaemonTest : public ::testing::Test {
   void SetUp() override { StartDaemon(); }
 
   void StartDaemon() {
-    sim_meshd::MeshDaemonOptions options;
+    sim::meshd::MeshDaemonOptions options;
     options.bus_address = bus_.Address();
     options.state_file = state_directory_ + "/nodes.json";
     options.call_timeout = std::chrono::seconds(5);
-    daemon_ = std::make_unique<sim_meshd::MeshDaemon>(options);
+    daemon_ = std::make_unique<sim::meshd::MeshDaemon>(options);
     daemon_->Start();
   }
 
@@ -109,7 +109,7 @@ class MeshDaemonTest : public ::testing::Test {
 
   testing_support::PrivateDBus bus_;
   std::string state_directory_ = testing_support::MakeTempDirectory("meshd");
-  std::unique_ptr<sim_meshd::MeshDaemon> daemon_;
+  std::unique_ptr<sim::meshd::MeshDaemon> daemon_;
 };
 
 TEST_F(MeshDaemonTest, ImportReadsTheObjectsRepliesThenCompletesTheJoinWithANewToken) {
@@ -407,7 +407,7 @@ TEST(SimMeshdExecutable, ServesTheControlSocketAndKeepsNodesAcrossRuns) {
     application.Import(kUuid, kDeviceKey, kNetKey, kUnicast);
     ASSERT_TRUE(WaitUntil([&] { return !application.JoinCompletions().empty(); }));
     token = application.JoinCompletions().front();
-    const auto status = sim::ControlCall(directory + "/meshd.sock", {{"cmd", "status"}});
+    const auto status = sim::standin::ControlCall(directory + "/meshd.sock", {{"cmd", "status"}});
     EXPECT_TRUE(status["name_owned"].get<bool>());
     EXPECT_EQ(status["nodes"][0]["token"].get<std::uint64_t>(), token);
     daemon.Signal(SIGTERM);

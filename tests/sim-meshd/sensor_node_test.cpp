@@ -10,9 +10,9 @@
 
 using namespace std::chrono_literals;
 using nlohmann::json;
-using sim_meshd::Bytes;
-using sim_meshd::SensorClock;
-using sim_meshd::SensorNode;
+using sim::meshd::Bytes;
+using sim::meshd::SensorClock;
+using sim::meshd::SensorNode;
 
 namespace {
 
@@ -48,7 +48,7 @@ json ReportBody(const Bytes& message) {
 class SensorNodeTest : public ::testing::Test {
  protected:
   SensorNode MakeNode(std::uint16_t type) const {
-    sim_meshd::SensorIdentity identity;
+    sim::meshd::SensorIdentity identity;
     identity.address = 0x0105;
     identity.device_id = {0x5E, 0x05, 0x00, 0x00, 0x01, 0x05};
     identity.device_type = type;

@@ -18,17 +18,17 @@ std::vector<std::uint8_t> WordRead() {
 }  // namespace
 
 TEST(StandInPlcRequestCheck, AWellFormedReadPassesAndItsAnswerCarriesTheValue) {
-  const auto request = sim_plc::CheckReadRequest(WordRead(), 0x01);
+  const auto request = sim::plc::CheckReadRequest(WordRead(), 0x01);
   EXPECT_TRUE(request.problems.empty());
   EXPECT_EQ(request.variable, "%DW100");
   EXPECT_EQ(request.ref.address, 100u);
-  const auto bit = sim_plc::CheckReadRequest(
+  const auto bit = sim::plc::CheckReadRequest(
       xgt::fenet::ReadRequestPacket(0, 1, 'M', xgt::fenet::DataType::kBit, 10, 11).Encode(), 0x01);
   EXPECT_TRUE(bit.problems.empty());
   EXPECT_EQ(bit.ref.address, 10u);
   EXPECT_EQ(bit.ref.bit, 11u);
-  const auto answer = sim_plc::ReadResponse(request, {0x34, 0x12});
-  EXPECT_EQ(sim_plc::BodyLength(answer), answer.size() - sim_plc::kHeaderSize);
+  const auto answer = sim::plc::ReadResponse(request, {0x34, 0x12});
+  EXPECT_EQ(sim::plc::BodyLength(answer), answer.size() - sim::plc::kHeaderSize);
   EXPECT_EQ(answer.back(), 0x12);
 }
 
@@ -55,7 +55,7 @@ TEST(StandInPlcRequestCheck, EachWrongFieldIsNamed) {
   for (const auto& c : cases) {
     auto frame = WordRead();
     c.spoil(frame);
-    const auto request = sim_plc::CheckReadRequest(frame, 0x01);
+    const auto request = sim::plc::CheckReadRequest(frame, 0x01);
     ASSERT_FALSE(request.problems.empty()) << c.problem;
     EXPECT_NE(request.problems.front().find(c.problem), std::string::npos)
         << c.problem << " vs " << request.problems.front();

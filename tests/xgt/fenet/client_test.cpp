@@ -18,8 +18,8 @@ namespace {
 
 const std::string kId(48, 'a');
 
-sim_plc::ServerOptions LoopbackPlc(std::uint8_t slot) {
-  sim_plc::ServerOptions options;
+sim::plc::ServerOptions LoopbackPlc(std::uint8_t slot) {
+  sim::plc::ServerOptions options;
   options.listen.port(0);
   options.slot = slot;
   options.setup = json{{"values", {{"DW100", 1234}, {"DW7", 0xFB2E}, {"MX10.3", 1}, {"DD20", 70000}}}};
@@ -50,7 +50,7 @@ class FenetClientTest : public ::testing::Test {
   }
 
   testing_support::LogCapture log_;
-  sim_plc::PlcServer plc_{LoopbackPlc(1)};
+  sim::plc::PlcServer plc_{LoopbackPlc(1)};
 };
 
 }  // namespace
