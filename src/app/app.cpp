@@ -21,7 +21,22 @@
 #include "websocket/endpoint.h"
 
 namespace {
+
 constexpr int kBusTimeoutSeconds = ipc::kDefaultCallTimeoutSeconds;
+
+// The process's services. The store is loaded by main before the application starts; the
+// cloud client and the firmware manager are made from it on first use (by the components,
+// during Init), so they read the loaded values.
+NVRAM& Store() { return Singleton<NVRAM>::Instance(); }
+
+ServerAPI& Cloud() {
+  return Singleton<ServerAPI>::Instance([] { return std::make_unique<ServerAPI>(Store()); });
+}
+
+OTAManager& Firmware() {
+  return Singleton<OTAManager>::Instance([] { return std::make_unique<OTAManager>(OTAServices{Store(), Cloud()}); });
+}
+
 }  // namespace
 
 App::App(AppPlatform platform, AppComponents components)
@@ -119,18 +134,20 @@ void App::Shutdown() {
 AppComponents ProductionComponents() {
   AppComponents components;
   components.make_mesh = [](AppComponents::Poster app) -> std::unique_ptr<MeshComponent> {
-    const MeshServices services{Singleton<NVRAM>::Instance(), Singleton<ServerAPI>::Instance(),
-                                Singleton<OTAManager>::Instance()};
-    return std::make_unique<BluetoothMesh>(std::move(app), services);
+    return std::make_unique<BluetoothMesh>(std::move(app), MeshServices{Store(), Cloud(), Firmware()});
   };
-  components.make_ble = [](AppComponents::Poster app) { return std::make_unique<BluetoothLE>(std::move(app)); };
-  components.make_websocket = [](AppComponents::Poster app) {
-    return std::make_unique<websocket::Endpoint>(std::move(app));
+  components.make_ble = [](AppComponents::Poster app) -> std::unique_ptr<ProvisioningComponent> {
+    return std::make_unique<BluetoothLE>(std::move(app), Store());
   };
-  components.make_plc_manager = [](AppComponents::Poster app) { return std::make_unique<PLCManager>(std::move(app)); };
+  components.make_websocket = [](AppComponents::Poster app) -> std::unique_ptr<ChannelComponent> {
+    return std::make_unique<websocket::Endpoint>(std::move(app), Store());
+  };
+  components.make_plc_manager = [](AppComponents::Poster app) -> std::unique_ptr<PlcComponent> {
+    return std::make_unique<PLCManager>(std::move(app), PlcServices{Store(), Cloud()});
+  };
   components.authenticate = [](const std::string& device_id, std::function<void(bool)> done) {
-    Singleton<ServerAPI>::Instance().Authentication(device_id, std::move(done));
+    Cloud().Authentication(device_id, std::move(done));
   };
-  components.start_firmware_timers = [] { Singleton<OTAManager>::Instance().StartTimers(); };
+  components.start_firmware_timers = [] { Firmware().StartTimers(); };
   return components;
 }

@@ -16,13 +16,11 @@
 #include "timer/timer_queue.h"
 
 class MeshComponent;
-class BluetoothLE;
-class PLCManager;
+class ProvisioningComponent;
+class ChannelComponent;
+class PlcComponent;
 namespace ipc {
 class UBUSListener;
-}
-namespace websocket {
-class Endpoint;
 }
 
 // The WAN's IPv4 address from "network.interface.wan" "status", or an empty text.
@@ -117,9 +115,9 @@ class App : public mailbox::DepescheSender,
   std::mutex setup_lock_;
   std::shared_ptr<NetworkSetup> pending_setup_;  // guarded by setup_lock_; null: none pending
   std::unique_ptr<MeshComponent> mesh_;
-  std::unique_ptr<BluetoothLE> ble_;
-  std::unique_ptr<websocket::Endpoint> websocket_;
-  std::unique_ptr<PLCManager> plc_manager_;
+  std::unique_ptr<ProvisioningComponent> ble_;
+  std::unique_ptr<ChannelComponent> websocket_;
+  std::unique_ptr<PlcComponent> plc_manager_;
   std::shared_ptr<ipc::UBUSListener> listener_;
   std::unique_ptr<timer::TimerQueue> timers_;
   HciCounters periodic_hci_;  // touched only by the timer worker

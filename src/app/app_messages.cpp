@@ -9,18 +9,18 @@
 
 #include "app/app.h"
 #include "app/app_state_machine.h"
-#include "ble/bluetooth_le.h"
+#include "ble/provisioning_component.h"
 #include "common/command.h"
 #include "common/singleton.h"
 #include "ipc/ubus.h"
 #include "log/json_text.h"
 #include "log/log.h"
 #include "mailbox/message_id.h"
-#include "mesh/bluetooth_mesh.h"
+#include "mesh/mesh_component.h"
 #include "nvram/nvram.h"
-#include "plc/plc_manager.h"
+#include "plc/plc_component.h"
 #include "ui/led_state_machine.h"
-#include "websocket/endpoint.h"
+#include "websocket/channel_component.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "app/app.h"
-#include "ble/bluetooth_le.h"
+#include "ble/provisioning_component.h"
 #include "common/fnv1a.h"
 #include "ipc/ubus.h"
 #include "log/log.h"

@@ -11,11 +11,9 @@
 #include "mailbox/depesche_poster.h"
 
 class MeshComponent;
-class BluetoothLE;
-class PLCManager;
-namespace websocket {
-class Endpoint;
-}
+class ProvisioningComponent;
+class ChannelComponent;
+class PlcComponent;
 
 // What the application reaches outside itself. The daemon uses the platform defaults;
 // tests point the bus at a stand-in, shorten the waits and hand in component doubles.
@@ -33,13 +31,14 @@ struct AppPlatform {
 struct AppComponents {
   using Poster = std::shared_ptr<mailbox::DepeschePoster>;
   std::function<std::unique_ptr<MeshComponent>(Poster)> make_mesh;
-  std::function<std::unique_ptr<BluetoothLE>(Poster)> make_ble;
-  std::function<std::unique_ptr<websocket::Endpoint>(Poster)> make_websocket;
-  std::function<std::unique_ptr<PLCManager>(Poster)> make_plc_manager;
+  std::function<std::unique_ptr<ProvisioningComponent>(Poster)> make_ble;
+  std::function<std::unique_ptr<ChannelComponent>(Poster)> make_websocket;
+  std::function<std::unique_ptr<PlcComponent>(Poster)> make_plc_manager;
   // Cloud authorisation for a device id; the result handler is called once.
   std::function<void(const std::string&, std::function<void(bool)>)> authenticate;
   std::function<void()> start_firmware_timers;
 };
 
-// The real components and services.
+// The real components, handed the process's services: the configuration store, the cloud
+// client and the firmware manager, each made on first use.
 AppComponents ProductionComponents();

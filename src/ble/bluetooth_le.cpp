@@ -15,58 +15,30 @@
 #include "ble/provisioning_protocol.h"
 #include "log/log.h"
 
-BluetoothLE::BluetoothLE(std::shared_ptr<mailbox::DepeschePoster> application, BlePlatform platform)
+BluetoothLE::BluetoothLE(std::shared_ptr<mailbox::DepeschePoster> application, ProvisioningSettings& settings,
+                         BlePlatform platform)
     : application_(std::move(application)),
       platform_(std::move(platform)),
+      settings_(settings),
+      transmit_(platform_.transmit_pace, [this](Message reply) { NotifyPhone(reply); }),
       protocol_(std::make_unique<ble::ProvisioningProtocol>(
-          application_, [this](ble::Bytes reply) { tx_queue_.Push(reply); }, platform_)),
-      tx_thread_([this] { MessageTxThread(); }),
-      rx_thread_([this] { MessageRxThread(); }) {}
+          application_, settings_, [this](ble::Bytes reply) { transmit_.Push(reply); }, platform_)),
+      receive_(std::chrono::milliseconds(0), [this](Message request) { protocol_->HandleRequest(request); }) {}
 
 BluetoothLE::~BluetoothLE() {
-  {
-    const std::lock_guard<std::mutex> guard(pause_lock_);
-    tx_running_ = false;
-    rx_running_ = false;
-  }
-  pause_signal_.notify_all();
-  tx_queue_.Close();
-  rx_queue_.Close();
-  tx_thread_.join();
-  rx_thread_.join();
+  transmit_.Stop();
+  receive_.Stop();
   Deinitialize();
 }
 
-// One notification at most every transmit pace, in queued order; idle, the thread sleeps
-// until a reply is queued.
-void BluetoothLE::MessageTxThread() {
-  while (tx_running_) {
-    if (!tx_queue_.Wait()) continue;
-    const auto message = tx_queue_.Pop();
-    {
-      const std::lock_guard<std::mutex> guard(dbus_lock_);
-      if (char1_) {
-        try {
-          char1_->Notify(message);
-        } catch (const sdbus::Error& error) {
-          LOG_ERROR << "Notify failed: " << error.getMessage();
-        }
-      }
-    }
-    Pause(platform_.transmit_pace);
+void BluetoothLE::NotifyPhone(const Message& reply) {
+  const std::lock_guard<std::mutex> guard(dbus_lock_);
+  if (!char1_) return;
+  try {
+    char1_->Notify(reply);
+  } catch (const sdbus::Error& error) {
+    LOG_ERROR << "Notify failed: " << error.getMessage();
   }
-}
-
-void BluetoothLE::MessageRxThread() {
-  while (rx_running_) {
-    if (!rx_queue_.Wait()) continue;
-    protocol_->HandleRequest(rx_queue_.Pop());
-  }
-}
-
-void BluetoothLE::Pause(std::chrono::milliseconds pause) {
-  std::unique_lock<std::mutex> guard(pause_lock_);
-  pause_signal_.wait_for(guard, pause, [this] { return !tx_running_; });
 }
 
 void BluetoothLE::PutWirelessAPList(const nlohmann::json& results) { protocol_->PutWirelessAPList(results); }

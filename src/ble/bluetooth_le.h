@@ -2,18 +2,18 @@
 
 #include <nlohmann/json.hpp>
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ble/ble_platform.h"
+#include "ble/provisioning_component.h"
 #include "mailbox/depesche_poster.h"
-#include "queue/thread_safe_queue.h"
+#include "queue/paced_queue.h"
+
+class ProvisioningSettings;
 
 namespace sdbus {
 class IConnection;
@@ -33,8 +33,9 @@ class ProvisioningProtocol;
 // BLE provisioning: the GATT service and advertisement through which a phone sets the
 // gateway up, published through bluetoothd on the system D-Bus. The phone writes requests
 // into char2; the replies leave as value changes (notifications) of char1, one every
-// 500 ms. The operations are virtual so the application can be tested with a double.
-class BluetoothLE : public mailbox::DepescheSender {
+// 500 ms. The gateway's identity and the mesh credentials live in `settings` (the
+// configuration store in the daemon; it outlives the component).
+class BluetoothLE : public ProvisioningComponent, public mailbox::DepescheSender {
  public:
   class Char1;
   class Char2;
@@ -47,28 +48,32 @@ class BluetoothLE : public mailbox::DepescheSender {
   using AdvManager = org::bluez::LEAdvertisingManager1;
 
   // Starts the transmit and receive threads; no D-Bus work is done here.
-  explicit BluetoothLE(std::shared_ptr<mailbox::DepeschePoster> application, BlePlatform platform = BlePlatform{});
-  virtual ~BluetoothLE();
+  BluetoothLE(std::shared_ptr<mailbox::DepeschePoster> application, ProvisioningSettings& settings,
+              BlePlatform platform = BlePlatform{});
+  // Ends the transmit and receive threads, then withdraws from the bus.
+  ~BluetoothLE() override;
   BluetoothLE(const BluetoothLE&) = delete;
   BluetoothLE& operator=(const BluetoothLE&) = delete;
 
   // Publishes the GATT application and advertisement (and, on the first boot, reads the
   // gateway's identity from the controller); false when the identity cannot be read.
-  virtual bool Initialize();
+  bool Initialize() override;
   // Withdraws the GATT application and advertisement and leaves the bus. The threads keep
   // running.
-  virtual void Deinitialize();
+  void Deinitialize() override;
   // The "results" array of a Wi-Fi scan, for the phone.
-  virtual void PutWirelessAPList(const nlohmann::json& results);
+  void PutWirelessAPList(const nlohmann::json& results) override;
   // The outcome of a Wi-Fi set-up, for the phone (the address is not sent).
-  virtual void PutWirelessConnectionEvent(bool connected, const std::string& address);
+  void PutWirelessConnectionEvent(bool connected, const std::string& address) override;
 
  protected:
   std::shared_ptr<mailbox::DepeschePoster> application_;
 
  private:
-  void MessageTxThread();
-  void MessageRxThread();
+  using Message = std::vector<std::uint8_t>;
+
+  // Sends one reply to the phone as a notification of char1 (none without a phone's service).
+  void NotifyPhone(const Message& reply);
   // Reads and stores the identity on the first boot; false after ten failed attempts.
   bool ReadIdentityIfFirstBoot();
   void PowerAdapter();
@@ -76,10 +81,9 @@ class BluetoothLE : public mailbox::DepescheSender {
   void PublishAdvertisement();
   void OnConnect(const std::string& path, bool connected);
   void OnConnectionChanged(bool connected);
-  // Waits `pause`, or less when the component is shutting down.
-  void Pause(std::chrono::milliseconds pause);
 
   const BlePlatform platform_;
+  ProvisioningSettings& settings_;
   // The D-Bus objects; dbus_lock_ guards replacing them and every use from the threads.
   std::mutex dbus_lock_;
   std::shared_ptr<sdbus::IConnection> connection_;
@@ -94,13 +98,9 @@ class BluetoothLE : public mailbox::DepescheSender {
   std::unique_ptr<ConnectEvent> connect_event_;
   std::unique_ptr<DisconnectEvent> disconnect_event_;
 
-  queue::ThreadSafeQueue<std::vector<std::uint8_t>> tx_queue_;
-  queue::ThreadSafeQueue<std::vector<std::uint8_t>> rx_queue_;
-  std::atomic<bool> tx_running_{true};
-  std::atomic<bool> rx_running_{true};
-  std::mutex pause_lock_;
-  std::condition_variable pause_signal_;
+  // The replies, one notification per transmit pace, in queued order (transmit thread).
+  queue::PacedQueue<Message> transmit_;
   std::unique_ptr<ble::ProvisioningProtocol> protocol_;
-  std::thread tx_thread_;
-  std::thread rx_thread_;
+  // The phone's requests, handled one after the other as they arrive (receive thread).
+  queue::PacedQueue<Message> receive_;
 };

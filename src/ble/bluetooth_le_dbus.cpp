@@ -19,11 +19,10 @@
 #include "ble/le_advertisement1.h"
 #include "ble/le_advertising_manager1.h"
 #include "ble/provisioning_protocol.h"
-#include "common/singleton.h"
 #include "hci/hci_socket_controller.h"
 #include "ipc/ubus.h"
 #include "log/log.h"
-#include "nvram/nvram.h"
+#include "nvram/provisioning_settings.h"
 
 namespace {
 
@@ -78,16 +77,15 @@ void BluetoothLE::PowerAdapter() {
 }
 
 bool BluetoothLE::ReadIdentityIfFirstBoot() {
-  auto& store = Singleton<NVRAM>::Instance();
-  if (!store.FirstBoot()) return true;
+  if (!settings_.FirstBoot()) return true;
   const auto controller = platform_.hci ? platform_.hci : std::make_shared<HciSocketController>();
   for (int attempt = 0; attempt < kIdentityAttempts; ++attempt) {
     const auto identity = ble::ReadAddresses(*controller, platform_.identity_wait);
     if (identity) {
-      store.DeviceID(identity->device_id);
-      store.SerialNumber(identity->serial_number);
-      store.ClearFirstBoot();
-      store.Hostname("quellaron-" + identity->device_id);
+      settings_.DeviceID(identity->device_id);
+      settings_.SerialNumber(identity->serial_number);
+      settings_.ClearFirstBoot();
+      settings_.Hostname("quellaron-" + identity->device_id);
       ipc::UBUS(kRebootTimeoutSeconds, platform_.ubus_socket).Call("system", "reboot", "{}", nullptr);
       return true;
     }
@@ -104,7 +102,7 @@ void BluetoothLE::PublishGattApplication() {
   service_ = std::make_shared<Service>(*connection_, ble::kServicePath, ble::kServiceUuid);
   char1_ = std::make_shared<Char1>(*connection_, ble::kServicePath);
   char2_ = std::make_shared<Char2>(*connection_, ble::kServicePath);
-  char2_->SetWriteHandler([this](std::vector<std::uint8_t> value) { rx_queue_.Push(value); });
+  char2_->SetWriteHandler([this](std::vector<std::uint8_t> value) { receive_.Push(value); });
   service_->AddCharacteristic(char1_);
   service_->AddCharacteristic(char2_);
   gatt_application_->AddService(service_);
@@ -122,7 +120,7 @@ void BluetoothLE::PublishAdvertisement() {
   adv_manager_ = std::make_shared<AdvManager>(*connection_, ble::kAdapterPath);
   LOG_DEBUG << "ActiveInstances : " << static_cast<int>(adv_manager_->ActiveInstances());
   LOG_DEBUG << "SupportedInstances : " << static_cast<int>(adv_manager_->SupportedInstances());
-  const std::string local_name = ble::kLocalNamePrefix + Singleton<NVRAM>::Instance().DeviceID();
+  const std::string local_name = ble::kLocalNamePrefix + settings_.DeviceID();
   advertisement_ = std::make_shared<org::bluez::LEAdvertisement1>(*connection_, ble::kAdvertisementPath,
                                                                    [] { LOG_DEBUG << "advertisement released"; });
   advertisement_->LocalName(local_name)

@@ -7,11 +7,10 @@
 #include <limits>
 
 #include "common/fnv1a.h"
-#include "common/singleton.h"
 #include "log/json_text.h"
 #include "log/log.h"
 #include "mailbox/message_id.h"
-#include "nvram/nvram.h"
+#include "nvram/provisioning_settings.h"
 
 namespace ble {
 
@@ -46,9 +45,11 @@ std::string KeyText(const nlohmann::json& request, const char* name) {
 
 }  // namespace
 
-ProvisioningProtocol::ProvisioningProtocol(std::shared_ptr<mailbox::DepeschePoster> application, Transmit transmit,
+ProvisioningProtocol::ProvisioningProtocol(std::shared_ptr<mailbox::DepeschePoster> application,
+                                           ProvisioningSettings& settings, Transmit transmit,
                                            const BlePlatform& platform)
     : application_(std::move(application)),
+      settings_(settings),
       transmit_(std::move(transmit)),
       random_(platform.random ? platform.random : OpenSslRandom),
       start_mesh_delay_(platform.start_mesh_delay),
@@ -104,8 +105,7 @@ void ProvisioningProtocol::Dispatch(const nlohmann::json& request) {
 }
 
 void ProvisioningProtocol::DeviceInformation() {
-  const auto& store = Singleton<NVRAM>::Instance();
-  Queue(DeviceInfoReply(store.SerialNumber(), store.DeviceID()));
+  Queue(DeviceInfoReply(settings_.SerialNumber(), settings_.DeviceID()));
 }
 
 void ProvisioningProtocol::ScanWireless() {
@@ -137,12 +137,11 @@ void ProvisioningProtocol::StoreMeshCredentials(const nlohmann::json& request) {
 
   std::vector<std::uint8_t> device_key(kDeviceKeySize);
   if (!random_(device_key.data(), device_key.size())) throw std::runtime_error("Failed to generate device key");
-  auto& store = Singleton<NVRAM>::Instance();
-  store.MeshDevKey(device_key);
-  store.MeshNetKey(network_key);
-  store.MeshAppKey(application_key);
-  store.NetAddr(unicast);
-  if (has_group) store.GroupAddr(group);
+  settings_.MeshDevKey(device_key);
+  settings_.MeshNetKey(network_key);
+  settings_.MeshAppKey(application_key);
+  settings_.NetAddr(unicast);
+  if (has_group) settings_.GroupAddr(group);
   Queue(ReplyM());
 }
 

@@ -14,17 +14,20 @@
 #include "mailbox/depesche_poster.h"
 #include "timer/timer_queue.h"
 
+class ProvisioningSettings;
+
 namespace ble {
 
 // The provisioning commands a phone sends: "I" (identity), "WS" (Wi-Fi scan), "WP" (Wi-Fi
 // set-up), "M" (mesh credentials) and "S" (start the mesh). Replies are handed to `transmit`
-// as encoded CBOR; work for the rest of the system is posted to the application.
+// as encoded CBOR; work for the rest of the system is posted to the application. The
+// identity is read from `settings`, and the mesh credentials are stored there.
 class ProvisioningProtocol : public mailbox::DepescheSender {
  public:
   using Transmit = std::function<void(Bytes)>;
 
-  ProvisioningProtocol(std::shared_ptr<mailbox::DepeschePoster> application, Transmit transmit,
-                       const BlePlatform& platform);
+  ProvisioningProtocol(std::shared_ptr<mailbox::DepeschePoster> application, ProvisioningSettings& settings,
+                       Transmit transmit, const BlePlatform& platform);
   ~ProvisioningProtocol();
   ProvisioningProtocol(const ProvisioningProtocol&) = delete;
   ProvisioningProtocol& operator=(const ProvisioningProtocol&) = delete;
@@ -54,6 +57,7 @@ class ProvisioningProtocol : public mailbox::DepescheSender {
   void Post(std::uint32_t id, std::shared_ptr<void> data = nullptr);
 
   const std::shared_ptr<mailbox::DepeschePoster> application_;
+  ProvisioningSettings& settings_;
   const Transmit transmit_;
   const BlePlatform::RandomSource random_;
   const std::chrono::milliseconds start_mesh_delay_;

@@ -5,15 +5,21 @@
 #include <utility>
 
 // One process-wide instance of T, created on first access and deleted by Destroy().
-// Access after Destroy() creates a fresh instance.
+// Access after Destroy() creates a fresh instance. A T that needs arguments is made by the
+// factory handed to Instance(make).
 template <typename T>
 class Singleton {
  public:
   Singleton() = delete;
 
-  static T& Instance() {
+  static T& Instance() { return Instance([] { return std::make_unique<T>(); }); }
+
+  // The instance, made by `make` (returning std::unique_ptr<T>) when there is none. `make`
+  // runs under this singleton's lock: it may reach other singletons, not this one.
+  template <typename Make>
+  static T& Instance(Make make) {
     const std::lock_guard<std::mutex> guard(lock_);
-    if (!instance_) instance_ = std::make_unique<T>();
+    if (!instance_) instance_ = make();
     return *instance_;
   }
 

@@ -61,12 +61,12 @@ bool UBUS::Event(const char* type, const std::string& json) {
 }
 
 void UBUS::SetReconnectedHandler(std::function<void()> handler) {
-  const std::lock_guard<std::mutex> guard(pause_lock_);
+  const std::lock_guard<std::mutex> guard(hooks_lock_);
   on_reconnected_ = std::move(handler);
 }
 
 void UBUS::SetReconnectBackoff(ReconnectBackoff backoff) {
-  const std::lock_guard<std::mutex> guard(pause_lock_);
+  const std::lock_guard<std::mutex> guard(hooks_lock_);
   backoff_ = backoff;
 }
 
@@ -75,6 +75,7 @@ void UBUS::ServerStart() {
   if (server_running_) return;
   if (server_thread_.joinable()) server_thread_.join();
   stop_requested_ = false;
+  stop_.Reset();
   server_running_ = true;
   server_thread_ = std::thread([this] {
     RunServer();
@@ -83,11 +84,8 @@ void UBUS::ServerStart() {
 }
 
 void UBUS::ServerStop() {
-  {
-    const std::lock_guard<std::mutex> guard(pause_lock_);
-    stop_requested_ = true;
-  }
-  pause_ended_.notify_all();
+  stop_requested_ = true;
+  stop_.Stop();
   Bus()->Wake();
 }
 
@@ -106,7 +104,7 @@ void UBUS::RunServer() {
     LOG_INFO << "ubus connection restored";
     std::function<void()> on_reconnected;
     {
-      const std::lock_guard<std::mutex> guard(pause_lock_);
+      const std::lock_guard<std::mutex> guard(hooks_lock_);
       on_reconnected = on_reconnected_;
     }
     if (on_reconnected) on_reconnected();
@@ -116,10 +114,10 @@ void UBUS::RunServer() {
 std::shared_ptr<Connection> UBUS::Reconnect() {
   ReconnectBackoff backoff;
   {
-    const std::lock_guard<std::mutex> guard(pause_lock_);
+    const std::lock_guard<std::mutex> guard(hooks_lock_);
     backoff = backoff_;
   }
-  while (PauseUnlessStopped(backoff.Next())) {
+  while (stop_.WaitFor(backoff.Next())) {
     auto fresh = std::make_shared<Connection>(socket_path_);
     if (fresh->ConnectStatus() != kOk) continue;
     const std::lock_guard<std::mutex> attach(attach_lock_);
@@ -129,11 +127,6 @@ std::shared_ptr<Connection> UBUS::Reconnect() {
     return fresh;
   }
   return nullptr;
-}
-
-bool UBUS::PauseUnlessStopped(std::chrono::milliseconds pause) {
-  std::unique_lock<std::mutex> lock(pause_lock_);
-  return !pause_ended_.wait_for(lock, pause, [this] { return stop_requested_.load(); });
 }
 
 void UBUS::JoinServer() {

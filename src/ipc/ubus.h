@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +13,7 @@
 #include "ipc/callback_handler.h"
 #include "ipc/connection.h"
 #include "ipc/reconnect_backoff.h"
+#include "mutex/stop_signal.h"
 
 namespace ipc {
 
@@ -69,8 +69,6 @@ class UBUS {
   void RunServer();
   // Connects anew after a loss until it succeeds or a stop is requested.
   std::shared_ptr<Connection> Reconnect();
-  // Sleeps for `pause` unless a stop is requested first; false on a stop.
-  bool PauseUnlessStopped(std::chrono::milliseconds pause);
 
   std::thread server_thread_;
   std::int32_t timeout_;  // milliseconds
@@ -79,10 +77,10 @@ class UBUS {
   std::shared_ptr<Connection> connection_;
   mutable std::mutex connection_lock_;  // guards the pointer, not the connection
   std::mutex attach_lock_;
-  std::atomic<bool> stop_requested_{false};
+  std::atomic<bool> stop_requested_{false};  // what the serving connection watches
+  mutex::StopSignal stop_;                   // ends the pause before reconnecting
   std::mutex server_lock_;
-  std::mutex pause_lock_;  // guards the hooks and pairs with stop_requested_ for the pause
-  std::condition_variable pause_ended_;
+  std::mutex hooks_lock_;  // guards the handler and the back-off
   std::function<void()> on_reconnected_;
   ReconnectBackoff backoff_;
 };

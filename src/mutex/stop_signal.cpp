@@ -10,6 +10,11 @@ void StopSignal::Stop() {
   changed_.notify_all();
 }
 
+void StopSignal::Reset() {
+  const std::lock_guard<std::mutex> guard(lock_);
+  stopped_ = false;
+}
+
 bool StopSignal::Stopped() const {
   const std::lock_guard<std::mutex> guard(lock_);
   return stopped_;

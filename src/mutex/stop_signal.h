@@ -24,6 +24,9 @@ class StopSignal {
   // Ends every wait, now and later.
   void Stop();
   bool Stopped() const;
+  // Withdraws the stop, so waits pause again: for an object whose threads can be started
+  // anew after a stop, once the stopped ones have ended.
+  void Reset();
 
   // Sleeps for `pause`; false when a stop came before or during it.
   template <typename Rep, typename Period>

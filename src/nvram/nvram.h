@@ -8,15 +8,24 @@
 #include <nlohmann/json.hpp>
 
 #include "ipc/ubus.h"
+#include "nvram/cloud_settings.h"
+#include "nvram/firmware_settings.h"
 #include "nvram/mesh_settings.h"
 #include "nvram/plc_info.h"
+#include "nvram/plc_settings.h"
+#include "nvram/provisioning_settings.h"
 
 // The daemon's persistent settings: an in-memory copy loaded from UCI at start-up, and
 // setters that write every change through to UCI (object "uci" on the bus, then a
-// commit). Used through Singleton<NVRAM>.
+// commit). The application creates it (Singleton<NVRAM>) and hands each component the
+// narrow settings interface it needs.
 // Every field is guarded by one lock held only while it is read or replaced, never during
 // a bus call, so a reader on any thread sees either the old or the new value.
-class NVRAM : public MeshSettings {
+class NVRAM : public MeshSettings,
+              public CloudSettings,
+              public PlcSettings,
+              public FirmwareSettings,
+              public ProvisioningSettings {
  public:
   static constexpr const char* kPackage = "ferrowick";
 
@@ -44,21 +53,23 @@ class NVRAM : public MeshSettings {
            const std::string& package);
   void Delete(const std::string& type, const nlohmann::ordered_json& match, const std::string& package);
 
-  std::string AccessToken() const;
+  std::string AccessToken() const override;
   void AccessToken(const std::string& token);
-  std::string RefreshToken() const;
+  std::string RefreshToken() const override;
   void RefreshToken(const std::string& token);
-  std::string ClientID() const;
-  std::string ClientSecret() const;
+  // Both tokens, one write each.
+  void StoreTokens(const std::string& access_token, const std::string& refresh_token) override;
+  std::string ClientID() const override;
+  std::string ClientSecret() const override;
 
   bool MeshEnable() const;
   void MeshEnable(const bool& enable);
   std::uint32_t NetIdx() const;
   void NetIdx(const std::uint32_t& index);
   std::uint16_t NetAddr() const override;
-  void NetAddr(const std::uint16_t& address);  // throws std::runtime_error "Address error."
+  void NetAddr(const std::uint16_t& address) override;  // throws std::runtime_error "Address error."
   std::uint16_t GroupAddr() const override;
-  void GroupAddr(const std::uint16_t& address);  // throws std::runtime_error "Group Address Error."
+  void GroupAddr(const std::uint16_t& address) override;  // throws std::runtime_error "Group Address Error."
   std::uint64_t Token() const override;
   void Token(const std::uint64_t& token) override;
   std::uint16_t TTL() const override;
@@ -67,37 +78,37 @@ class NVRAM : public MeshSettings {
   // Keys: 16 bytes, stored as Base64; setters throw std::invalid_argument "Key size is invalid".
   std::vector<std::uint8_t> MeshNetKey() const override;
   void MeshNetKey(const std::vector<std::uint8_t>& key);
-  void MeshNetKey(const std::string& base64_key);
+  void MeshNetKey(const std::string& base64_key) override;
   std::vector<std::uint8_t> MeshAppKey() const override;
   void MeshAppKey(const std::vector<std::uint8_t>& key);
-  void MeshAppKey(const std::string& base64_key);
+  void MeshAppKey(const std::string& base64_key) override;
   std::vector<std::uint8_t> MeshDevKey() const override;
-  void MeshDevKey(const std::vector<std::uint8_t>& key);
+  void MeshDevKey(const std::vector<std::uint8_t>& key) override;
 
-  std::string DeviceID() const;
-  void DeviceID(const std::string& device_id);
-  std::string SerialNumber() const;
-  void SerialNumber(const std::string& serial_number);
-  std::string URL() const;
-  std::string Host() const;
+  std::string DeviceID() const override;
+  void DeviceID(const std::string& device_id) override;
+  std::string SerialNumber() const override;
+  void SerialNumber(const std::string& serial_number) override;
+  std::string URL() const override;
+  std::string Host() const override;
   // Whether the cloud's certificate is verified ("sys" option tls_verify), and the CA
   // file to verify it against ("sys" option ca_file; empty: the system's CA store).
-  bool TlsVerify() const;
-  std::string CAFile() const;
-  bool FirstBoot() const;
-  void ClearFirstBoot();
-  std::uint32_t OTASession() const;
+  bool TlsVerify() const override;
+  std::string CAFile() const override;
+  bool FirstBoot() const override;
+  void ClearFirstBoot() override;
+  std::uint32_t OTASession() const override;
   void OTASession(const std::uint32_t& sessions);
-  std::uint32_t FWCheck() const;
+  std::uint32_t FWCheck() const override;
   void FWCheck(const std::uint32_t& minutes);
 
-  std::vector<PLCInfo> PLCList() const;
+  std::vector<PLCInfo> PLCList() const override;
   void PLCList(const std::vector<PLCInfo>& list);
-  void AddPLC(const PLCInfo& info);
-  void UpdatePLC(const PLCInfo& info);
-  void DeletePLC(const PLCInfo& info);
+  void AddPLC(const PLCInfo& info) override;
+  void UpdatePLC(const PLCInfo& info) override;
+  void DeletePLC(const PLCInfo& info) override;
 
-  void Hostname(const std::string& hostname);
+  void Hostname(const std::string& hostname) override;
   void Wireless(const std::string& ssid, const std::string& encryption, const std::string& key);
 
   // "quellaron_" followed by the device id read as hexadecimal digit pairs.

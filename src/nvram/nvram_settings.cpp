@@ -41,6 +41,10 @@ std::string NVRAM::RefreshToken() const { return Read(lock_, refresh_token_); }
 void NVRAM::RefreshToken(const std::string& token) {
   if (Replace(refresh_token_, token)) SetValue("auth", "refresh_token", token, kPackage);
 }
+void NVRAM::StoreTokens(const std::string& access_token, const std::string& refresh_token) {
+  AccessToken(access_token);
+  RefreshToken(refresh_token);
+}
 std::string NVRAM::ClientID() const { return Read(lock_, client_id_); }
 std::string NVRAM::ClientSecret() const { return Read(lock_, client_secret_); }
 

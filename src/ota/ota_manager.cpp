@@ -7,13 +7,12 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "common/singleton.h"
 #include "ipc/ubus.h"
 #include "log/log.h"
-#include "nvram/nvram.h"
 #include "common/command.h"
+#include "nvram/firmware_settings.h"
 #include "ota/firmware_config.h"
-#include "server/server_api.h"
+#include "server/cloud_client.h"
 
 using nlohmann::json;
 
@@ -32,18 +31,12 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-OTAManager::OTAManager() : OTAManager(OTAManagerOptions{}) {}
-
-OTAManager::OTAManager(OTAManagerOptions options)
-    : options_(std::move(options)), sessions_([this] { return Store().OTASession(); }, options_.clock) {}
+OTAManager::OTAManager(OTAServices services, OTAManagerOptions options)
+    : services_(services),
+      options_(std::move(options)),
+      sessions_([this] { return services_.settings.OTASession(); }, options_.clock) {}
 
 OTAManager::~OTAManager() = default;
-
-NVRAM& OTAManager::Store() const { return options_.store != nullptr ? *options_.store : Singleton<NVRAM>::Instance(); }
-
-ServerAPI& OTAManager::Cloud() const {
-  return options_.cloud != nullptr ? *options_.cloud : Singleton<ServerAPI>::Instance();
-}
 
 std::string OTAManager::PathOf(const std::string& name) const { return options_.download_directory + name; }
 
@@ -57,7 +50,7 @@ void OTAManager::CheckNewFirmware(bool cancelled) {
   try {
     if (!IsUpgrading()) {
       json document;
-      if (Cloud().FirmwareConfigTest(document)) ApplyDocument(document);
+      if (services_.cloud.FirmwareConfigTest(document)) ApplyDocument(document);
     }
   } catch (const std::exception& error) {
     LOG_ERROR << "Firmware check failed: " << error.what();
@@ -66,7 +59,7 @@ void OTAManager::CheckNewFirmware(bool cancelled) {
 }
 
 void OTAManager::ScheduleCheck() {
-  std::uint32_t minutes = Store().FWCheck();
+  std::uint32_t minutes = services_.settings.FWCheck();
   if (minutes == 0 || minutes > kMaxCheckMinutes) {
     const std::uint32_t bounded = minutes == 0 ? 1 : kMaxCheckMinutes;
     LOG_WARN << "Firmware check period of " << minutes << " minutes taken as " << bounded;

@@ -18,8 +18,15 @@
 #include "ota/firmware_version.h"
 #include "timer/timer_queue.h"
 
-class NVRAM;
-class ServerAPI;
+class FirmwareSettings;
+class CloudClient;
+
+// The services the firmware manager uses; the application hands in the process's (the
+// configuration store and the cloud client), which outlive it.
+struct OTAServices {
+  FirmwareSettings& settings;
+  CloudClient& cloud;
+};
 
 // Where the manager keeps its files, which tools it runs, and its periods; the defaults are
 // the daemon's.
@@ -34,15 +41,13 @@ struct OTAManagerOptions {
   std::chrono::milliseconds sweep_period{std::chrono::minutes(1)};
   ota::DownloadOptions download;
   ota::SessionClock clock = ota::SystemSeconds;
-  NVRAM* store = nullptr;      // null: the process's configuration store
-  ServerAPI* cloud = nullptr;  // null: the process's cloud client
 };
-
 
 // Keeps the gateway and its mesh devices on the firmware the cloud publishes: checks the
 // firmware configuration document periodically, upgrades the system image and packages
 // with the router's tools, and holds device images in memory, served block by block to at
-// most `OTASession` devices at once. One per process, through Singleton<OTAManager>.
+// most `OTASession` devices at once. The application makes one per process and hands it to
+// the mesh component as its FirmwareSource.
 //
 // The check (downloads and tools included) runs on one timer thread, the session sweep on
 // another, so a slow download never delays the sweep.
@@ -53,8 +58,7 @@ class OTAManager : public FirmwareSource {
   // The longest check period, so the deadline stays within the clock's range.
   static constexpr std::uint32_t kMaxCheckMinutes = 366u * 24u * 60u;
 
-  OTAManager();
-  explicit OTAManager(OTAManagerOptions options);
+  explicit OTAManager(OTAServices services, OTAManagerOptions options = {});
   ~OTAManager() override;
   OTAManager(const OTAManager&) = delete;
   OTAManager& operator=(const OTAManager&) = delete;
@@ -95,8 +99,6 @@ class OTAManager : public FirmwareSource {
     std::shared_ptr<const Blocks> blocks;
   };
 
-  NVRAM& Store() const;
-  ServerAPI& Cloud() const;
   std::string PathOf(const std::string& name) const;
   void ApplyDocument(const nlohmann::json& document);
   // Downloads, checks and splits one device image; nothing on failure (logged).
@@ -108,6 +110,7 @@ class OTAManager : public FirmwareSource {
   void ScheduleCheck();
   void ScheduleSweep(std::chrono::milliseconds delay);
 
+  const OTAServices services_;
   OTAManagerOptions options_;
   mutable std::mutex firmware_list_lock_;
   std::vector<FirmwareListEntry> firmware_list_;

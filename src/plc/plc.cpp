@@ -4,26 +4,14 @@
 #include <stdexcept>
 #include <unordered_set>
 
-#include "common/singleton.h"
 #include "log/log.h"
 #include "plc/address_text.h"
-#include "server/server_api.h"
 
 namespace {
 
 constexpr int kNewPollerFold = 1;
 constexpr int kDefaultFold = 10;
 constexpr int kMaxFold = 366 * 24 * 60;  // a year of minutes
-
-std::function<void(const std::string&)> ReportOrCloud(std::function<void(const std::string&)> report) {
-  if (report) return report;
-  return [](const std::string& json) { Singleton<ServerAPI>::Instance().Report(json); };
-}
-
-PLCOptions WithReport(PLCOptions options) {
-  options.report = ReportOrCloud(std::move(options.report));
-  return options;
-}
 
 }  // namespace
 
@@ -50,7 +38,7 @@ std::optional<int> FoldOf(const nlohmann::json& folds) {
 }
 
 PLC::PLC(const PLCInfo& info, PLCOptions options)
-    : options_(WithReport(std::move(options))), vendor_(info.vendor), proto_(info.proto) {
+    : options_(std::move(options)), vendor_(info.vendor), proto_(info.proto) {
   CheckSupported(info);
   client_ = std::make_shared<xgt::fenet::Client>(info.ip_address, static_cast<std::uint8_t>(info.base),
                                                  static_cast<std::uint8_t>(info.slot), options_.client);
@@ -136,7 +124,7 @@ bool PLC::ReadMemory(const std::string& id) {
   if (!ok) return false;
   const std::string text = document.dump();
   LOG_VERBOSE << text;
-  options_.report(text);
+  if (options_.report) options_.report(text);
   return true;
 }
 

@@ -20,7 +20,8 @@
 struct PLCOptions {
   xgt::fenet::ClientOptions client;
   PollPeriods periods;
-  // Takes each reading's document; null: the cloud client's report queue.
+  // Takes each reading's document (the manager hands in the cloud client's report queue);
+  // null: readings are read and logged, and go nowhere.
   std::function<void(const std::string& json)> report;
 };
 
@@ -30,7 +31,7 @@ struct PLCOptions {
 class PLC {
  public:
   // Throws std::runtime_error "Unsupported PLC Vendor." / "Unsupported PLC Protocol.".
-  explicit PLC(const PLCInfo& info, PLCOptions options = {});
+  PLC(const PLCInfo& info, PLCOptions options);
   // Stops every poller; returns once a read in flight has ended.
   virtual ~PLC();
   PLC(const PLC&) = delete;

@@ -4,41 +4,31 @@
 #include <exception>
 #include <stdexcept>
 
-#include "common/singleton.h"
 #include "log/log.h"
-#include "nvram/nvram.h"
-#include "server/server_api.h"
+#include "nvram/plc_settings.h"
+#include "server/cloud_client.h"
 
 namespace {
 
-// A cloud client handed in takes the readings too; otherwise the PLCs report to the
-// process's cloud client, reached only when a reading is due.
-PLCManagerOptions WithDefaults(PLCManagerOptions options) {
-  if (!options.plc.report && options.cloud != nullptr) {
-    ServerAPI* const cloud = options.cloud;
-    options.plc.report = [cloud](const std::string& json) { cloud->Report(json); };
-  }
+// Unless told otherwise, the PLCs' readings go to the cloud client's report queue.
+PLCManagerOptions WithDefaults(PLCManagerOptions options, CloudClient& cloud) {
+  if (!options.plc.report) options.plc.report = [&cloud](const std::string& json) { cloud.Report(json); };
   return options;
 }
 
 }  // namespace
 
-PLCManager::PLCManager(std::shared_ptr<mailbox::DepeschePoster> application)
-    : PLCManager(std::move(application), PLCManagerOptions{}) {}
-
-PLCManager::PLCManager(std::shared_ptr<mailbox::DepeschePoster> application, PLCManagerOptions options)
+PLCManager::PLCManager(std::shared_ptr<mailbox::DepeschePoster> application, PlcServices services,
+                       PLCManagerOptions options)
     : application_(std::move(application)),
-      options_(WithDefaults(std::move(options))) {
+      services_(services),
+      options_(WithDefaults(std::move(options), services_.cloud)) {
   LoadStored();
   worker_ = std::thread([this] { Worker(); });
 }
 
 PLCManager::~PLCManager() {
-  {
-    const std::lock_guard<std::mutex> guard(pause_lock_);
-    stopping_ = true;
-  }
-  pause_signal_.notify_all();
+  stop_.Stop();
   worker_.join();
   std::unordered_map<std::uint32_t, std::shared_ptr<PLC>> doomed;
   {
@@ -48,7 +38,7 @@ PLCManager::~PLCManager() {
 }
 
 void PLCManager::LoadStored() {
-  for (const auto& info : Store().PLCList()) {
+  for (const auto& info : services_.settings.PLCList()) {
     stored_ids_.insert(info.id);
     try {
       auto plc = std::make_shared<PLC>(info, options_.plc);
@@ -61,25 +51,12 @@ void PLCManager::LoadStored() {
   }
 }
 
-NVRAM& PLCManager::Store() const {
-  return options_.store != nullptr ? *options_.store : Singleton<NVRAM>::Instance();
-}
-
-ServerAPI& PLCManager::Cloud() const {
-  return options_.cloud != nullptr ? *options_.cloud : Singleton<ServerAPI>::Instance();
-}
-
-bool PLCManager::Pause(std::chrono::milliseconds period) {
-  std::unique_lock<std::mutex> guard(pause_lock_);
-  return !pause_signal_.wait_for(guard, period, [this] { return stopping_; });
-}
-
 void PLCManager::Worker() {
-  if (!Pause(options_.first_fetch)) return;
+  if (!stop_.WaitFor(options_.first_fetch)) return;
   do {
-    const std::string list = Cloud().PLCInfo(Store().DeviceID());
+    const std::string list = services_.cloud.PLCInfo(services_.settings.DeviceID());
     if (!list.empty()) UpdatePLCList(list);
-  } while (Pause(options_.fetch_period));
+  } while (stop_.WaitFor(options_.fetch_period));
 }
 
 void PLCManager::UpdatePLCList(const std::string& text) {
@@ -119,9 +96,9 @@ void PLCManager::AddPLC(const PLCInfo& info) {
 
 void PLCManager::StoreRecord(const PLCInfo& info) {
   if (stored_ids_.insert(info.id).second) {
-    Store().AddPLC(info);
+    services_.settings.AddPLC(info);
   } else {
-    Store().UpdatePLC(info);
+    services_.settings.UpdatePLC(info);
   }
 }
 
@@ -135,7 +112,7 @@ void PLCManager::RemoveUnlisted(const std::vector<PLCInfo>& records) {
     LOG_ERROR << "Delete PLC " << id;
     PLCInfo info;
     info.id = id;
-    Store().DeletePLC(info);
+    services_.settings.DeletePLC(info);
     stored_ids_.erase(id);
     std::shared_ptr<PLC> doomed;
     {

@@ -3,7 +3,6 @@
 #include "curl/curl_interface.h"
 #include "curl/form_escape.h"
 #include "log/log.h"
-#include "server/configuration_store_settings.h"
 
 namespace {
 
@@ -48,49 +47,43 @@ json FoldsOf(const json& sensor) {
 
 }  // namespace
 
-ServerAPI::ServerAPI() : ServerAPI(ServerAPIOptions{}) {}
-
-ServerAPI::ServerAPI(ServerAPIOptions options)
+ServerAPI::ServerAPI(CloudSettings& settings, ServerAPIOptions options)
     : curl_lease_(LeaseCurl()),
       options_(std::move(options)),
-      settings_(options_.settings ? options_.settings : ConfigurationStoreSettings()),
-      base_url_(settings_->URL().empty() ? options_.default_base_url : settings_->URL()),
-      access_token_(settings_->AccessToken()),
-      refresh_token_(settings_->RefreshToken()),
-      client_id_(settings_->ClientID()),
-      client_secret_(settings_->ClientSecret()),
-      tls_{settings_->TlsVerify(), settings_->CAFile()} {
-  running_ = true;  // before the thread starts, so a quick destruction still stops it
-  if (options_.start_worker) worker_ = std::thread([this] { PostThread(); });
+      settings_(settings),
+      base_url_(settings_.URL().empty() ? options_.default_base_url : settings_.URL()),
+      access_token_(settings_.AccessToken()),
+      refresh_token_(settings_.RefreshToken()),
+      client_id_(settings_.ClientID()),
+      client_secret_(settings_.ClientSecret()),
+      tls_{settings_.TlsVerify(), settings_.CAFile()} {
+  // Sleeps while there is nothing to send; after each pass the next waits a full period.
+  if (options_.start_worker) {
+    worker_.emplace(options_.worker_period, [this] { return HasPending(); }, [this] { PostPending(); });
+  }
 }
 
 ServerAPI::~ServerAPI() {
-  running_ = false;
-  {
-    const std::lock_guard<std::mutex> guard(pause_lock_);
-    destroying_ = true;
-  }
-  pause_signal_.notify_all();
-  if (worker_.joinable()) worker_.join();
+  stop_.Stop();
+  if (worker_) worker_->Stop();
   const std::lock_guard<std::mutex> guard(authorisation_lock_);
   if (auth_thread_.joinable()) auth_thread_.join();
 }
 
 void ServerAPI::HeartBeat(const std::string& json) {
   heartbeat_queue_.Push(json);
-  Notify();
+  WakeWorker();
 }
 
 void ServerAPI::Report(const std::string& json) {
   report_buffer_.PushBack(json);
-  Notify();
+  WakeWorker();
 }
 
-// The worker checks the queues under pause_lock_: taking it here means the push is seen
-// either by that check or by the wake-up.
-void ServerAPI::Notify() {
-  { const std::lock_guard<std::mutex> guard(pause_lock_); }
-  pause_signal_.notify_all();
+bool ServerAPI::HasPending() const { return !heartbeat_queue_.Empty() || !report_buffer_.Empty(); }
+
+void ServerAPI::WakeWorker() const {
+  if (worker_) worker_->Wake();
 }
 
 std::string ServerAPI::AccessToken() const {
@@ -143,7 +136,7 @@ void ServerAPI::AuthenticationThread(const std::string& device_id, const std::fu
     const auto [verified, status] = AuthenticationVerify(device_id, code);
     if (verified) break;
     if (status == 408) code = AuthenticationRequest(device_id).second;
-    if (!Pause(options_.verify_period)) {  // shutting down
+    if (!stop_.WaitFor(options_.verify_period)) {  // shutting down
       authenticating_ = false;
       auth_active_ = false;
       return;
@@ -182,7 +175,7 @@ std::pair<bool, int> ServerAPI::AuthenticationVerify(const std::string& device_i
       access_token_ = access;
       refresh_token_ = refresh;
     }
-    settings_->StoreTokens(access, refresh);
+    settings_.StoreTokens(access, refresh);
     token_rejected_ = false;
     return {true, 201};
   } catch (const json::exception& error) {
@@ -236,7 +229,7 @@ void ServerAPI::OnTokenRejected() {
   std::function<void(bool)> done;
   {
     const std::lock_guard<std::mutex> guard(authorisation_lock_);
-    device_id = auth_device_id_.empty() ? settings_->DeviceID() : auth_device_id_;
+    device_id = auth_device_id_.empty() ? settings_.DeviceID() : auth_device_id_;
     done = auth_done_;
   }
   if (!done) done = [](bool) {};
@@ -313,24 +306,4 @@ void ServerAPI::PostPending() {
     const std::string report = report_buffer_.PopFront();
     if (!PostData(report)) report_buffer_.PushFront(report);
   }
-}
-
-// Sleeps while there is nothing to send; after each send the next waits a full period.
-void ServerAPI::PostThread() {
-  while (running_) {
-    if (!WaitForWork()) break;
-    PostPending();
-    if (!Pause(options_.worker_period)) break;
-  }
-}
-
-bool ServerAPI::WaitForWork() {
-  std::unique_lock<std::mutex> guard(pause_lock_);
-  pause_signal_.wait(guard, [this] { return destroying_ || !heartbeat_queue_.Empty() || !report_buffer_.Empty(); });
-  return !destroying_;
-}
-
-bool ServerAPI::Pause(std::chrono::milliseconds period) {
-  std::unique_lock<std::mutex> guard(pause_lock_);
-  return !pause_signal_.wait_for(guard, period, [this] { return destroying_; });
 }

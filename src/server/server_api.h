@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -16,15 +16,16 @@
 
 #include "curl/header_list.h"
 #include "curl/request.h"
+#include "mutex/stop_signal.h"
+#include "nvram/cloud_settings.h"
+#include "nvram/deployment.h"
 #include "queue/circular_buffer.h"
+#include "queue/paced_worker.h"
 #include "queue/thread_safe_queue.h"
 #include "server/cloud_client.h"
-#include "server/cloud_settings.h"
-#include "nvram/deployment.h"
 
 // Where and how ServerAPI reaches the cloud; the defaults are the daemon's.
 struct ServerAPIOptions {
-  std::shared_ptr<CloudSettings> settings;           // null: the configuration store
   std::string default_base_url = deployment::kDefaultBaseUrl;  // used when no URL is configured
   std::string firmware_config_url = deployment::kFirmwareConfigUrl;
   std::chrono::seconds request_timeout = curl::kRequestTimeout;
@@ -34,14 +35,15 @@ struct ServerAPIOptions {
 };
 
 // The gateway's client of the cloud's REST interface: device authorisation, heartbeats
-// and reports through its own worker, and synchronous queries. One per process, through
-// Singleton<ServerAPI>.
+// and reports through its own worker, and synchronous queries. The application makes one per
+// process, from the configuration store, and hands it to the components as their CloudClient.
 class ServerAPI : public CloudClient {
  public:
   static constexpr std::size_t kReportCapacity = 500;
 
-  ServerAPI();
-  explicit ServerAPI(ServerAPIOptions options);
+  // `settings` outlives the client; the tokens are read from it here and stored into it
+  // after each authorisation.
+  explicit ServerAPI(CloudSettings& settings, ServerAPIOptions options = {});
   ~ServerAPI() override;
   ServerAPI(const ServerAPI&) = delete;
   ServerAPI& operator=(const ServerAPI&) = delete;
@@ -67,6 +69,7 @@ class ServerAPI : public CloudClient {
   // (ok, ble_enabled, folds {sensor_type: fold}).
   std::tuple<bool, bool, nlohmann::json> DeviceBeaconFolds(const std::string& device_id) override;
   bool FirmwareConfigTest(nlohmann::json& config) override;
+  // The firmware configuration document of the cloud's API (with the bearer token).
 
   // The request helpers: (response text, HTTP status or libcurl error code).
   curl::response Get(const std::string& url, const curl::header_list& headers);
@@ -93,13 +96,10 @@ class ServerAPI : public CloudClient {
                           nlohmann::json& config);
   std::vector<std::string> BearerHeaders(const char* cache_control) const;
   void AuthenticationThread(const std::string& device_id, const std::function<void(bool)>& done);
-  void PostThread();
-  // Wakes the worker waiting for work.
-  void Notify();
-  // Waits until a heartbeat or a report is pending; false when the object is being destroyed.
-  bool WaitForWork();
-  // Sleeps for `period` unless the object is being destroyed; false when it is.
-  bool Pause(std::chrono::milliseconds period);
+  // A heartbeat or a report is waiting for the worker.
+  bool HasPending() const;
+  // Wakes the worker, if there is one, for a document just queued.
+  void WakeWorker() const;
 
   // Keeps libcurl initialised until the worker and the authorisation thread have ended,
   // even when this object outlives the process's own clean-up at exit.
@@ -110,7 +110,7 @@ class ServerAPI : public CloudClient {
   const char* heartbeat_path_ = "/gateways/hb";
   const char* devices_path_ = "/devices";
   ServerAPIOptions options_;
-  std::shared_ptr<CloudSettings> settings_;
+  CloudSettings& settings_;
   std::string base_url_;
   mutable std::mutex token_lock_;  // the tokens are replaced while other threads read them
   std::string access_token_;
@@ -123,16 +123,15 @@ class ServerAPI : public CloudClient {
   curl::session delivery_session_;
   queue::ThreadSafeQueue<std::string> heartbeat_queue_;
   queue::CircularBuffer<std::string> report_buffer_{kReportCapacity};
-  std::atomic<bool> running_{false};
   std::atomic<bool> authenticating_{false};
   std::atomic<bool> auth_active_{false};  // an authorisation thread exists (any phase)
   std::atomic<bool> token_rejected_{false};
   std::mutex authorisation_lock_;  // the thread handle and what a renewed authorisation needs
   std::string auth_device_id_;
   std::function<void(bool)> auth_done_;
-  std::mutex pause_lock_;
-  std::condition_variable pause_signal_;
-  bool destroying_ = false;
+  // Ends the authorisation thread's pause between verification polls at destruction.
+  mutex::StopSignal stop_;
   std::thread auth_thread_;
-  std::thread worker_;
+  // Last: its passes use everything above, and it ends first.
+  std::optional<queue::PacedWorker> worker_;
 };

@@ -6,7 +6,6 @@
 #include "log/log.h"
 #include "mailbox/message_id.h"
 #include "nvram/url_host.h"
-#include "server/configuration_store_settings.h"
 #include "websocket/channel_frame.h"
 
 namespace websocket {
@@ -22,10 +21,9 @@ std::int64_t SteadyNow() {
 
 }  // namespace
 
-Endpoint::Endpoint(std::shared_ptr<mailbox::DepeschePoster> poster, std::shared_ptr<CloudSettings> settings,
-                   EndpointTimings timings)
+Endpoint::Endpoint(std::shared_ptr<mailbox::DepeschePoster> poster, CloudSettings& settings, EndpointTimings timings)
     : poster_(std::move(poster)),
-      settings_(settings ? std::move(settings) : ConfigurationStoreSettings()),
+      settings_(settings),
       timings_(timings),
       backoff_(timings.first_retry) {
   client_.clear_access_channels(websocketpp::log::alevel::all);
@@ -67,7 +65,7 @@ Endpoint::~Endpoint() {
 
 bool Endpoint::Start() {
   if (connected_) return false;
-  if (settings_->AccessToken().empty()) return false;
+  if (settings_.AccessToken().empty()) return false;
   const std::lock_guard<std::mutex> guard(connection_lock_);
   if (connecting_) return false;
   wanted_ = true;
@@ -77,7 +75,7 @@ bool Endpoint::Start() {
 
 // Called with connection_lock_ held.
 bool Endpoint::Connect() {
-  const std::string uri = "wss://" + settings_->Host() + "/cable?access_token=" + settings_->AccessToken();
+  const std::string uri = "wss://" + settings_.Host() + "/cable?access_token=" + settings_.AccessToken();
   websocketpp::lib::error_code error;
   Client::connection_ptr connection;
   // The library takes a URI without a host (no URL configured) and fails only later.
@@ -177,7 +175,7 @@ void Endpoint::ParserLoop() {
 }
 
 void Endpoint::SendSubscriptions() {
-  Send(SubscribeCommand("GatewayChannel", settings_->DeviceID()));
+  Send(SubscribeCommand("GatewayChannel", settings_.DeviceID()));
   std::vector<std::string> devices;
   {
     const std::lock_guard<std::mutex> guard(subscription_lock_);
@@ -263,9 +261,9 @@ websocketpp::lib::shared_ptr<boost::asio::ssl::context> Endpoint::WebsocketTLSIn
   auto context = websocketpp::lib::make_shared<ssl::context>(ssl::context::sslv23);
   context->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
                        ssl::context::single_dh_use);
-  if (!settings_->TlsVerify()) return context;
+  if (!settings_.TlsVerify()) return context;
   context->set_verify_mode(ssl::verify_peer);
-  const std::string ca_file = settings_->CAFile();
+  const std::string ca_file = settings_.CAFile();
   boost::system::error_code error;
   if (ca_file.empty()) {
     context->set_default_verify_paths(error);
@@ -281,7 +279,7 @@ websocketpp::lib::shared_ptr<boost::asio::ssl::context> Endpoint::WebsocketTLSIn
 
 // Event-loop thread.
 void Endpoint::ScheduleReconnect() {
-  if (stopping_ || !wanted_ || settings_->AccessToken().empty()) return;
+  if (stopping_ || !wanted_ || settings_.AccessToken().empty()) return;
   const auto delay = backoff_;
   backoff_ = std::min(backoff_ * 2, timings_.last_retry);
   const std::uint64_t generation = generation_;
@@ -294,7 +292,7 @@ void Endpoint::ScheduleReconnect() {
 
 void Endpoint::Reconnect(std::uint64_t generation) {
   if (stopping_ || !wanted_ || generation != generation_ || connected_) return;
-  if (settings_->AccessToken().empty()) return;
+  if (settings_.AccessToken().empty()) return;
   const std::lock_guard<std::mutex> guard(connection_lock_);
   if (connecting_) return;
   if (!Connect()) ScheduleReconnect();

@@ -15,7 +15,8 @@
 #include "mailbox/depesche_poster.h"
 #include "mailbox/depesche_sender.h"
 #include "queue/thread_safe_queue.h"
-#include "server/cloud_settings.h"
+#include "nvram/cloud_settings.h"
+#include "websocket/channel_component.h"
 
 namespace websocket {
 
@@ -31,25 +32,24 @@ struct EndpointTimings {
 // fold and beacon pushes to the application. While the gateway holds an access token a
 // lost connection is re-established with a bounded back-off; a connection that stays
 // silent (the server pings every 3 s) is closed and re-established.
-class Endpoint : public mailbox::DepescheSender {
+class Endpoint : public ChannelComponent, public mailbox::DepescheSender {
  public:
   using Client = websocketpp::client<websocketpp::config::asio_tls_client>;
 
-  // `poster` receives the posted messages; `settings` (the configuration store by
-  // default) supplies the host, the access token and the device id.
-  explicit Endpoint(std::shared_ptr<mailbox::DepeschePoster> poster,
-                    std::shared_ptr<CloudSettings> settings = nullptr, EndpointTimings timings = {});
-  virtual ~Endpoint();
+  // `poster` receives the posted messages; `settings` (the configuration store in the
+  // daemon; it outlives the endpoint) supplies the host, the access token and the device id.
+  Endpoint(std::shared_ptr<mailbox::DepeschePoster> poster, CloudSettings& settings, EndpointTimings timings = {});
+  ~Endpoint() override;
   Endpoint(const Endpoint&) = delete;
   Endpoint& operator=(const Endpoint&) = delete;
 
   // Opens the connection: false when one is open or being opened, without an access
   // token, or when the URI is refused. The outcome arrives later.
-  virtual bool Start();
+  bool Start() override;
   // Closes the connection and ends the reconnection.
-  virtual void Stop();
+  void Stop() override;
   bool Send(const std::string& text);
-  virtual void AddSubscribe(const std::string& device_id);
+  void AddSubscribe(const std::string& device_id) override;
   void MessageParser(const std::string& text);
 
   bool Connected() const { return connected_; }
@@ -91,7 +91,7 @@ class Endpoint : public mailbox::DepescheSender {
   std::vector<std::uint32_t> subscribed_;   // FNV-1a of confirmed device ids
   std::vector<std::string> requested_;      // every device id asked for, sent again on reconnection
   std::shared_ptr<mailbox::DepeschePoster> poster_;
-  std::shared_ptr<CloudSettings> settings_;
+  CloudSettings& settings_;
   EndpointTimings timings_;
 
   // Connection upkeep: `wanted_` from Start to Stop; a reconnection scheduled under an

@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "app/app.h"
+#include "ble/provisioning_component.h"
 #include "hci/hci_controller.h"
-#include "ble/bluetooth_le.h"
 #include "mesh/mesh_component.h"
-#include "plc/plc_manager.h"
-#include "websocket/endpoint.h"
+#include "plc/plc_component.h"
 
 namespace app_doubles {
 
@@ -64,10 +63,9 @@ class MeshDouble : public MeshComponent {
   bool starts_;
 };
 
-class BleDouble : public BluetoothLE {
+class BleDouble : public ProvisioningComponent {
  public:
-  BleDouble(std::shared_ptr<mailbox::DepeschePoster> app, std::shared_ptr<Journal> journal, bool starts)
-      : BluetoothLE(Unowned(app)), journal_(std::move(journal)), starts_(starts) {}
+  BleDouble(std::shared_ptr<Journal> journal, bool starts) : journal_(std::move(journal)), starts_(starts) {}
   bool Initialize() override {
     journal_->Record("ble.Initialize");
     return starts_;
@@ -85,10 +83,9 @@ class BleDouble : public BluetoothLE {
   bool starts_;
 };
 
-class PlcDouble : public PLCManager {
+class PlcDouble : public PlcComponent {
  public:
-  PlcDouble(std::shared_ptr<mailbox::DepeschePoster> app, std::shared_ptr<Journal> journal)
-      : PLCManager(Unowned(app)), journal_(std::move(journal)) {}
+  explicit PlcDouble(std::shared_ptr<Journal> journal) : journal_(std::move(journal)) {}
   void UpdateFolds(const std::string& id, const nlohmann::json& folds) override {
     journal_->Record("plc.UpdateFolds " + id + " " + folds.dump());
   }

@@ -12,6 +12,7 @@
 #include "mailbox/message_id.h"
 #include "nvram/nvram.h"
 #include "support/wait.h"
+#include "websocket/channel_component.h"
 
 using namespace std::chrono_literals;
 using app_doubles::Journal;
@@ -22,10 +23,9 @@ namespace {
 
 const std::string kNoBus = "/nonexistent/quellaron-test/ubus.sock";
 
-class WebsocketDouble : public websocket::Endpoint {
+class WebsocketDouble : public ChannelComponent {
  public:
-  WebsocketDouble(std::shared_ptr<mailbox::DepeschePoster> app, std::shared_ptr<Journal> journal)
-      : websocket::Endpoint(app_doubles::Unowned(app)), journal_(std::move(journal)) {}
+  explicit WebsocketDouble(std::shared_ptr<Journal> journal) : journal_(std::move(journal)) {}
   bool Start() override {
     journal_->Record("websocket.Start");
     return true;
@@ -42,9 +42,9 @@ class WebsocketDouble : public websocket::Endpoint {
 AppComponents DoubleComponents(const std::shared_ptr<Journal>& journal, bool starts, bool authorised) {
   AppComponents components;
   components.make_mesh = [=](auto /*poster*/) { return std::make_unique<app_doubles::MeshDouble>(journal, starts); };
-  components.make_ble = [=](auto poster) { return std::make_unique<app_doubles::BleDouble>(poster, journal, starts); };
-  components.make_websocket = [=](auto poster) { return std::make_unique<WebsocketDouble>(poster, journal); };
-  components.make_plc_manager = [=](auto poster) { return std::make_unique<app_doubles::PlcDouble>(poster, journal); };
+  components.make_ble = [=](auto /*poster*/) { return std::make_unique<app_doubles::BleDouble>(journal, starts); };
+  components.make_websocket = [=](auto /*poster*/) { return std::make_unique<WebsocketDouble>(journal); };
+  components.make_plc_manager = [=](auto /*poster*/) { return std::make_unique<app_doubles::PlcDouble>(journal); };
   components.authenticate = [=](const std::string& id, std::function<void(bool)> done) {
     journal->Record("authenticate " + id);
     done(authorised);

@@ -19,6 +19,7 @@
 #include "ui/led.h"
 #include "ui/led_state_machine.h"
 #include "ui/recording_led_lines.h"
+#include "websocket/endpoint.h"
 
 using namespace std::chrono_literals;
 using namespace mailbox;
@@ -41,9 +42,11 @@ std::string ReadFile(const fs::path& path) {
 AppComponents RecordingComponents(const std::shared_ptr<Journal>& journal) {
   AppComponents components;
   components.make_mesh = [=](auto /*poster*/) { return std::make_unique<app_doubles::MeshDouble>(journal, true); };
-  components.make_ble = [=](auto poster) { return std::make_unique<app_doubles::BleDouble>(poster, journal, true); };
-  components.make_websocket = [](auto poster) { return std::make_unique<websocket::Endpoint>(app_doubles::Unowned(poster)); };
-  components.make_plc_manager = [=](auto poster) { return std::make_unique<app_doubles::PlcDouble>(poster, journal); };
+  components.make_ble = [=](auto /*poster*/) { return std::make_unique<app_doubles::BleDouble>(journal, true); };
+  components.make_websocket = [](auto poster) {
+    return std::make_unique<websocket::Endpoint>(app_doubles::Unowned(poster), Singleton<NVRAM>::Instance());
+  };
+  components.make_plc_manager = [=](auto /*poster*/) { return std::make_unique<app_doubles::PlcDouble>(journal); };
   components.authenticate = [](const std::string&, std::function<void(bool)>) {};
   components.start_firmware_timers = [] {};
   return components;

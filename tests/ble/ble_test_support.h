@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "common/singleton.h"
 #include "hci/hci_controller.h"
 #include "mailbox/depesche_poster.h"
 #include "nvram/nvram.h"
@@ -102,19 +101,21 @@ class ScriptedHci : public HciController {
   std::size_t last_answer_size_ = 0;
 };
 
-// A configuration store with no bus behind it: values live in memory only.
+// A configuration store with no bus behind it: values live in memory only (its checks of
+// keys and addresses still apply). Handed to the component as its provisioning settings.
 class MemoryStore {
  public:
   explicit MemoryStore(const std::string& device_id = "0a1b2c3d4e5f",
                        const std::string& serial = "0a1b2c3d4e5f0001") {
-    Singleton<NVRAM>::Install(std::make_unique<NVRAM>("/nonexistent/ubus.sock"));
-    Singleton<NVRAM>::Instance().DeviceID(device_id);
-    Singleton<NVRAM>::Instance().SerialNumber(serial);
+    store_.DeviceID(device_id);
+    store_.SerialNumber(serial);
   }
-  ~MemoryStore() { Singleton<NVRAM>::Destroy(); }
   MemoryStore(const MemoryStore&) = delete;
   MemoryStore& operator=(const MemoryStore&) = delete;
-  NVRAM& Store() { return Singleton<NVRAM>::Instance(); }
+  NVRAM& Store() { return store_; }
+
+ private:
+  NVRAM store_{"/nonexistent/ubus.sock"};
 };
 
 }  // namespace ble_test

@@ -27,7 +27,7 @@ class BleOnTheBus : public ::testing::Test {
     BlePlatform platform;
     platform.bus_address = bus_.Address();
     platform.hci = hci_;
-    ble_ = std::make_unique<BluetoothLE>(poster_, platform);
+    ble_ = std::make_unique<BluetoothLE>(poster_, store_.Store(), platform);
     ASSERT_TRUE(ble_->Initialize());
     ASSERT_TRUE(bluetoothd_.Adapter().WaitForRegistrations(10s)) << bluetoothd_.Adapter().Status().dump();
   }

@@ -47,14 +47,14 @@ class FirstBoot : public ::testing::Test {
     platform_ = std::make_unique<testing_support::Subprocess>(std::vector<std::string>{
         testing_support::BuildPath("sim/platform/platformd"), "-s", broker_.Socket(), "-c", config_});
     ASSERT_TRUE(WaitUntil([&] { return ipc::UBUS(5, broker_.Socket()).Call("uci", "configs", "", nullptr); }));
-    Singleton<NVRAM>::Install(std::make_unique<NVRAM>(broker_.Socket()));
-    Singleton<NVRAM>::Instance().Init();
-    ASSERT_TRUE(Singleton<NVRAM>::Instance().FirstBoot());
-    ASSERT_EQ(Singleton<NVRAM>::Instance().DeviceID(), "");
+    store_ = std::make_unique<NVRAM>(broker_.Socket());
+    store_->Init();
+    ASSERT_TRUE(store_->FirstBoot());
+    ASSERT_EQ(store_->DeviceID(), "");
   }
   void TearDown() override {
     ble_.reset();
-    Singleton<NVRAM>::Destroy();
+    store_.reset();
   }
 
   bool Start(std::deque<HciController::VendorAnswer> answers) {
@@ -64,7 +64,7 @@ class FirstBoot : public ::testing::Test {
     platform.hci = hci_;
     platform.ubus_socket = broker_.Socket();
     platform.identity_retry = 10ms;
-    ble_ = std::make_unique<BluetoothLE>(poster_, platform);
+    ble_ = std::make_unique<BluetoothLE>(poster_, *store_, platform);
     return ble_->Initialize();
   }
   int Reboots() {
@@ -83,6 +83,7 @@ class FirstBoot : public ::testing::Test {
   sim::bluetoothd::Bluetoothd bluetoothd_{bus_.Address()};
   std::shared_ptr<ble_test::RecordingPoster> poster_ = std::make_shared<ble_test::RecordingPoster>();
   std::shared_ptr<ble_test::ScriptedHci> hci_;
+  std::unique_ptr<NVRAM> store_;
   std::unique_ptr<BluetoothLE> ble_;
 };
 
@@ -92,7 +93,7 @@ TEST_F(FirstBoot, IdentityIsReadStoredAndARebootRequested) {
   // Two failed attempts first: the third one answers.
   ASSERT_TRUE(Start({{VendorStatus::timed_out, {}}, {VendorStatus::read_failed, {}}, {VendorStatus::ok, ble_test::IdentityPacket()}}));
   EXPECT_EQ(hci_->Commands(), 3);
-  auto& store = Singleton<NVRAM>::Instance();
+  const auto& store = *store_;
   EXPECT_EQ(store.DeviceID(), ble_test::kPacketDeviceId);
   EXPECT_EQ(store.SerialNumber(), ble_test::kPacketSerial);
   EXPECT_FALSE(store.FirstBoot());
@@ -110,7 +111,7 @@ TEST_F(FirstBoot, IdentityIsReadStoredAndARebootRequested) {
 TEST_F(FirstBoot, TenFailedAttemptsPublishNothing) {
   EXPECT_FALSE(Start({{VendorStatus::open_failed, {}}}));
   EXPECT_EQ(hci_->Commands(), 10);
-  EXPECT_TRUE(Singleton<NVRAM>::Instance().FirstBoot());
+  EXPECT_TRUE(store_->FirstBoot());
   EXPECT_EQ(Reboots(), 0);
   EXPECT_TRUE(log_.Contains("Device Open Failed"));
   EXPECT_FALSE(bluetoothd_.Adapter().WaitForRegistrations(500ms));

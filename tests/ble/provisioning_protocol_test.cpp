@@ -34,7 +34,7 @@ class Protocol : public ::testing::Test {
   }
   void Make(BlePlatform platform) {
     protocol_ = std::make_unique<ble::ProvisioningProtocol>(
-        poster_, [this](Bytes reply) { Sent(std::move(reply)); }, platform);
+        poster_, store_.Store(), [this](Bytes reply) { Sent(std::move(reply)); }, platform);
   }
   void Sent(Bytes reply) {
     const std::lock_guard<std::mutex> guard(lock_);
@@ -239,7 +239,7 @@ TEST(ProtocolRandom, FailingGeneratorStoresNothing) {
   const auto network_key = store.Store().MeshNetKey();
   BlePlatform platform;
   platform.random = [](std::uint8_t*, std::size_t) { return false; };
-  ble::ProvisioningProtocol protocol(poster, [&](Bytes) { ++replies; }, platform);
+  ble::ProvisioningProtocol protocol(poster, store.Store(), [&](Bytes) { ++replies; }, platform);
   protocol.HandleRequest(Cbor(R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":"EBESExQVFhcYGRobHB0eHw==","u":2})"));
   EXPECT_EQ(replies, 0);
   EXPECT_EQ(store.Store().MeshDevKey(), device_key);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
 struct Counted {
@@ -10,6 +12,12 @@ struct Counted {
   static inline int constructed = 0;
   static inline int destroyed = 0;
   int value = 0;
+};
+
+// Made only from a value, as the services built from the configuration store are.
+struct Configured {
+  explicit Configured(int initial) : value(initial) {}
+  int value;
 };
 
 }  // namespace
@@ -28,4 +36,21 @@ TEST(Singleton, CreatedOnFirstUseAndDeletedByDestroy) {
 
   EXPECT_EQ(Singleton<Counted>::Instance().value, 0);  // a fresh object after Destroy
   Singleton<Counted>::Destroy();
+}
+
+TEST(Singleton, AFactoryMakesTheInstanceOnlyWhenThereIsNone) {
+  int made = 0;
+  const auto make = [&made] {
+    ++made;
+    return std::make_unique<Configured>(5);
+  };
+  EXPECT_EQ(Singleton<Configured>::Instance(make).value, 5);
+  Singleton<Configured>::Instance(make).value = 6;
+  EXPECT_EQ(Singleton<Configured>::Instance(make).value, 6);
+  EXPECT_EQ(made, 1);
+
+  Singleton<Configured>::Install(std::make_unique<Configured>(9));
+  EXPECT_EQ(Singleton<Configured>::Instance(make).value, 9);  // an installed one is kept
+  EXPECT_EQ(made, 1);
+  Singleton<Configured>::Destroy();
 }

@@ -14,6 +14,7 @@
 #include "mesh_fixture.h"
 #include "ota/ota_manager.h"
 #include "server/server_api.h"
+#include "support/memory_cloud_settings.h"
 #include "support/temp_directory.h"
 #include "support/wait.h"
 
@@ -84,16 +85,11 @@ class DispatchTest : public mesh_test::MeshFixture, public ::testing::Test {
                             {{"aabbccddeeff",
                               {{"sensor", {{"ble_enabled", true},
                                            {"sensor_types", {{{"sensor_type", "temp"}, {"fold", 1}}}}}}}}}}});
-    MemoryCloudSettings::Values values;
-    values.access_token = "tok";
-    values.refresh_token = "ref";
-    values.device_id = mesh_test::kDeviceId;
     ServerAPIOptions options;
-    options.settings = std::make_shared<MemoryCloudSettings>(values);
     options.default_base_url = cloud_.BaseURL();
     options.request_timeout = 5s;
     options.worker_period = 100ms;
-    cloud_client_ = std::make_unique<ServerAPI>(options);
+    cloud_client_ = std::make_unique<ServerAPI>(cloud_settings_, options);
 
     MeshOptions mesh_options;
     mesh_options.periods.upgrade_first = std::chrono::milliseconds(200);
@@ -136,6 +132,13 @@ class DispatchTest : public mesh_test::MeshFixture, public ::testing::Test {
   testing_support::StandInCloud cloud_;
   SevenBlockFirmware firmware_;
   sim::meshd::MeshDaemon daemon_;
+  MemoryCloudSettings cloud_settings_{[] {
+    MemoryCloudSettings::Values values;
+    values.access_token = "tok";
+    values.refresh_token = "ref";
+    values.device_id = mesh_test::kDeviceId;
+    return values;
+  }()};
   std::unique_ptr<ServerAPI> cloud_client_;
   std::shared_ptr<RecordingPoster> poster_ = std::make_shared<RecordingPoster>();
   std::unique_ptr<BluetoothMesh> mesh_;

@@ -48,3 +48,15 @@ TEST(StopSignal, WaitUntilEndsWhenNotifiedOfItsCondition) {
   ASSERT_TRUE(EndsSoon(waiting));
   EXPECT_TRUE(waiting.get());
 }
+
+TEST(StopSignal, AfterAResetWaitsPauseAgainUntilTheNextStop) {
+  mutex::StopSignal stop;
+  stop.Stop();
+  stop.Reset();
+  EXPECT_FALSE(stop.Stopped());
+  EXPECT_TRUE(stop.WaitFor(1ms));
+  auto paused = std::async(std::launch::async, [&] { return stop.WaitFor(1h); });
+  stop.Stop();
+  ASSERT_TRUE(EndsSoon(paused));
+  EXPECT_FALSE(paused.get());
+}

@@ -20,6 +20,7 @@
 #include "platform_fixture.h"
 #include "server/server_api.h"
 #include "sim-cloud/stand_in_cloud.h"
+#include "support/memory_cloud_settings.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -73,14 +74,12 @@ class OTAManagerTest : public ::testing::Test {
     WriteTool(tools_ + "/sysupgrade", kSysupgrade);
     WriteTool(tools_ + "/opkg", kOpkg);
     Installed("");
-    MemoryCloudSettings::Values values;
     ServerAPIOptions options;
-    options.settings = std::make_shared<MemoryCloudSettings>(values);
     options.default_base_url = cloud_.BaseURL();
     options.firmware_config_url = "https://" + cloud_.HostPort() + "/firmware.conf";
     options.request_timeout = 10s;
     options.start_worker = false;
-    cloud_client_ = std::make_unique<ServerAPI>(options);
+    cloud_client_ = std::make_unique<ServerAPI>(cloud_settings_, options);
   }
 
   OTAManagerOptions Options() {
@@ -92,11 +91,10 @@ class OTAManagerTest : public ::testing::Test {
     options.download.ca_file = cloud_.Directory() + "/cert.pem";
     options.download.low_speed_time = 2s;
     options.clock = [this] { return now_.load(); };
-    options.store = &store_;
-    options.cloud = cloud_client_.get();
     return options;
   }
-  std::unique_ptr<OTAManager> MakeManager() { return std::make_unique<OTAManager>(Options()); }
+  OTAServices Services() { return {store_, *cloud_client_}; }
+  std::unique_ptr<OTAManager> MakeManager() { return std::make_unique<OTAManager>(Services(), Options()); }
 
   std::string DownloadUrl() const {
     return "https://firmware.test.localhost:" + std::to_string(cloud_.Port()) + "/files";
@@ -124,6 +122,7 @@ class OTAManagerTest : public ::testing::Test {
   testing_support::ScratchDirectory scratch_;
   std::string tools_;
   std::string var_;
+  MemoryCloudSettings cloud_settings_;
   std::unique_ptr<ServerAPI> cloud_client_;
   std::atomic<std::int64_t> now_{1'700'000'000};
 };
@@ -321,7 +320,7 @@ TEST_F(OTAManagerTest, AStalledDownloadFailsWithinTheLimitWhileSessionsStillExpi
   options.sweep_period = 50ms;
   options.check_unit = 1h;
   options.download.low_speed_time = 3s;
-  auto manager = std::make_unique<OTAManager>(options);
+  auto manager = std::make_unique<OTAManager>(Services(), options);
   manager->StartTimers();
   ASSERT_TRUE(WaitUntil([&] { return !manager->FirmwareList().empty(); })) << log_.Text();
   ota::Block block{};
@@ -449,7 +448,7 @@ TEST_F(OTAManagerTest, TheCheckRepeatsEveryFWCheckPeriodAndSkipsTheDocumentDurin
   auto options = Options();
   options.first_run = 100ms;
   options.check_unit = 100ms;  // FWCheck 2: every 200 ms
-  auto manager = std::make_unique<OTAManager>(options);
+  auto manager = std::make_unique<OTAManager>(Services(), options);
   manager->StartTimers();
   ASSERT_TRUE(WaitUntil([&] { return cloud_.RequestsTo("/firmware.conf").size() >= 3; })) << log_.Text();
   ota::Block block{};

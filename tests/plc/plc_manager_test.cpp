@@ -14,6 +14,7 @@
 #include "plc/plc_server.h"
 #include "server/server_api.h"
 #include "sim-cloud/stand_in_cloud.h"
+#include "support/memory_cloud_settings.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -31,28 +32,21 @@ class PLCManagerTest : public ::testing::Test {
     store_.Init();
     store_.DeviceID("gw1");
     plc_server_.Start();
-    MemoryCloudSettings::Values values;
-    values.access_token = "tok";
-    values.refresh_token = "ref";
-    values.device_id = "gw1";
     ServerAPIOptions options;
-    options.settings = std::make_shared<MemoryCloudSettings>(values);
     options.default_base_url = cloud_.BaseURL();
     options.request_timeout = 5s;
     options.worker_period = 100ms;
-    cloud_client_ = std::make_unique<ServerAPI>(options);
+    cloud_client_ = std::make_unique<ServerAPI>(cloud_settings_, options);
   }
 
   std::unique_ptr<PLCManager> MakeManager(std::chrono::milliseconds first_fetch = 1h) {
     PLCManagerOptions options;
     options.first_fetch = first_fetch;
     options.fetch_period = 1h;
-    options.store = &store_;
-    options.cloud = cloud_client_.get();
     options.plc.client.port = std::to_string(plc_server_.Port());
     options.plc.periods.fold_unit = 200ms;
     options.plc.periods.retry = 100ms;
-    return std::make_unique<PLCManager>(nullptr, options);
+    return std::make_unique<PLCManager>(nullptr, PlcServices{store_, *cloud_client_}, options);
   }
 
   static json Entry(std::uint32_t id, const std::string& address, json extra = json::object()) {
@@ -79,6 +73,13 @@ class PLCManagerTest : public ::testing::Test {
   sim_ubus_test::PlatformFixture platform_;
   NVRAM store_{platform_.Socket()};
   testing_support::StandInCloud cloud_;
+  MemoryCloudSettings cloud_settings_{[] {
+    MemoryCloudSettings::Values values;
+    values.access_token = "tok";
+    values.refresh_token = "ref";
+    values.device_id = "gw1";
+    return values;
+  }()};
   std::unique_ptr<ServerAPI> cloud_client_;
   sim::plc::PlcServer plc_server_{[] {
     sim::plc::ServerOptions options;

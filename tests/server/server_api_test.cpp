@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "server/server_api.h"
 #include "sim-cloud/stand_in_cloud.h"
 #include "sim-cloud/thread_wakeups.h"
+#include "support/memory_cloud_settings.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -27,14 +29,18 @@ class ServerAPITest : public ::testing::Test {
 
   std::unique_ptr<ServerAPI> MakeServerAt(const std::string& base_url, MemoryCloudSettings::Values values = Authorised(),
                                           bool worker = false, std::chrono::seconds timeout = 5s) {
-    settings_ = std::make_shared<MemoryCloudSettings>(std::move(values));
     ServerAPIOptions options;
-    options.settings = settings_;
     options.default_base_url = base_url;
     options.firmware_config_url = "https://" + cloud_.HostPort() + "/firmware.conf";
     options.request_timeout = timeout;
     options.start_worker = worker;
-    return std::make_unique<ServerAPI>(options);
+    return std::make_unique<ServerAPI>(NewSettings(std::move(values)), options);
+  }
+
+  // Settings for the next client; every one lives as long as the test, the last is settings_.
+  MemoryCloudSettings& NewSettings(MemoryCloudSettings::Values values) {
+    settings_ = &all_settings_.emplace_back(std::move(values));
+    return *settings_;
   }
 
   static MemoryCloudSettings::Values Authorised() {
@@ -67,7 +73,8 @@ class ServerAPITest : public ::testing::Test {
 
   testing_support::StandInCloud cloud_;
   testing_support::LogCapture log_;
-  std::shared_ptr<MemoryCloudSettings> settings_;
+  std::list<MemoryCloudSettings> all_settings_;
+  MemoryCloudSettings* settings_ = nullptr;
 };
 
 // True when `lines` holds `expected` in this order (other lines, added by libcurl, may sit between).
@@ -312,13 +319,11 @@ TEST_F(ServerAPITest, FirmwareConfigurationDocuments) {
 }
 
 TEST_F(ServerAPITest, RequestsGiveUpAfterTheTimeOutWithCode28) {
-  settings_ = std::make_shared<MemoryCloudSettings>(Authorised());
   ServerAPIOptions options;
-  options.settings = settings_;
   options.default_base_url = cloud_.BaseURL();
   options.request_timeout = 1s;
   options.start_worker = false;
-  ServerAPI server(options);
+  ServerAPI server(NewSettings(Authorised()), options);
   Control().Call("POST", "/faults", json{{"path", "/gateways/report"}, {"delay_ms", 4000}});
   const curl::header_list headers;
   EXPECT_EQ(server.Post(cloud_.BaseURL() + "/gateways/report", headers, "{}").second, 28);
@@ -330,12 +335,10 @@ TEST_F(ServerAPITest, RequestsGiveUpAfterTheTimeOutWithCode28) {
 TEST_F(ServerAPITest, ConfiguredURLWinsOverTheDefault) {
   auto values = Authorised();
   values.url = cloud_.BaseURL();
-  settings_ = std::make_shared<MemoryCloudSettings>(values);
   ServerAPIOptions options;
-  options.settings = settings_;
   options.default_base_url = "https://127.0.0.1:1/nowhere";
   options.start_worker = false;
-  ServerAPI server(options);
+  ServerAPI server(NewSettings(values), options);
   EXPECT_TRUE(server.PostHeartBeat("{}"));
   EXPECT_EQ(BodiesTo("/api/v1/gateways/hb").size(), 1u);
 }

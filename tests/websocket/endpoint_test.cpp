@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "mailbox/message_id.h"
 #include "sim-cloud/stand_in_cloud.h"
 #include "sim-cloud/thread_wakeups.h"
+#include "support/memory_cloud_settings.h"
 #include "support/wait.h"
 #include "websocket/channel_frame.h"
 #include "websocket/endpoint.h"
@@ -62,7 +64,7 @@ class EndpointTest : public ::testing::Test {
 
   std::unique_ptr<websocket::Endpoint> MakeEndpointWith(const MemoryCloudSettings::Values& values,
                                                         websocket::EndpointTimings timings = FastRetries()) {
-    return std::make_unique<websocket::Endpoint>(poster_, std::make_shared<MemoryCloudSettings>(values), timings);
+    return std::make_unique<websocket::Endpoint>(poster_, all_settings_.emplace_back(values), timings);
   }
 
   MemoryCloudSettings::Values ByName() const {
@@ -106,6 +108,7 @@ class EndpointTest : public ::testing::Test {
   testing_support::LogCapture log_;
   testing_support::StandInCloud cloud_;
   std::shared_ptr<RecordingPoster> poster_ = std::make_shared<RecordingPoster>();
+  std::list<MemoryCloudSettings> all_settings_;  // of every endpoint made, for the whole test
 };
 
 }  // namespace
@@ -228,7 +231,8 @@ TEST_F(EndpointTest, PingsKeepAConnectionAlive) {
   values.device_id = kDevice;
   auto timings = FastRetries();
   timings.dead_after = 1s;
-  websocket::Endpoint endpoint(poster_, std::make_shared<MemoryCloudSettings>(values), timings);
+  MemoryCloudSettings settings(values);
+  websocket::Endpoint endpoint(poster_, settings, timings);
   ASSERT_TRUE(endpoint.Start());
   ASSERT_TRUE(WaitUntil([&] { return endpoint.Connected(); }));
   EXPECT_FALSE(WaitUntil([&] { return pinging.Control().Channels().size() > 1; }, 2500ms));

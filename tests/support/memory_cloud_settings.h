@@ -2,28 +2,9 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 
-// The persistent values the cloud clients read, and the tokens they store. The daemon
-// uses the configuration store; component tests hand in values of their own.
-class CloudSettings {
- public:
-  virtual ~CloudSettings() = default;
-
-  virtual std::string AccessToken() const = 0;
-  virtual std::string RefreshToken() const = 0;
-  // Stores both tokens after a successful device authorisation.
-  virtual void StoreTokens(const std::string& access_token, const std::string& refresh_token) = 0;
-  virtual std::string ClientID() const = 0;
-  virtual std::string ClientSecret() const = 0;
-  // The configured API base URL (may be empty) and the host part of it.
-  virtual std::string URL() const = 0;
-  virtual std::string Host() const = 0;
-  virtual std::string DeviceID() const = 0;
-  // Whether the cloud's certificate is verified, and against which CA file (empty: the
-  // system's CA store).
-  virtual bool TlsVerify() const = 0;
-  virtual std::string CAFile() const = 0;
-};
+#include "nvram/cloud_settings.h"
 
 // What MemoryCloudSettings holds.
 struct CloudSettingsValues {
@@ -38,7 +19,8 @@ struct CloudSettingsValues {
   std::string ca_file;
 };
 
-// Settings held in memory, safe to read and write from several threads.
+// Cloud settings held in memory, safe to read and write from several threads: what the
+// component tests hand the cloud clients instead of the configuration store.
 class MemoryCloudSettings : public CloudSettings {
  public:
   using Values = CloudSettingsValues;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+// The persistent values the cloud clients (the REST client and the websocket client) read,
+// and the tokens they store. The daemon's is the configuration store itself; component
+// tests hand in values of their own.
+class CloudSettings {
+ public:
+  virtual ~CloudSettings() = default;
+
+  virtual std::string AccessToken() const = 0;
+  virtual std::string RefreshToken() const = 0;
+  // Stores both tokens after a successful device authorisation.
+  virtual void StoreTokens(const std::string& access_token, const std::string& refresh_token) = 0;
+  virtual std::string ClientID() const = 0;
+  virtual std::string ClientSecret() const = 0;
+  // The configured API base URL (may be empty) and the host part of it.
+  virtual std::string URL() const = 0;
+  virtual std::string Host() const = 0;
+  virtual std::string DeviceID() const = 0;
+  // Whether the cloud's certificate is verified, and against which CA file (empty: the
+  // system's CA store).
+  virtual bool TlsVerify() const = 0;
+  virtual std::string CAFile() const = 0;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+// What the firmware manager reads of the configuration store. The daemon's is the
+// configuration store itself.
+class FirmwareSettings {
+ public:
+  virtual ~FirmwareSettings() = default;
+
+  // How many devices may download firmware at once.
+  virtual std::uint32_t OTASession() const = 0;
+  // Minutes between two firmware checks.
+  virtual std::uint32_t FWCheck() const = 0;
+};

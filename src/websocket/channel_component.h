@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+// What the application calls on its cloud channel component (websocket::Endpoint in the
+// daemon).
+class ChannelComponent {
+ public:
+  virtual ~ChannelComponent() = default;
+
+  // Opens the connection; false when one is open or being opened, or when it cannot be.
+  virtual bool Start() = 0;
+  // Closes the connection and ends the reconnection.
+  virtual void Stop() = 0;
+  // Subscribes to the sensor channel of `device_id`, now and on every reconnection.
+  virtual void AddSubscribe(const std::string& device_id) = 0;
+};
