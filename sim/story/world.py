@@ -12,7 +12,7 @@ from standins import StandInError
 REPORT_PATH = "/gateways/report"
 # Routine lines the daemon logs at error level (each paced control and firmware send, each
 # folds acknowledgement): counted, not listed among the errors.
-ROUTINE_AT_ERROR_LEVEL = re.compile(r"\] Send (CTRL|OTA) : \d+$|\[BluetoothMesh::OnFoldsAcknowledged@\d+\] ")
+ROUTINE_AT_ERROR_LEVEL = re.compile(r"\] Send (CTRL|OTA) : \d+$|\[ReceiveDispatch::OnFoldsAcknowledged@\d+\] ")
 TOOLS_LOG = "/var/log/sim/tools.log"
 
 

@@ -10,6 +10,10 @@ class FirmwareSource;
 
 // The receive dispatch's outlet in the daemon: the cloud client, the firmware manager, the
 // send queues and the application's subscription to a device's settings.
+//
+// Threads: the receive thread, and the nodes' watchdogs (their sends). It holds nothing that
+// changes; ownership: the cloud client and the firmware manager outlive it, and the handlers
+// reach parts of the component that do.
 class MeshOutlet : public DispatchOutlet {
  public:
   using EnqueueFunction = std::function<void(const MeshMessage&)>;
