@@ -77,6 +77,11 @@ void TimerWorker::Drain() {
   done.Wait();
 }
 
+std::size_t TimerWorker::PendingItems() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return items_.size();
+}
+
 void TimerWorker::PushItem(WorkItem item) {
   items_.push_back(std::move(item));
   std::push_heap(items_.begin(), items_.end(), LaterDeadline{});

@@ -35,6 +35,9 @@ class TimerWorker {
   // once when called on the worker thread itself, which cannot wait for itself.
   void Drain();
   bool OnWorkerThread() const { return std::this_thread::get_id() == worker_.get_id(); }
+  // Items held in the heap: pending timers, plus handlers due to run and internal steps. For
+  // tests and benchmarks that check the heap's growth.
+  std::size_t PendingItems() const;
 
  private:
   struct WorkItem {
@@ -57,7 +60,7 @@ class TimerWorker {
   mutex::Semaphore work_signal_;
   std::thread worker_;
   bool finish_ = false;  // touched only on the worker thread
-  std::mutex lock_;
+  mutable std::mutex lock_;
   std::vector<WorkItem> items_;  // a heap ordered by LaterDeadline
 };
 
