@@ -1,7 +1,7 @@
 #include "timer/timer_worker.h"
 
-#include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace timer {
 
@@ -10,23 +10,19 @@ TimerWorker::TimerWorker() { worker_ = std::thread([this] { Run(); }); }
 TimerWorker::~TimerWorker() {
   {
     const std::lock_guard<std::mutex> guard(lock_);
-    for (auto& item : items_) {
-      if (item.id == 0) continue;
-      item.deadline = Clock::time_point{};
-      item.id = 0;
-    }
-    std::make_heap(items_.begin(), items_.end(), LaterDeadline{});
-    // Every pending item now lies at the epoch, so it runs (cancelled) before this one ends the loop.
-    PushItem(WorkItem{Clock::now(), nullptr, 0, [this](bool) { finish_ = true; }});
+    for (auto pending = pending_.begin(); pending != pending_.end();) pending = CancelPending(pending);
+    // Every pending handler is now due at the epoch, so it runs (cancelled) before this one ends the loop.
+    items_.Push(WorkItem{Clock::now(), nullptr, 0, [this](bool) { finish_ = true; }});
   }
   work_signal_.Notify();
   worker_.join();
 }
 
 void TimerWorker::Add(const void* owner, std::uint64_t id, Clock::time_point deadline, Handler handler) {
+  if (!handler) return;
   {
     const std::lock_guard<std::mutex> guard(lock_);
-    PushItem(WorkItem{deadline, owner, id, std::move(handler)});
+    pending_.emplace(TimerKey{owner, id}, items_.Push(WorkItem{deadline, owner, id, std::move(handler)}));
   }
   work_signal_.Notify();
 }
@@ -34,11 +30,9 @@ void TimerWorker::Add(const void* owner, std::uint64_t id, Clock::time_point dea
 std::size_t TimerWorker::Cancel(const void* owner, std::uint64_t id) {
   {
     const std::lock_guard<std::mutex> guard(lock_);
-    const auto found = std::find_if(items_.begin(), items_.end(), [owner, id](const WorkItem& item) {
-      return item.owner == owner && item.id == id && static_cast<bool>(item.handler);
-    });
-    if (found == items_.end()) return 0;
-    CancelItem(*found);
+    const auto pending = pending_.find(TimerKey{owner, id});
+    if (pending == pending_.end()) return 0;
+    CancelPending(pending);
   }
   work_signal_.Notify();
   return 1;
@@ -47,23 +41,17 @@ std::size_t TimerWorker::Cancel(const void* owner, std::uint64_t id) {
 void TimerWorker::CancelAll(const void* owner) {
   {
     const std::lock_guard<std::mutex> guard(lock_);
-    // Collected first: pushing the cancellations may reallocate the heap.
-    std::vector<std::size_t> found;
-    for (std::size_t index = 0; index < items_.size(); ++index) {
-      const auto& item = items_[index];
-      if (item.owner == owner && item.id != 0 && item.handler) found.push_back(index);
+    for (auto pending = pending_.begin(); pending != pending_.end();) {
+      pending = pending->first.owner == owner ? CancelPending(pending) : std::next(pending);
     }
-    for (const auto index : found) CancelItem(items_[index]);
   }
   work_signal_.Notify();
 }
 
-void TimerWorker::CancelItem(WorkItem& item) {
-  // The item keeps its place in the heap with an empty handler and is discarded when it
-  // reaches the top; the handler moves to a fresh item due at once.
-  WorkItem cancellation{Clock::time_point{}, item.owner, 0, std::move(item.handler)};
-  item.handler = nullptr;
-  PushItem(std::move(cancellation));
+TimerWorker::PendingTimers::iterator TimerWorker::CancelPending(PendingTimers::iterator pending) {
+  WorkItem timer = items_.Take(pending->second);
+  items_.Push(WorkItem{Clock::time_point{}, timer.owner, 0, std::move(timer.handler)});
+  return pending_.erase(pending);
 }
 
 void TimerWorker::Drain() {
@@ -71,7 +59,7 @@ void TimerWorker::Drain() {
   mutex::Semaphore done;
   {
     const std::lock_guard<std::mutex> guard(lock_);
-    PushItem(WorkItem{Clock::now(), nullptr, 0, [&done](bool) { done.Notify(); }});
+    items_.Push(WorkItem{Clock::now(), nullptr, 0, [&done](bool) { done.Notify(); }});
   }
   work_signal_.Notify();
   done.Wait();
@@ -79,19 +67,13 @@ void TimerWorker::Drain() {
 
 std::size_t TimerWorker::PendingItems() const {
   const std::lock_guard<std::mutex> guard(lock_);
-  return items_.size();
+  return items_.Size();
 }
 
-void TimerWorker::PushItem(WorkItem item) {
-  items_.push_back(std::move(item));
-  std::push_heap(items_.begin(), items_.end(), LaterDeadline{});
-}
-
-void TimerWorker::DiscardCancelledTop() {
-  while (!items_.empty() && !items_.front().handler) {
-    std::pop_heap(items_.begin(), items_.end(), LaterDeadline{});
-    items_.pop_back();
-  }
+std::size_t TimerWorker::TimerKeyHash::operator()(const TimerKey& key) const {
+  // Mixes the two hashes so that nearby owners with small identifiers spread over the buckets.
+  const std::size_t owner_hash = std::hash<const void*>{}(key.owner);
+  return owner_hash ^ (std::hash<std::uint64_t>{}(key.id) + 0x9e3779b9U + (owner_hash << 6) + (owner_hash >> 2));
 }
 
 void TimerWorker::Run() {
@@ -99,8 +81,7 @@ void TimerWorker::Run() {
     std::optional<Clock::time_point> next_deadline;
     {
       const std::lock_guard<std::mutex> guard(lock_);
-      DiscardCancelledTop();
-      if (!items_.empty()) next_deadline = items_.front().deadline;
+      if (!items_.Empty()) next_deadline = items_.Top().deadline;
     }
     if (next_deadline) {
       work_signal_.WaitUntil(*next_deadline);
@@ -113,12 +94,11 @@ void TimerWorker::Run() {
 
 void TimerWorker::RunDueItems() {
   std::unique_lock<std::mutex> guard(lock_);
-  while (!finish_ && !items_.empty() && items_.front().deadline <= Clock::now()) {
-    std::pop_heap(items_.begin(), items_.end(), LaterDeadline{});
-    WorkItem due = std::move(items_.back());
-    items_.pop_back();
+  while (!finish_ && !items_.Empty() && items_.Top().deadline <= Clock::now()) {
+    WorkItem due = items_.TakeTop();
+    if (due.id != 0) pending_.erase(TimerKey{due.owner, due.id});
     guard.unlock();
-    if (due.handler) due.handler(due.id == 0);
+    due.handler(due.id == 0);
     guard.lock();
   }
 }

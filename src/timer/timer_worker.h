@@ -5,9 +5,10 @@
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <vector>
+#include <unordered_map>
 
 #include "mutex/semaphore.h"
+#include "timer/timer_heap.h"
 
 namespace timer {
 
@@ -15,6 +16,8 @@ namespace timer {
 // to one owner (a queue) and carries that owner's identifier, so queues sharing a worker keep
 // their own numbering and cancel only their own timers. Handlers run one at a time on the
 // worker thread, without the lock held, so they may add and cancel timers.
+// A cancelled timer leaves the heap at once and its handler becomes due to run with true, so
+// the heap holds no more than the pending timers and the handlers due to run.
 class TimerWorker {
  public:
   using Handler = std::function<void(bool cancelled)>;
@@ -26,6 +29,8 @@ class TimerWorker {
   TimerWorker(const TimerWorker&) = delete;
   TimerWorker& operator=(const TimerWorker&) = delete;
 
+  // An owner gives each of its pending timers its own identifier. A timer without a handler
+  // has nothing to run and is not kept: cancelling it finds nothing.
   void Add(const void* owner, std::uint64_t id, Clock::time_point deadline, Handler handler);
   // 1 when the owner's pending timer was cancelled, 0 when there was none with that id.
   std::size_t Cancel(const void* owner, std::uint64_t id);
@@ -40,28 +45,28 @@ class TimerWorker {
   std::size_t PendingItems() const;
 
  private:
-  struct WorkItem {
-    Clock::time_point deadline;
-    const void* owner = nullptr;
-    std::uint64_t id = 0;  // 0: the item stands for a cancellation or an internal step
-    Handler handler;
+  struct TimerKey {
+    const void* owner;
+    std::uint64_t id;
+    bool operator==(const TimerKey& other) const { return owner == other.owner && id == other.id; }
   };
-  // Orders the heap so that the smallest deadline is on top.
-  struct LaterDeadline {
-    bool operator()(const WorkItem& left, const WorkItem& right) const { return left.deadline > right.deadline; }
+  struct TimerKeyHash {
+    std::size_t operator()(const TimerKey& key) const;
   };
+  using PendingTimers = std::unordered_map<TimerKey, TimerHeap::Handle, TimerKeyHash>;
 
-  void PushItem(WorkItem item);  // caller holds lock_
-  void CancelItem(WorkItem& item);  // caller holds lock_
+  // Moves the timer's handler to an item due at once; returns the entry after it. Caller
+  // holds lock_.
+  PendingTimers::iterator CancelPending(PendingTimers::iterator pending);
   void Run();
-  void DiscardCancelledTop();  // caller holds lock_
   void RunDueItems();
 
   mutex::Semaphore work_signal_;
   std::thread worker_;
   bool finish_ = false;  // touched only on the worker thread
   mutable std::mutex lock_;
-  std::vector<WorkItem> items_;  // a heap ordered by LaterDeadline
+  TimerHeap items_;
+  PendingTimers pending_;  // the owners' timers in items_, by owner and identifier
 };
 
 }  // namespace timer
