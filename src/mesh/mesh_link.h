@@ -74,11 +74,13 @@ class MeshLink : public MeshTransport {
 
   mutable std::shared_mutex bus_lock_;  // the connection, the objects and the proxies
   std::unique_ptr<sdbus::IConnection> connection_;
+  // The exported tree, in the order the daemon reads it.
   std::unique_ptr<MeshRoot> root_;
   std::unique_ptr<MeshApplication> application_;
   std::unique_ptr<MeshProvisioner> provisioner_;
   std::unique_ptr<MeshElement> element_;
   std::unique_ptr<MeshAgent> agent_;
+  // The daemon's side: its network object, and the bus daemon that tells its presence.
   std::unique_ptr<org::bluez::mesh::Network1> network_;
   std::unique_ptr<sdbus::IProxy> bus_daemon_;
   mutable std::mutex node_lock_;  // the node proxies, replaced by each Attach
