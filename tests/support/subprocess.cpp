@@ -51,6 +51,8 @@ void Subprocess::Collect(int fd) {
     output_.append(buffer, static_cast<std::size_t>(got));
   }
   ::close(fd);
+  const std::lock_guard<std::mutex> guard(lock_);
+  output_ended_ = true;
 }
 
 std::string Subprocess::Output() const {
@@ -73,6 +75,15 @@ std::optional<int> Subprocess::Wait(std::chrono::milliseconds timeout) {
         return status_.has_value();
       },
       timeout);
+  // The child's last writes may still be in the pipe: let the reader take them.
+  if (status_) {
+    WaitUntil(
+        [&] {
+          const std::lock_guard<std::mutex> guard(lock_);
+          return output_ended_;
+        },
+        std::chrono::seconds(5));
+  }
   return status_;
 }
 

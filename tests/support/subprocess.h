@@ -26,7 +26,9 @@ class Subprocess {
   // Waits until the output contains `text`.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
   void Signal(int signal) const;
-  // The raw wait status once the child has ended, or nothing after `timeout`.
+  // The raw wait status once the child has ended, or nothing after `timeout`. Once it has
+  // ended, Output() holds all it wrote (unless a process it left behind keeps the pipe open
+  // for more than a few seconds).
   std::optional<int> Wait(std::chrono::milliseconds timeout);
 
  private:
@@ -36,6 +38,7 @@ class Subprocess {
   std::optional<int> status_;
   mutable std::mutex lock_;
   std::string output_;
+  bool output_ended_ = false;  // the reader saw the end of the pipe
   std::thread reader_;
 };
 
