@@ -30,7 +30,7 @@ struct ServerAPIOptions {
   std::string default_base_url = deployment::kDefaultBaseUrl;  // used when no URL is configured
   std::string firmware_config_url = deployment::kFirmwareConfigUrl;
   std::chrono::seconds request_timeout = curl::kRequestTimeout;
-  std::chrono::milliseconds worker_period{1000};     // one heartbeat and one report per period
+  std::chrono::milliseconds worker_period{1000};     // one heartbeat and one report request per period
   std::chrono::milliseconds verify_period{1000};     // pause between verification polls
   bool start_worker = true;
   // One report request carries at most this many reports and bytes of body.
@@ -43,6 +43,7 @@ struct ServerAPIOptions {
   std::chrono::milliseconds backoff_max{60000};
   // Reports dropped from a full buffer are logged at most once a period.
   std::chrono::milliseconds overwrite_log_period{60000};
+  // The time of the back-off and of that period (tests turn it by hand).
   std::function<std::chrono::steady_clock::time_point()> clock = [] { return std::chrono::steady_clock::now(); };
 };
 
