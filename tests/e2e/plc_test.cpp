@@ -56,7 +56,8 @@ class SandboxedPlc : public ::testing::Test {
     for (const auto& request : cloud.Requests()) {
       if (request.value("target", "").find("/gateways/report") == std::string::npos) continue;
       // One request may carry the readings of several reports.
-      for (const auto& node : json::parse(request.at("body").get<std::string>()).at("nodes")) {
+      const json body = json::parse(request.at("body").get<std::string>());
+      for (const auto& node : body.at("nodes")) {
         for (const auto& reading : node.at("vs")) readings[node.at("id")].push_back(reading.at("v"));
       }
     }

@@ -75,7 +75,8 @@ class SandboxedSensors : public ::testing::Test {
       if (request.value("target", "").find("/gateways/report") == std::string::npos) continue;
       if (request.value("status", 0) != 200) continue;
       // One request may carry the readings of several reports.
-      for (const auto& node : json::parse(request.at("body").get<std::string>()).at("nodes")) {
+      const json body = json::parse(request.at("body").get<std::string>());
+      for (const auto& node : body.at("nodes")) {
         for (const auto& reading : node.at("vs")) readings[node.at("id")].push_back(reading);
       }
     }
