@@ -46,6 +46,7 @@ FaultRule FaultRule::FromJson(const json& rule) {
   FaultRule fault;
   fault.path = rule.value("path", "");
   fault.method = rule.value("method", "");
+  fault.body_contains = rule.value("body_contains", "");
   if (rule.contains("status")) fault.status = rule.at("status").get<int>();
   fault.body = rule.value("body", "");
   fault.delay = std::chrono::milliseconds(rule.value("delay_ms", 0));
@@ -112,6 +113,7 @@ std::optional<Answer> CloudState::MatchFault(const RecordedRequest& request) {
     if (fault.remaining == 0) continue;
     if (path.find(fault.path) == std::string::npos) continue;
     if (!fault.method.empty() && fault.method != request.method) continue;
+    if (request.body.find(fault.body_contains) == std::string::npos) continue;
     if (fault.remaining > 0) --fault.remaining;
     Answer answer;
     if (fault.status) {

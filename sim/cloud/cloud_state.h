@@ -51,11 +51,13 @@ struct Answer {
 // '.', '+' and '-'; missing or non-numeric pieces count as 0.
 std::string DeviceImage(const std::string& version, std::size_t size, std::uint32_t magic = 0x96F3B83D);
 
-// Scripted fault: requests whose path contains `path` (and whose method is `method`,
-// when given) get this answer instead of the normal one, `remaining` times (-1: always).
+// Scripted fault: requests whose path contains `path` (and whose method is `method`, and
+// whose body contains `body_contains`, when given) get this answer instead of the normal
+// one, `remaining` times (-1: always).
 struct FaultRule {
   std::string path;
   std::string method;
+  std::string body_contains;
   std::optional<int> status;
   std::string body;
   std::chrono::milliseconds delay{0};

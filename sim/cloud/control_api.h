@@ -19,7 +19,7 @@ struct ControlReply {
 //   PATCH  /scenario            merges into it (JSON merge patch)
 //   GET    /auth, POST /auth    the device authorisation script: {"approved","verify":[statuses],
 //                               "request_status","access_token","refresh_token"}
-//   POST   /faults              adds {"path","method","status","body","delay_ms","drop","count"}
+//   POST   /faults              adds {"path","method","body_contains","status","body","delay_ms","drop","count"}
 //   DELETE /faults              clears them
 //   POST   /refuse              {"refuse":bool}: refuse or accept connections
 //   PUT    /files/NAME          a file for the firmware host (raw body)

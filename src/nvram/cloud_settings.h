@@ -1,6 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+// Reports the REST client's buffer holds by default: a 30-minute outage of 100 mesh nodes
+// (a third of them three-channel) at five-minute folds plus one PLC of 50 addresses at
+// one-minute folds, about 3,300 readings, with room to spare.
+inline constexpr std::size_t kDefaultReportCapacity = 4000;
 
 // The persistent values the cloud clients (the REST client and the websocket client) read,
 // and the tokens they store. The daemon's is the configuration store itself; component
@@ -23,4 +29,8 @@ class CloudSettings {
   // system's CA store).
   virtual bool TlsVerify() const = 0;
   virtual std::string CAFile() const = 0;
+  // Whether the REST client merges pending reports into one request, and how many reports
+  // it keeps while the cloud cannot take them.
+  virtual bool ReportBatching() const = 0;
+  virtual std::size_t ReportCapacity() const = 0;
 };

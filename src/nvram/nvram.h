@@ -95,6 +95,9 @@ class NVRAM : public MeshSettings,
   // file to verify it against ("sys" option ca_file; empty: the system's CA store).
   bool TlsVerify() const override;
   std::string CAFile() const override;
+  // "sys" options report_batching (default on) and report_capacity (reports).
+  bool ReportBatching() const override;
+  std::size_t ReportCapacity() const override;
   bool FirstBoot() const override;
   void ClearFirstBoot() override;
   std::uint32_t OTASession() const override;
@@ -157,6 +160,8 @@ class NVRAM : public MeshSettings,
   std::string host_;  // derived from url_, not stored
   bool tls_verify_{};
   std::string ca_file_;
+  bool report_batching_{};
+  std::uint32_t report_capacity_{};
   bool first_boot_{};
   std::uint32_t ota_session_{};
   std::uint32_t fw_check_{};

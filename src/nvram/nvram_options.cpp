@@ -71,6 +71,8 @@ const std::vector<NVRAM::Option>& NVRAM::Options() {
         url,
         flag("sys", "tls_verify", &NVRAM::tls_verify_, false),
         text("sys", "ca_file", &NVRAM::ca_file_),
+        flag("sys", "report_batching", &NVRAM::report_batching_, true),
+        number("sys", "report_capacity", &NVRAM::report_capacity_, kDefaultReportCapacity),
         flag("sys", "first_boot", &NVRAM::first_boot_, false),
         number("sys", "ota_session", &NVRAM::ota_session_, 2),
         number("sys", "fw_check", &NVRAM::fw_check_, 1440),

@@ -129,6 +129,8 @@ std::string NVRAM::URL() const { return Read(lock_, url_); }
 std::string NVRAM::Host() const { return Read(lock_, host_); }
 bool NVRAM::TlsVerify() const { return Read(lock_, tls_verify_); }
 std::string NVRAM::CAFile() const { return Read(lock_, ca_file_); }
+bool NVRAM::ReportBatching() const { return Read(lock_, report_batching_); }
+std::size_t NVRAM::ReportCapacity() const { return Read(lock_, report_capacity_); }
 bool NVRAM::FirstBoot() const { return Read(lock_, first_boot_); }
 void NVRAM::ClearFirstBoot() {
   Change(lock_, first_boot_, false);

@@ -1,8 +1,13 @@
 #include "server/server_api.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <iterator>
+
 #include "curl/curl_interface.h"
 #include "curl/form_escape.h"
 #include "log/log.h"
+#include "server/report_batch.h"
 
 namespace {
 
@@ -56,7 +61,9 @@ ServerAPI::ServerAPI(CloudSettings& settings, ServerAPIOptions options)
       refresh_token_(settings_.RefreshToken()),
       client_id_(settings_.ClientID()),
       client_secret_(settings_.ClientSecret()),
-      tls_{settings_.TlsVerify(), settings_.CAFile()} {
+      tls_{settings_.TlsVerify(), settings_.CAFile()},
+      batching_(settings_.ReportBatching()),
+      report_buffer_(settings_.ReportCapacity(), options_.buffer_max_bytes) {
   // Sleeps while there is nothing to send; after each pass the next waits a full period.
   if (options_.start_worker) {
     worker_.emplace(options_.worker_period, [this] { return HasPending(); }, [this] { PostPending(); });
@@ -76,8 +83,30 @@ void ServerAPI::HeartBeat(const std::string& json) {
 }
 
 void ServerAPI::Report(const std::string& json) {
-  report_buffer_.PushBack(json);
+  ++reports_received_;
+  CountOverwritten(report_buffer_.PushBack(json));
   WakeWorker();
+}
+
+ReportCounters ServerAPI::Counters() const {
+  return {reports_received_, reports_delivered_, reports_overwritten_, reports_refused_};
+}
+
+void ServerAPI::CountOverwritten(std::size_t dropped) {
+  if (dropped == 0) return;
+  reports_overwritten_ += dropped;
+  LogOverwrites();
+}
+
+void ServerAPI::LogOverwrites() {
+  const std::lock_guard<std::mutex> guard(overwrite_log_lock_);
+  const std::uint64_t overwritten = reports_overwritten_;
+  if (overwritten == overwrites_logged_) return;
+  const auto now = options_.clock();
+  if (last_overwrite_line_ && now - *last_overwrite_line_ < options_.overwrite_log_period) return;
+  LOG_ERROR << "Report buffer full, reports overwritten since the last notice: " << overwritten - overwrites_logged_;
+  overwrites_logged_ = overwritten;
+  last_overwrite_line_ = now;
 }
 
 bool ServerAPI::HasPending() const { return !heartbeat_queue_.Empty() || !report_buffer_.Empty(); }
@@ -188,11 +217,14 @@ std::vector<std::string> ServerAPI::BearerHeaders(const char* cache_control) con
   return {cache_control, "Content-Type: application/json", "Authorization: Bearer " + AccessToken()};
 }
 
-bool ServerAPI::PostHeartBeat(const std::string& json) { return Deliver(heartbeat_path_, json); }
+bool ServerAPI::PostHeartBeat(const std::string& json) { return Deliver(heartbeat_path_, json) != Delivery::kKept; }
 
-bool ServerAPI::PostData(const std::string& json) { return Deliver(report_path_, json); }
+bool ServerAPI::PostData(const std::string& json) {
+  const Delivery delivery = Deliver(report_path_, json);
+  return delivery == Delivery::kTaken || delivery == Delivery::kRefused;
+}
 
-bool ServerAPI::Deliver(const char* path, const std::string& json) {
+ServerAPI::Delivery ServerAPI::Deliver(const char* path, const std::string& json, std::size_t reports) {
   const curl::header_list headers(BearerHeaders("cache-control: no-cache"));
   const std::string url = base_url_ + path;
   curl::response answer;
@@ -207,15 +239,21 @@ bool ServerAPI::Deliver(const char* path, const std::string& json) {
     } else {
       LOG_WARN << "Transfer failed ( " << status << " ) : " << text;
     }
-    return false;
+    return Delivery::kKept;
   }
   if (status == 401) {
     OnTokenRejected();
-    return false;
+    return Delivery::kKept;
   }
   token_rejected_ = false;  // the server takes the token (again)
-  if (status >= 400) LOG_ERROR << "Server Error ( " << status << " ) : " << text;
-  return true;
+  if (status < 400) return Delivery::kTaken;
+  const bool refused = status < 500 && status != 429;
+  if (refused && reports > 1) {  // not dropped: its reports go again in smaller requests
+    LOG_WARN << "Server Error ( " << status << " ) to " << reports << " merged reports, sending them in halves.";
+  } else {
+    LOG_ERROR << "Server Error ( " << status << " ) : " << text;
+  }
+  return refused ? Delivery::kRefused : Delivery::kRetryLater;
 }
 
 // The stored token is no longer accepted: the device authorisation runs again (at most one
@@ -302,8 +340,49 @@ curl::response ServerAPI::Post(const char* url, const curl::header_list& headers
 
 void ServerAPI::PostPending() {
   if (!heartbeat_queue_.Empty()) PostHeartBeat(heartbeat_queue_.Pop());
-  if (!report_buffer_.Empty()) {
-    const std::string report = report_buffer_.PopFront();
-    if (!PostData(report)) report_buffer_.PushFront(report);
+  LogOverwrites();
+  if (!report_buffer_.Empty() && !BackingOff()) PostReports();
+}
+
+void ServerAPI::PostReports() {
+  std::size_t limit = batching_ ? options_.batch_max_reports : 1;
+  if (suspect_reports_ > 0) limit = std::min(suspect_batch_limit_, suspect_reports_);
+  std::vector<std::string> pending = report_buffer_.TakeFront(limit, options_.batch_max_bytes);
+  if (pending.empty()) return;
+  const ReportBatch batch = MergeReports(pending, options_.batch_max_bytes);
+  // What does not go into this request returns to the front at once.
+  const auto rest = pending.begin() + static_cast<std::ptrdiff_t>(batch.documents);
+  CountOverwritten(report_buffer_.PushFront(
+      std::vector<std::string>(std::make_move_iterator(rest), std::make_move_iterator(pending.end()))));
+  pending.erase(rest, pending.end());
+  const Delivery delivery = Deliver(report_path_, batch.body, pending.size());
+  Settle(delivery, std::move(pending));
+}
+
+void ServerAPI::Settle(Delivery delivery, std::vector<std::string> batch) {
+  const std::size_t count = batch.size();
+  if (delivery == Delivery::kKept || delivery == Delivery::kRetryLater) {
+    if (delivery == Delivery::kRetryLater) BackOff();
+    CountOverwritten(report_buffer_.PushFront(std::move(batch)));
+    return;
   }
+  backoff_ = std::chrono::milliseconds(0);
+  if (delivery == Delivery::kRefused && count > 1) {
+    // Find the refused reports by halves; the others still go out merged.
+    suspect_reports_ = count;
+    suspect_batch_limit_ = (count + 1) / 2;
+    CountOverwritten(report_buffer_.PushFront(std::move(batch)));
+    return;
+  }
+  suspect_reports_ -= std::min(suspect_reports_, count);
+  if (delivery == Delivery::kTaken) {
+    reports_delivered_ += count;
+  } else {
+    ++reports_refused_;
+  }
+}
+
+void ServerAPI::BackOff() {
+  backoff_ = backoff_.count() == 0 ? options_.backoff_first : std::min(backoff_ * 2, options_.backoff_max);
+  report_resume_at_ = options_.clock() + backoff_;
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -19,19 +20,39 @@
 #include "mutex/stop_signal.h"
 #include "nvram/cloud_settings.h"
 #include "nvram/deployment.h"
-#include "queue/circular_buffer.h"
 #include "queue/paced_worker.h"
 #include "queue/thread_safe_queue.h"
 #include "server/cloud_client.h"
+#include "server/report_buffer.h"
 
 // Where and how ServerAPI reaches the cloud; the defaults are the daemon's.
 struct ServerAPIOptions {
   std::string default_base_url = deployment::kDefaultBaseUrl;  // used when no URL is configured
   std::string firmware_config_url = deployment::kFirmwareConfigUrl;
   std::chrono::seconds request_timeout = curl::kRequestTimeout;
-  std::chrono::milliseconds worker_period{1000};     // one heartbeat and one report per period
+  std::chrono::milliseconds worker_period{1000};     // one heartbeat and one report request per period
   std::chrono::milliseconds verify_period{1000};     // pause between verification polls
   bool start_worker = true;
+  // One report request carries at most this many reports and bytes of body.
+  std::size_t batch_max_reports = 500;
+  std::size_t batch_max_bytes = 64 * 1024;
+  // The pending reports' text is bounded too (their number comes from the settings).
+  std::size_t buffer_max_bytes = 4 * 1024 * 1024;
+  // After a 5xx or 429 answer reports wait this long, doubling up to the maximum.
+  std::chrono::milliseconds backoff_first{1000};
+  std::chrono::milliseconds backoff_max{60000};
+  // Reports dropped from a full buffer are logged at most once a period.
+  std::chrono::milliseconds overwrite_log_period{60000};
+  // The time of the back-off and of that period (tests turn it by hand).
+  std::function<std::chrono::steady_clock::time_point()> clock = [] { return std::chrono::steady_clock::now(); };
+};
+
+// What became of the reports handed to ServerAPI, counted since it was made.
+struct ReportCounters {
+  std::uint64_t received = 0;     // handed in by Report
+  std::uint64_t delivered = 0;    // taken by the server
+  std::uint64_t overwritten = 0;  // dropped from a full buffer
+  std::uint64_t refused = 0;      // refused by the server (4xx) and dropped
 };
 
 // The gateway's client of the cloud's REST interface: device authorisation, heartbeats
@@ -39,8 +60,6 @@ struct ServerAPIOptions {
 // process, from the configuration store, and hands it to the components as their CloudClient.
 class ServerAPI : public CloudClient {
  public:
-  static constexpr std::size_t kReportCapacity = 500;
-
   // `settings` outlives the client; the tokens are read from it here and stored into it
   // after each authorisation.
   explicit ServerAPI(CloudSettings& settings, ServerAPIOptions options = {});
@@ -63,6 +82,7 @@ class ServerAPI : public CloudClient {
   // transport failed: resolution, connection, time-out, TLS, reception) or 401 (the
   // token was rejected; a new authorisation starts). Any other answer consumes it.
   bool PostHeartBeat(const std::string& json);
+  // The same, and false also for a 5xx or 429 answer (the server may take it later).
   bool PostData(const std::string& json);
 
   std::string PLCInfo(const std::string& device_id) override;
@@ -76,19 +96,38 @@ class ServerAPI : public CloudClient {
   curl::response Post(const std::string& url, const curl::header_list& headers, const std::string& body);
   curl::response Post(const char* url, const curl::header_list& headers, const char* body);
 
-  // One pass of the worker: at most one heartbeat and one report; a report the server did
-  // not take goes back to the front.
+  // One pass of the worker: at most one heartbeat and one report request. The request
+  // carries the pending reports merged (when batching is on) or the oldest alone; reports
+  // the server did not take go back to the front.
   void PostPending();
 
   std::string AccessToken() const;
   std::string RefreshToken() const;
   std::size_t PendingReports() const { return report_buffer_.Size(); }
+  ReportCounters Counters() const;
   bool Authenticating() const { return authenticating_; }
   // The server answered 401 to the stored token and no new pair has arrived yet.
   bool TokenRejected() const { return token_rejected_; }
 
  private:
-  bool Deliver(const char* path, const std::string& json);
+  // What became of one request.
+  enum class Delivery {
+    kTaken,       // any answer but the ones below
+    kKept,        // no answer, or 401
+    kRetryLater,  // 5xx or 429
+    kRefused,     // another 4xx
+  };
+  // `reports`: how many reports a report request carries.
+  Delivery Deliver(const char* path, const std::string& json, std::size_t reports = 1);
+  // Sends the oldest pending reports as one request and settles them by its answer.
+  void PostReports();
+  void Settle(Delivery delivery, std::vector<std::string> batch);
+  // Reports wait after a 5xx or 429 answer.
+  bool BackingOff() const { return options_.clock() < report_resume_at_; }
+  void BackOff();
+  void CountOverwritten(std::size_t dropped);
+  // Logs the reports overwritten since the last such line, at most once a period.
+  void LogOverwrites();
   void OnTokenRejected();
   bool Authorised() const;
   bool StartAuthorisation(const std::string& device_id, std::function<void(bool)> done);
@@ -122,7 +161,21 @@ class ServerAPI : public CloudClient {
   std::mutex delivery_lock_;
   curl::session delivery_session_;
   queue::ThreadSafeQueue<std::string> heartbeat_queue_;
-  queue::CircularBuffer<std::string> report_buffer_{kReportCapacity};
+  const bool batching_;
+  ReportBuffer report_buffer_;
+  // The worker's report state: the back-off, and after a 4xx to a merged request the
+  // reports it carried, sent in halves until the refused ones are found.
+  std::chrono::milliseconds backoff_{0};
+  std::chrono::steady_clock::time_point report_resume_at_{};
+  std::size_t suspect_reports_ = 0;
+  std::size_t suspect_batch_limit_ = 0;
+  std::atomic<std::uint64_t> reports_received_{0};
+  std::atomic<std::uint64_t> reports_delivered_{0};
+  std::atomic<std::uint64_t> reports_overwritten_{0};
+  std::atomic<std::uint64_t> reports_refused_{0};
+  std::mutex overwrite_log_lock_;
+  std::uint64_t overwrites_logged_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> last_overwrite_line_;
   std::atomic<bool> authenticating_{false};
   std::atomic<bool> auth_active_{false};  // an authorisation thread exists (any phase)
   std::atomic<bool> token_rejected_{false};

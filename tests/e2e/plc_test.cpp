@@ -55,8 +55,11 @@ class SandboxedPlc : public ::testing::Test {
     const sim::cloud::ControlClient cloud(Root() + "/run/sim/cloud.sock");
     for (const auto& request : cloud.Requests()) {
       if (request.value("target", "").find("/gateways/report") == std::string::npos) continue;
-      const auto node = json::parse(request.at("body").get<std::string>()).at("nodes")[0];
-      readings[node.at("id")].push_back(node.at("vs")[0].at("v"));
+      // One request may carry the readings of several reports.
+      const json body = json::parse(request.at("body").get<std::string>());
+      for (const auto& node : body.at("nodes")) {
+        for (const auto& reading : node.at("vs")) readings[node.at("id")].push_back(reading.at("v"));
+      }
     }
     return readings;
   }

@@ -74,8 +74,11 @@ class SandboxedSensors : public ::testing::Test {
     for (const auto& request : Cloud().Requests()) {
       if (request.value("target", "").find("/gateways/report") == std::string::npos) continue;
       if (request.value("status", 0) != 200) continue;
-      const auto node = json::parse(request.at("body").get<std::string>()).at("nodes")[0];
-      readings[node.at("id")].push_back(node.at("vs")[0]);
+      // One request may carry the readings of several reports.
+      const json body = json::parse(request.at("body").get<std::string>());
+      for (const auto& node : body.at("nodes")) {
+        for (const auto& reading : node.at("vs")) readings[node.at("id")].push_back(reading);
+      }
     }
     return readings;
   }

@@ -109,6 +109,8 @@ TEST_F(NvramTest, AnEmptyPackageLeavesEveryDefault) {
   EXPECT_TRUE(nvram_.PLCList().empty());
   EXPECT_FALSE(nvram_.TlsVerify()) << "the cloud's certificate is not verified unless asked for";
   EXPECT_EQ(nvram_.CAFile(), "");
+  EXPECT_TRUE(nvram_.ReportBatching());
+  EXPECT_EQ(nvram_.ReportCapacity(), kDefaultReportCapacity);
   EXPECT_EQ(uci_.Calls(), (std::vector<std::string>{
                               R"(get {"config":"ferrowick","section":"sys"})",
                               R"(get {"config":"ferrowick","section":"auth"})",
@@ -119,7 +121,7 @@ TEST_F(NvramTest, AnEmptyPackageLeavesEveryDefault) {
 TEST_F(NvramTest, LoadsAndConvertsEverySection) {
   uci_.Reply("sys", R"({"values":{".anonymous":false,".type":"sys",".name":"sys","url":"https://cloud.example.test:8443/api/v1",
       "first_boot":"1","device_id":"0a1b2c3d4e5f","serial_number":"00ff","ota_session":"4","fw_check":"60","extra":"x",
-      "tls_verify":"1","ca_file":"/etc/ssl/cloud-ca.pem"}})");
+      "tls_verify":"1","ca_file":"/etc/ssl/cloud-ca.pem","report_batching":"0","report_capacity":"12000"}})");
   uci_.Reply("auth", R"({"values":{"access_token":"a","refresh_token":"r","client_id":"c","client_secret":"s"}})");
   uci_.Reply("mesh", R"({"values":{"enable":"1","net_idx":"4294967295","net_addr":"32767","group_addr":"51712",
       "token":"18446744073709551615","ttl":"5","netkey":"ABEiM0RVZneImaq7zN3u/w==","appkey":"AAEC","devkey":""}})");
@@ -133,6 +135,8 @@ TEST_F(NvramTest, LoadsAndConvertsEverySection) {
   EXPECT_EQ(nvram_.FWCheck(), 60u);
   EXPECT_TRUE(nvram_.TlsVerify());
   EXPECT_EQ(nvram_.CAFile(), "/etc/ssl/cloud-ca.pem");
+  EXPECT_FALSE(nvram_.ReportBatching());
+  EXPECT_EQ(nvram_.ReportCapacity(), 12000u);
   EXPECT_EQ(nvram_.AccessToken(), "a");
   EXPECT_EQ(nvram_.RefreshToken(), "r");
   EXPECT_EQ(nvram_.ClientID(), "c");

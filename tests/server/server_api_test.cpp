@@ -29,12 +29,31 @@ class ServerAPITest : public ::testing::Test {
 
   std::unique_ptr<ServerAPI> MakeServerAt(const std::string& base_url, MemoryCloudSettings::Values values = Authorised(),
                                           bool worker = false, std::chrono::seconds timeout = 5s) {
-    ServerAPIOptions options;
+    ServerAPIOptions options = Options();
     options.default_base_url = base_url;
-    options.firmware_config_url = "https://" + cloud_.HostPort() + "/firmware.conf";
     options.request_timeout = timeout;
     options.start_worker = worker;
     return std::make_unique<ServerAPI>(NewSettings(std::move(values)), options);
+  }
+
+  // Options for a client of the stand-in without a worker, on the test's clock.
+  ServerAPIOptions Options() {
+    ServerAPIOptions options;
+    options.default_base_url = cloud_.BaseURL();
+    options.firmware_config_url = "https://" + cloud_.HostPort() + "/firmware.conf";
+    options.start_worker = false;
+    options.clock = [this] { return now_.load(); };
+    return options;
+  }
+  std::unique_ptr<ServerAPI> MakeServerWith(const ServerAPIOptions& options,
+                                            MemoryCloudSettings::Values values = Authorised()) {
+    return std::make_unique<ServerAPI>(NewSettings(std::move(values)), options);
+  }
+  void Advance(std::chrono::milliseconds step) { now_ = now_.load() + step; }
+
+  // Runs worker passes until no report is pending (at most `passes`).
+  static void Drain(ServerAPI& server, int passes = 100) {
+    for (int pass = 0; pass < passes && server.PendingReports() > 0; ++pass) server.PostPending();
   }
 
   // Settings for the next client; every one lives as long as the test, the last is settings_.
@@ -75,7 +94,34 @@ class ServerAPITest : public ::testing::Test {
   testing_support::LogCapture log_;
   std::list<MemoryCloudSettings> all_settings_;
   MemoryCloudSettings* settings_ = nullptr;
+  std::atomic<std::chrono::steady_clock::time_point> now_{std::chrono::steady_clock::now()};
 };
+
+// A readings document as the components make it: one node `id` with one reading per value.
+std::string Readings(const std::string& id, const std::vector<int>& values) {
+  json readings = json::array();
+  for (const int value : values) readings.push_back({{"k", "temp"}, {"ts", value}, {"v", std::to_string(value)}});
+  return json{{"nodes", json::array({{{"id", id}, {"vs", readings}}})}}.dump();
+}
+
+// The (id, value) pairs of the report requests' bodies, in the order received; a body not
+// of the readings' shape counts as itself.
+std::vector<std::string> ReceivedReadings(const json& requests) {
+  std::vector<std::string> received;
+  for (const auto& request : requests) {
+    const json body = json::parse(request.at("body").get<std::string>(), nullptr, false);
+    if (!body.is_object() || !body.contains("nodes")) {
+      received.push_back(request.at("body"));
+      continue;
+    }
+    for (const auto& node : body.at("nodes")) {
+      for (const auto& reading : node.at("vs")) {
+        received.push_back(node.at("id").get<std::string>() + ":" + reading.at("v").get<std::string>());
+      }
+    }
+  }
+  return received;
+}
 
 // True when `lines` holds `expected` in this order (other lines, added by libcurl, may sit between).
 bool InOrder(const json& lines, const std::vector<std::string>& expected) {
@@ -227,24 +273,230 @@ TEST_F(ServerAPITest, RefusedConnectionKeepsTheReportInFrontAndDropsTheHeartbeat
   EXPECT_TRUE(BodiesTo("/gateways/hb").empty());
 }
 
-TEST_F(ServerAPITest, ServerErrorConsumesTheReport) {
+TEST_F(ServerAPITest, ClientErrorConsumesTheReport) {
   auto server = MakeServer();
-  Control().Call("POST", "/faults", json{{"path", "/gateways/report"}, {"status", 500}, {"body", "oops"}, {"count", 1}});
+  Control().Call("POST", "/faults", json{{"path", "/gateways/report"}, {"status", 400}, {"body", "oops"}, {"count", 1}});
   server->Report("r1");
   server->PostPending();
   EXPECT_EQ(server->PendingReports(), 0u);
   server->PostPending();
   EXPECT_EQ(BodiesTo("/gateways/report"), (std::vector<std::string>{"r1"}));
-  EXPECT_TRUE(log_.Contains("Server Error ( 500 ) : oops"));
+  EXPECT_TRUE(log_.Contains("Server Error ( 400 ) : oops"));
+  EXPECT_EQ(server->Counters().refused, 1u);
 }
 
-TEST_F(ServerAPITest, TheFiveHundredAndFirstReportOverwritesTheOldest) {
-  auto server = MakeServer();
+TEST_F(ServerAPITest, TheReportBeyondTheCapacityOverwritesTheOldest) {
+  auto values = Authorised();
+  values.report_capacity = 500;
+  auto server = MakeServer(values);
   for (int index = 1; index <= 501; ++index) server->Report("r" + std::to_string(index));
-  EXPECT_EQ(server->PendingReports(), ServerAPI::kReportCapacity);
+  EXPECT_EQ(server->PendingReports(), 500u);
   server->PostPending();
   server->PostPending();
   EXPECT_EQ(BodiesTo("/gateways/report"), (std::vector<std::string>{"r2", "r3"}));
+}
+
+// A lone pending report, and any report not of the readings' shape, goes out as it came.
+TEST_F(ServerAPITest, AReportThatIsNotMergedIsPostedByteForByte) {
+  const std::string spaced = R"({ "nodes" : [ {"id":"n1", "vs":[{"k":"temp","v":"21.50","ts":1.0e3}]} ] })";
+  const std::vector<std::string> others{R"({"nodes":[{"id":"n2","vs":[]}],"gw":"x"})", R"({"nodes":[]})", "[1]",
+                                        "not json"};
+  auto server = MakeServer();
+  server->Report(spaced);
+  server->PostPending();
+  for (const auto& other : others) {
+    server->Report(other);
+    server->Report(spaced);
+  }
+  Drain(*server);
+  std::vector<std::string> expected{spaced};
+  for (const auto& other : others) {
+    expected.push_back(other);
+    expected.push_back(spaced);
+  }
+  // Each of the others stops a merge: the one before it and after it go out alone.
+  EXPECT_EQ(BodiesTo("/gateways/report"), expected);
+}
+
+// A backlog goes out as one readings document: every reading once, in order.
+TEST_F(ServerAPITest, ABacklogGoesOutAsOneDocumentWithEveryReading) {
+  auto server = MakeServer();
+  std::vector<std::string> expected;
+  for (int index = 0; index < 40; ++index) {
+    const std::string id = "n" + std::to_string(index % 7);
+    server->Report(Readings(id, {index, index + 1000}));
+    expected.push_back(id + ":" + std::to_string(index));
+    expected.push_back(id + ":" + std::to_string(index + 1000));
+  }
+  server->PostPending();
+  EXPECT_EQ(server->PendingReports(), 0u);
+  const auto requests = cloud_.RequestsTo("/gateways/report");
+  ASSERT_EQ(requests.size(), 1u);
+  const json body = json::parse(requests[0].at("body").get<std::string>());
+  EXPECT_EQ(body.size(), 1u);
+  EXPECT_EQ(body.at("nodes").size(), 40u);
+  EXPECT_EQ(ReceivedReadings(requests), expected);
+  const auto counters = server->Counters();
+  EXPECT_EQ(counters.received, 40u);
+  EXPECT_EQ(counters.delivered, 40u);
+  EXPECT_EQ(counters.overwritten + counters.refused, 0u);
+}
+
+// Requests stay within their bounds of reports and bytes, and together carry everything.
+TEST_F(ServerAPITest, ARequestStaysWithinItsBounds) {
+  struct Case {
+    std::string name;
+    std::size_t max_reports;
+    std::size_t max_bytes;
+  };
+  const std::size_t large_readings = 3000;  // about 90 KiB
+  const std::string large = Readings("big", std::vector<int>(large_readings, 7));
+  for (const auto& test : std::vector<Case>{{"reports", 4, 64 * 1024}, {"bytes", 500, 300}}) {
+    Control().Call("DELETE", "/requests");
+    auto options = Options();
+    options.batch_max_reports = test.max_reports;
+    options.batch_max_bytes = test.max_bytes;
+    auto server = MakeServerWith(options);
+    std::vector<std::string> expected;
+    for (int index = 0; index < 30; ++index) {
+      server->Report(Readings("n", {index}));
+      expected.push_back("n:" + std::to_string(index));
+    }
+    server->Report(large);  // larger than the byte bound by itself: alone, unchanged
+    expected.insert(expected.end(), large_readings, "big:7");
+    Drain(*server);
+    const auto requests = cloud_.RequestsTo("/gateways/report");
+    EXPECT_EQ(ReceivedReadings(requests), expected) << test.name;
+    EXPECT_EQ(requests.back().at("body"), large) << test.name;
+    for (std::size_t index = 0; index + 1 < requests.size(); ++index) {
+      const std::string body = requests[index].at("body");
+      EXPECT_LE(body.size(), test.max_bytes) << test.name;
+      EXPECT_LE(json::parse(body).at("nodes").size(), test.max_reports) << test.name;
+    }
+    EXPECT_GT(requests.size(), 2u) << test.name;
+  }
+}
+
+TEST_F(ServerAPITest, BatchingOffPostsOneReportPerRequest) {
+  auto values = Authorised();
+  values.report_batching = false;
+  auto server = MakeServer(values);
+  const std::vector<std::string> reports{Readings("a", {1}), Readings("b", {2}), Readings("a", {3})};
+  for (const auto& report : reports) server->Report(report);
+  server->PostPending();
+  EXPECT_EQ(server->PendingReports(), 2u);
+  Drain(*server);
+  EXPECT_EQ(BodiesTo("/gateways/report"), reports);
+}
+
+// 5xx and 429 keep the batch; reports wait 1 s, then 2 s, ... while heartbeats go on, and a
+// success resets the wait.
+TEST_F(ServerAPITest, ServerErrorsAndThrottlingBackOffAndLoseNothing) {
+  auto server = MakeServerWith(Options());
+  for (const int status : {503, 429, 500}) {
+    Control().Call("POST", "/faults", json{{"path", "/gateways/report"}, {"status", status}, {"count", 1}});
+  }
+  server->Report(Readings("n", {1}));
+  server->Report(Readings("n", {2}));
+  const auto reports = [&] { return cloud_.RequestsTo("/gateways/report").size(); };
+  // (wait before the pass, the status of the request it sends)
+  const std::vector<std::pair<std::chrono::milliseconds, int>> passes{
+      {0ms, 503}, {999ms, 0}, {1ms, 429}, {1s, 0}, {1s, 500}, {3999ms, 0}, {1ms, 200}};
+  for (std::size_t index = 0; index < passes.size(); ++index) {
+    const auto [wait, status] = passes[index];
+    Advance(wait);
+    server->HeartBeat("h" + std::to_string(index));
+    const std::size_t before = reports();
+    server->PostPending();
+    EXPECT_EQ(cloud_.RequestsTo("/gateways/hb").size(), index + 1) << "heartbeats keep their pace";
+    if (status == 0) {
+      EXPECT_EQ(reports(), before) << "pass " << index << " waits";
+      continue;
+    }
+    ASSERT_EQ(reports(), before + 1) << "pass " << index;
+    EXPECT_EQ(cloud_.RequestsTo("/gateways/report").back().at("status"), status);
+    EXPECT_EQ(server->PendingReports(), status == 200 ? 0u : 2u);
+  }
+  EXPECT_EQ(ReceivedReadings(cloud_.RequestsTo("/gateways/report")).size(), 8u) << "the same batch four times";
+  EXPECT_TRUE(log_.Contains("Server Error ( 429 )"));
+  EXPECT_EQ(server->Counters().delivered, 2u);
+
+  Control().Call("POST", "/faults", json{{"path", "/gateways/report"}, {"status", 502}, {"count", 1}});
+  server->Report(Readings("n", {3}));
+  server->PostPending();
+  Advance(1s);
+  server->PostPending();
+  EXPECT_EQ(server->PendingReports(), 0u) << "the wait starts again at one second after a success";
+}
+
+// A 4xx to a merged request: its reports are sent again in halves until the refused one
+// goes out alone and is dropped; the others arrive once each, in order.
+TEST_F(ServerAPITest, ARefusedReportInABatchIsDroppedAlone) {
+  Control().Call("POST", "/faults",
+                 json{{"path", "/gateways/report"}, {"body_contains", "poison"}, {"status", 422}, {"body", "bad"}});
+  auto server = MakeServer();
+  std::vector<std::string> expected;
+  for (int index = 0; index < 11; ++index) {
+    const bool poisoned = index == 6;
+    server->Report(Readings(poisoned ? "poison" : "n", {index}));
+    if (!poisoned) expected.push_back("n:" + std::to_string(index));
+  }
+  Drain(*server);
+  EXPECT_EQ(server->PendingReports(), 0u);
+  std::vector<json> taken;
+  std::size_t alone = 0;
+  for (const auto& request : cloud_.RequestsTo("/gateways/report")) {
+    if (request.at("status") == 200) taken.push_back(request);
+    if (request.at("body") == Readings("poison", {6})) ++alone;
+  }
+  EXPECT_EQ(ReceivedReadings(taken), expected);
+  EXPECT_EQ(alone, 1u) << "sent alone once, then dropped";
+  const auto counters = server->Counters();
+  EXPECT_EQ(counters.refused, 1u);
+  EXPECT_EQ(counters.delivered, 10u);
+  const std::string text = log_.Text();
+  const std::string dropped = "Server Error ( 422 ) : bad";
+  EXPECT_NE(text.find(dropped), std::string::npos);
+  EXPECT_EQ(text.find(dropped), text.rfind(dropped)) << "one error line, for the dropped report\n" << text;
+}
+
+// Reports dropped from the full buffer (by number or by bytes) are counted and logged at
+// most once a period, with the number since the last line.
+TEST_F(ServerAPITest, OverwritesAreCountedAndLoggedOnceAPeriod) {
+  auto values = Authorised();
+  values.report_capacity = 3;
+  auto options = Options();
+  options.buffer_max_bytes = 100;
+  auto server = MakeServerWith(options, values);
+  const std::string line = "Report buffer full, reports overwritten since the last notice: ";
+  const auto lines = [&] {
+    const std::string text = log_.Text();
+    std::vector<std::string> found;
+    for (std::size_t at = text.find(line); at != std::string::npos;
+         at = text.find(line, at + 1)) {
+      found.push_back(text.substr(at, text.find('\n', at) - at));
+    }
+    return found;
+  };
+  for (int index = 0; index < 5; ++index) server->Report("r" + std::to_string(index));
+  EXPECT_EQ(lines(), (std::vector<std::string>{line + "1"})) << "the first at once";
+  server->Report(std::string(60, 'x'));   // pushes out r2 by number
+  server->Report(std::string(60, 'y'));   // pushes out r3, r4 and the x by bytes
+  server->Report(std::string(101, 'z'));  // larger than the buffer: dropped itself
+  EXPECT_EQ(server->Counters().overwritten, 7u);
+  EXPECT_EQ(server->PendingReports(), 1u);
+  Advance(59s);
+  server->PostPending();
+  EXPECT_EQ(lines().size(), 1u) << "not before the period is over";
+  Advance(1s);
+  server->PostPending();
+  EXPECT_EQ(lines(), (std::vector<std::string>{line + "1", line + "6"}));
+  Advance(60s);
+  server->PostPending();
+  EXPECT_EQ(lines().size(), 2u) << "nothing new, no line";
+  const auto counters = server->Counters();
+  EXPECT_EQ(counters.received, 8u);
+  EXPECT_EQ(counters.delivered, 1u);
 }
 
 // The worker sends at most one report a period (the daemon's one second).

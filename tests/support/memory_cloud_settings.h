@@ -17,6 +17,8 @@ struct CloudSettingsValues {
   std::string device_id;
   bool tls_verify = false;
   std::string ca_file;
+  bool report_batching = true;
+  std::size_t report_capacity = kDefaultReportCapacity;
 };
 
 // Cloud settings held in memory, safe to read and write from several threads: what the
@@ -41,6 +43,8 @@ class MemoryCloudSettings : public CloudSettings {
   std::string DeviceID() const override { return Get(&Values::device_id); }
   bool TlsVerify() const override { return Get(&Values::tls_verify); }
   std::string CAFile() const override { return Get(&Values::ca_file); }
+  bool ReportBatching() const override { return Get(&Values::report_batching); }
+  std::size_t ReportCapacity() const override { return Get(&Values::report_capacity); }
 
  private:
   template <typename T>
