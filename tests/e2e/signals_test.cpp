@@ -18,6 +18,10 @@ namespace {
 
 constexpr auto kStartTimeout = 60s;
 const std::string kStarted = "[App::Init@";
+// The end of start-up in the sandbox: the channel to the stand-in cloud is open. A signal
+// sent earlier may interrupt a thread being created, whose loader lock the trace's
+// symbolisation then waits for until the daemon gives up on it.
+const std::string kSettled = "Connection opened : ";
 
 std::size_t CountOf(const std::string& text, const std::string& part) {
   std::size_t count = 0;
@@ -38,6 +42,7 @@ TEST_P(DaemonSignals, LogsTheSignalRunsShutdownAndEndsAsExpected) {
   const auto [signal, fatal] = GetParam();
   Subprocess daemon(testing_support::SandboxedDaemon());
   ASSERT_TRUE(daemon.WaitForOutput(kStarted, kStartTimeout)) << daemon.Output();
+  ASSERT_TRUE(daemon.WaitForOutput(kSettled, kStartTimeout)) << daemon.Output();
 
   const auto signalled = std::chrono::steady_clock::now();
   daemon.Signal(signal);
