@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "ble/provisioning_protocol.h"
-#include "common/singleton.h"
 #include "nvram/nvram.h"
 #include "packet_fuzz_support.h"
 
@@ -26,8 +25,14 @@ void CheckReply(const ble::Bytes& reply) {
   fuzz_support::Require(decoded.is_null() || (decoded.is_object() && decoded.at("R").is_string()), "reply shape");
 }
 
+// A store with no bus behind it: setters change the memory copy only.
+NVRAM& Store() {
+  static NVRAM store("/nonexistent/ubus.sock");
+  return store;
+}
+
 ble::ProvisioningProtocol& Protocol() {
-  static ble::ProvisioningProtocol protocol(std::make_shared<DiscardingPoster>(), CheckReply, BlePlatform{});
+  static ble::ProvisioningProtocol protocol(std::make_shared<DiscardingPoster>(), Store(), CheckReply, BlePlatform{});
   return protocol;
 }
 
@@ -35,10 +40,8 @@ ble::ProvisioningProtocol& Protocol() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz_support::StartSilentLogger();
-  // A store with no bus behind it: setters change the memory copy only.
-  Singleton<NVRAM>::Install(std::make_unique<NVRAM>("/nonexistent/ubus.sock"));
-  Singleton<NVRAM>::Instance().DeviceID("0a1b2c3d4e5f");
-  Singleton<NVRAM>::Instance().SerialNumber("0a1b2c3d4e5f0001");
+  Store().DeviceID("0a1b2c3d4e5f");
+  Store().SerialNumber("0a1b2c3d4e5f0001");
   Protocol();
   return 0;
 }
