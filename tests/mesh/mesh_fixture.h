@@ -8,8 +8,7 @@
 
 #include "mesh/bluetooth_mesh.h"
 #include "nvram/nvram.h"
-#include "ota/firmware_source.h"
-#include "server/cloud_client.h"
+#include "mesh_doubles.h"
 #include "platform_fixture.h"
 #include "sim-cloud/stand_in_cloud.h"
 #include "support/private_dbus.h"
@@ -22,27 +21,6 @@ inline constexpr std::uint16_t kGroupAddr = 0xCA01;
 inline constexpr std::uint16_t kTTL = 5;
 inline constexpr const char* kDeviceId = "0a1b2c3d4e5f";
 std::vector<std::uint8_t> Key(std::uint8_t fill);
-
-// A cloud that takes every report and heartbeat and knows no device.
-class SilentCloud : public CloudClient {
- public:
-  void HeartBeat(const std::string& /*json*/) override {}
-  void Report(const std::string& /*json*/) override {}
-  std::tuple<bool, bool, nlohmann::json> DeviceBeaconFolds(const std::string& /*device_id*/) override {
-    return {false, false, nullptr};
-  }
-  std::string PLCInfo(const std::string& /*device_id*/) override { return {}; }
-  bool FirmwareConfigTest(nlohmann::json& /*config*/) override { return false; }
-};
-
-// A firmware manager without images.
-class NoFirmware : public FirmwareSource {
- public:
-  std::vector<FirmwareListEntry> FirmwareList() const override { return {}; }
-  bool FirmwareBlock(std::uint16_t /*address*/, int /*type*/, int /*index*/, ota::Block& /*output*/) override {
-    return false;
-  }
-};
 
 // A private system bus, the configuration store on the bus stand-ins holding the gateway's
 // mesh keys and addresses, and a log capture; the mesh component is made on demand.

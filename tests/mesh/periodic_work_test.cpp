@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "mesh/mesh_names.h"
+#include "mesh_doubles.h"
 #include "mesh/node_registry.h"
 #include "nvram/mesh_settings.h"
 #include "ota/firmware_source.h"
-#include "server/cloud_client.h"
 #include "support/wait.h"
 #include "timer/timer_queue.h"
 #include "timer/timer_worker.h"
@@ -35,18 +35,13 @@ class FixedSettings : public MeshSettings {
   std::vector<std::uint8_t> MeshDevKey() const override { return {}; }
 };
 
-class HeartbeatCloud : public CloudClient {
+// A cloud that keeps the heartbeats it is handed.
+class HeartbeatCloud : public mesh_test::SilentCloud {
  public:
   void HeartBeat(const std::string& json) override {
     const std::lock_guard<std::mutex> guard(lock_);
     heartbeats_.push_back(json);
   }
-  void Report(const std::string& /*json*/) override {}
-  std::tuple<bool, bool, nlohmann::json> DeviceBeaconFolds(const std::string& /*id*/) override {
-    return {false, false, nullptr};
-  }
-  std::string PLCInfo(const std::string& /*id*/) override { return {}; }
-  bool FirmwareConfigTest(nlohmann::json& /*config*/) override { return false; }
   std::vector<std::string> Heartbeats() const {
     const std::lock_guard<std::mutex> guard(lock_);
     return heartbeats_;
