@@ -132,7 +132,10 @@ void SimulatedPhone::OnValueChanged(const std::map<std::string, sdbus::Variant>&
   if (value == changed.end()) return;
   {
     const std::lock_guard<std::mutex> guard(lock_);
-    if (!subscribed_) return;  // bluetoothd notifies subscribed clients only
+    if (!subscribed_) {  // bluetoothd notifies subscribed clients only
+      ++unheard_;
+      return;
+    }
     Notification notification{std::chrono::steady_clock::now(), value->second.get<Bytes>()};
     received_.push_back(notification);
     unread_.push_back(std::move(notification));
@@ -151,6 +154,11 @@ std::optional<Notification> SimulatedPhone::NextNotification(std::chrono::millis
 std::vector<Notification> SimulatedPhone::Received() const {
   const std::lock_guard<std::mutex> guard(lock_);
   return received_;
+}
+
+std::size_t SimulatedPhone::Unheard() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return unheard_;
 }
 
 bool SimulatedPhone::Connected() const {

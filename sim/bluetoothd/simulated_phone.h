@@ -48,6 +48,8 @@ class SimulatedPhone {
   std::optional<Notification> NextNotification(std::chrono::milliseconds timeout);
   // Every notification so far (taken or not).
   std::vector<Notification> Received() const;
+  // How many value changes came while the phone was not subscribed (bluetoothd drops them).
+  std::size_t Unheard() const;
   bool Connected() const;
 
   // The whole provisioning story, from connecting to the disconnect after "S" (see
@@ -71,6 +73,7 @@ class SimulatedPhone {
   std::string write_path_;
   std::string owner_;
   bool subscribed_ = false;
+  std::size_t unheard_ = 0;
   std::vector<Notification> received_;
   std::deque<Notification> unread_;
 };

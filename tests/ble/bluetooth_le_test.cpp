@@ -176,6 +176,8 @@ TEST_F(BleOnTheBus, RepliesWithoutSubscriberAreStillSent) {
     return bytes;
   };
   EXPECT_TRUE(WaitUntil([&] { return !value().empty() && json::from_cbor(value())["R"] == "I"; }));
+  // The value is set before its change is signalled: wait until the phone has seen it go by.
+  EXPECT_TRUE(WaitUntil([&] { return Phone().Unheard() == 1; }));
   EXPECT_TRUE(Phone().Received().empty());
   Phone().Subscribe();
   Write({{"C", "WS"}});
