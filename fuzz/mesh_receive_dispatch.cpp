@@ -28,9 +28,10 @@ class CheckingOutlet : public DispatchOutlet {
   void Report(const std::string& report) override {
     fuzz_support::Require(nlohmann::json::accept(report), "report is valid JSON");
   }
-  std::tuple<bool, bool, nlohmann::json> DeviceBeaconFolds(const std::string& device_id) override {
-    if (Fnv1a(device_id) % 2 == 0) return {false, false, nullptr};
-    return {true, true, nlohmann::json{{"temp", 1}, {"hum", 0}}};
+  // Answered at once, as the fetcher does from its cache.
+  void RequestDeviceSettings(const std::string& device_id, bool with_beacon) override {
+    if (Fnv1a(device_id) % 2 == 0 || dispatch == nullptr) return;
+    dispatch->ApplyDeviceSettings(device_id, {true, nlohmann::json{{"temp", 1}, {"hum", 0}}}, with_beacon);
   }
   bool FirmwareBlock(std::uint16_t /*address*/, int type, int index, ota::Block& block) override {
     if (type != 1 || index < 0 || index >= 4) return false;
@@ -43,6 +44,8 @@ class CheckingOutlet : public DispatchOutlet {
   void Subscribe(const std::string& device_id) override {
     fuzz_support::Require(!device_id.empty(), "subscription has a device id");
   }
+
+  ReceiveDispatch* dispatch = nullptr;
 };
 
 constexpr std::uint16_t kFirstSource = 0x0100;
@@ -62,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static CheckingOutlet outlet;
   NodeRegistry nodes;
   ReceiveDispatch dispatch(nodes, outlet, timing);
+  outlet.dispatch = &dispatch;
   std::size_t position = 0;
   while (position + 2 <= size) {
     const auto source = static_cast<std::uint16_t>(kFirstSource + (data[position] & 0x03));
@@ -70,5 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dispatch.Dispatch(MeshMessage{MeshMessage::kReceived, source, std::vector<std::uint8_t>(record, record + length)});
     position += 2 + length;
   }
+  outlet.dispatch = nullptr;
   return 0;
 }

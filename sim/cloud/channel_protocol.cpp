@@ -44,11 +44,13 @@ bool Acceptable(const std::string& identifier) {
 
 ClientFrame Answer(const std::string& text) {
   const json frame = json::parse(text, nullptr, false);
-  if (!frame.is_object() || frame.value("command", json()) != "subscribe") return {};
-  if (!frame.contains("identifier") || !frame.at("identifier").is_string()) return {};
+  if (!frame.is_object() || !frame.contains("identifier") || !frame.at("identifier").is_string()) return {};
+  const auto command = frame.value("command", json());
   const auto identifier = frame.at("identifier").get<std::string>();
-  if (!Acceptable(identifier)) return {Reject(identifier), std::nullopt};
-  return {Confirm(identifier), identifier};
+  if (command == "unsubscribe") return {std::nullopt, std::nullopt, identifier};
+  if (command != "subscribe") return {};
+  if (!Acceptable(identifier)) return {Reject(identifier), std::nullopt, std::nullopt};
+  return {Confirm(identifier), identifier, std::nullopt};
 }
 
 }  // namespace sim::cloud::channel

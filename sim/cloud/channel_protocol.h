@@ -25,10 +25,12 @@ std::string Beacon(const std::string& device_id, bool ble_enabled);
 struct ClientFrame {
   std::optional<std::string> reply;
   std::optional<std::string> subscribed;  // the identifier of an accepted subscription
+  std::optional<std::string> unsubscribed;  // the identifier of a subscription ended
 };
 
 // A subscription to "GatewayChannel" or "SensorChannel" (with a device id) is
-// confirmed; other subscriptions are rejected; anything else gets no answer.
+// confirmed; other subscriptions are rejected; an unsubscription ends one without an
+// answer; anything else gets no answer.
 ClientFrame Answer(const std::string& text);
 
 }  // namespace channel

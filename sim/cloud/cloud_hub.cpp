@@ -29,6 +29,11 @@ void CloudHub::ChannelFrame(int id, const std::string& text) {
   channel.received.push_back(text);
   const auto answer = channel::Answer(text);
   if (answer.subscribed) channel.subscriptions.push_back(*answer.subscribed);
+  if (answer.unsubscribed) {
+    auto& subscriptions = channel.subscriptions;
+    subscriptions.erase(std::remove(subscriptions.begin(), subscriptions.end(), *answer.unsubscribed),
+                        subscriptions.end());
+  }
   if (answer.reply && confirmations_enabled_) {
     if (auto peer = channel.peer.lock()) peer->Send(*answer.reply);
   }

@@ -100,6 +100,10 @@ void App::OnMessage(const mailbox::Depesche& message) {
       LOG_VERBOSE << "APP_EVT_WEBSOCKET_SUBSCRIBE";
       if (message.data) websocket_->AddSubscribe(PayloadAs<std::string>(message));
       break;
+    case APP_EVT_WEBSOCKET_UNSUBSCRIBE:
+      LOG_VERBOSE << "APP_EVT_WEBSOCKET_UNSUBSCRIBE";
+      if (message.data) websocket_->RemoveSubscribe(PayloadAs<std::string>(message));
+      break;
     case APP_EVT_WEBSOCKET_EVT_FOLDS:
       LOG_VERBOSE << "APP_EVT_WEBSOCKET_EVT_FOLDS";
       HandleFolds(message);

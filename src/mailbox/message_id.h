@@ -23,6 +23,7 @@ enum MessageId : std::uint32_t {
   APP_EVT_START_MESH = 0x2008,
   APP_EVT_CHECK_HCI = 0x2009,
   APP_EVT_WEBSOCKET_EVT_BEACON = 0x200a,  // payload JSON {"device_id", "beacon"}
+  APP_EVT_WEBSOCKET_UNSUBSCRIBE = 0x200b, // payload std::string: device identifier
 };
 
 // The identifier's name as written above, or an empty text for an unknown identifier.

@@ -1,8 +1,11 @@
 #include "mesh/bluetooth_mesh.h"
 
+#include <ctime>
+
 #include "log/log.h"
 #include "mailbox/depesche.h"
 #include "mailbox/message_id.h"
+#include "server/cloud_client.h"
 #include "timer/timer_queue.h"
 #include "timer/timer_worker.h"
 
@@ -15,9 +18,16 @@ BluetoothMesh::BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> applicatio
       link_(options_.bus_address, options_.answer_timeout, services_.settings),
       outlet_(
           services_.cloud, services_.firmware, [this](const Message& message) { sender_.Enqueue(message); },
-          [this](const std::string& device_id) { Subscribe(device_id); }),
+          [this](const std::string& device_id) { Subscribe(device_id); },
+          [this](const std::string& device_id, bool with_beacon) { fetcher_.Request(device_id, with_beacon); }),
+      nodes_([this](const std::string& device_id) { Unsubscribe(device_id); }),
       dispatch_(nodes_, outlet_,
                 WatchdogTiming{std::make_shared<timer::TimerWorker>(), options_.periods.watchdog_second}),
+      fetcher_([this](const std::string& device_id) { return FetchDeviceSettings(device_id); },
+               [this](const std::string& device_id, const DeviceSettings& settings, bool with_beacon) {
+                 dispatch_.ApplyDeviceSettings(device_id, settings, with_beacon);
+               },
+               options_.fetcher),
       sender_(
           link_, [this](const Message& message) { dispatch_.Dispatch(message); },
           [this](const std::vector<std::uint8_t>& data) { joiner_.OnConfigurationSendFailed(data); },
@@ -32,6 +42,7 @@ BluetoothMesh::BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> applicatio
 
 BluetoothMesh::~BluetoothMesh() {
   sender_.Stop();
+  fetcher_.Stop();
   Deinitialize();
   timer_.reset();
 }
@@ -41,7 +52,7 @@ MeshEvents BluetoothMesh::Events() {
   events.join_complete = [this](std::uint64_t token) { joiner_.OnJoinComplete(token); };
   events.join_failed = [this](const std::string& reason) { joiner_.OnJoinFailed(reason); };
   events.message = [this](std::uint16_t source, const std::vector<std::uint8_t>& data) {
-    sender_.Received(Message{Message::kReceived, source, data});
+    sender_.Received(Message{Message::kReceived, source, data, static_cast<std::int64_t>(std::time(nullptr))});
   };
   events.configuration_reply = [this](const std::vector<std::uint8_t>& data) { joiner_.OnConfigurationReply(data); };
   events.daemon_presence = [this](bool present) { joiner_.OnDaemonPresence(present); };
@@ -72,10 +83,12 @@ void BluetoothMesh::Enqueue(const Message& message) { sender_.Enqueue(message); 
 
 void BluetoothMesh::UpdateBeacon(const std::string& device_id, const bool& enable) {
   LOG_VERBOSE << device_id << " " << enable;
+  fetcher_.RememberBeacon(device_id, enable);
   if (const auto node = nodes_.FindById(device_id)) node->UpdateBeacon(enable);
 }
 
 void BluetoothMesh::UpdateFolds(const std::string& device_id, const nlohmann::json& folds) {
+  fetcher_.RememberFolds(device_id, folds);
   if (const auto node = nodes_.FindById(device_id)) node->UpdateFolds(folds);
 }
 
@@ -83,6 +96,18 @@ void BluetoothMesh::Subscribe(const std::string& device_id) {
   if (application_) {
     mailbox::PostMessage(*application_, this, mailbox::APP_EVT_WEBSOCKET_SUBSCRIBE, mailbox::MakePayload(device_id));
   }
+}
+
+void BluetoothMesh::Unsubscribe(const std::string& device_id) {
+  if (application_) {
+    mailbox::PostMessage(*application_, this, mailbox::APP_EVT_WEBSOCKET_UNSUBSCRIBE, mailbox::MakePayload(device_id));
+  }
+}
+
+std::optional<DeviceSettings> BluetoothMesh::FetchDeviceSettings(const std::string& device_id) const {
+  auto [found, ble_enabled, folds] = services_.cloud.DeviceBeaconFolds(device_id);
+  if (!found) return std::nullopt;
+  return DeviceSettings{ble_enabled, std::move(folds)};
 }
 
 void BluetoothMesh::CheckController() {

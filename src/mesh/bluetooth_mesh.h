@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "mailbox/depesche_poster.h"
+#include "mesh/device_settings_fetcher.h"
 #include "mesh/mesh_component.h"
 #include "mesh/mesh_joiner.h"
 #include "mesh/mesh_link.h"
@@ -28,12 +30,14 @@ class TimerQueue;
 // parts, each usable alone:
 // - the link (MeshLink): the D-Bus connection, the exported tree and the daemon's proxies;
 // - the paced sender (PacedSender): the four queues and their threads;
-// - the receive dispatch (ReceiveDispatch) behind its outlet, and the node registry;
+// - the receive dispatch (ReceiveDispatch) behind its outlet, the node registry, and the
+//   fetcher of the cloud's device settings (DeviceSettingsFetcher);
 // - the joiner (MeshJoiner): import or attach, self-configuration, rejoining;
 // - the periodic work (PeriodicWork): beacon, firmware announcement, heartbeat, ageing.
 //
-// Threads: the sender's four, the D-Bus event loop (while initialised), one timer thread
-// shared by the joiner's rejoin and the periodic work, and the nodes' shared watchdog worker.
+// Threads: the sender's four, the fetcher's, the D-Bus event loop (while initialised), one
+// timer thread shared by the joiner's rejoin and the periodic work, and the nodes' shared
+// watchdog worker.
 // Initialize and Deinitialize run on the caller's thread. Ownership: owns every part; the
 // services and the application outlive it. Nothing outside the parts is shared between
 // threads.
@@ -65,6 +69,8 @@ class BluetoothMesh : public MeshComponent, public mailbox::DepescheSender {
  private:
   MeshEvents Events();
   void Subscribe(const std::string& device_id);
+  void Unsubscribe(const std::string& device_id);
+  std::optional<DeviceSettings> FetchDeviceSettings(const std::string& device_id) const;
   void CheckController();
 
   const std::shared_ptr<mailbox::DepeschePoster> application_;
@@ -75,7 +81,8 @@ class BluetoothMesh : public MeshComponent, public mailbox::DepescheSender {
   MeshLink link_;
   MeshOutlet outlet_;  // outlives the nodes, which send through it
   NodeRegistry nodes_;
-  ReceiveDispatch dispatch_;  // used by the sender's receive thread only
+  ReceiveDispatch dispatch_;  // used by the sender's receive thread and the fetcher's
+  DeviceSettingsFetcher fetcher_;
   PacedSender sender_;
   MeshJoiner joiner_;
   PeriodicWork periodic_;

@@ -2,9 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <tuple>
-
-#include <nlohmann/json.hpp>
 
 #include "mesh/mesh_message.h"
 #include "ota/firmware_image.h"
@@ -18,8 +15,10 @@ class DispatchOutlet {
 
   // Hands a "nodes" report (JSON text) to the cloud.
   virtual void Report(const std::string& report) = 0;
-  // The cloud's settings of a device: whether it knows it, its beacon setting and its folds.
-  virtual std::tuple<bool, bool, nlohmann::json> DeviceBeaconFolds(const std::string& device_id) = 0;
+  // Asks for the cloud's settings of a device, without waiting: they are applied to the
+  // device's node (ReceiveDispatch::ApplyDeviceSettings) when they arrive, with its beacon
+  // setting too when `with_beacon`.
+  virtual void RequestDeviceSettings(const std::string& device_id, bool with_beacon) = 0;
   // One block of a firmware image for the node at `address`; false when there is none.
   virtual bool FirmwareBlock(std::uint16_t address, int type, int index, ota::Block& block) = 0;
   // Queues a message for sending, paced by the queue of its type.

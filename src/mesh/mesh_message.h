@@ -16,4 +16,6 @@ struct MeshMessage {
   std::uint32_t type = kReceived;
   std::uint16_t address = 0;  // destination when sending, source when received
   std::vector<std::uint8_t> data;
+  // Received messages: when the mesh daemon delivered it (UNIX seconds; 0 when unknown).
+  std::int64_t received_at = 0;
 };

@@ -157,6 +157,19 @@ bool MeshNode::FoldsEmpty() const {
   return Empty(folds_);
 }
 
+std::time_t MeshNode::StaleAfterSeconds() const {
+  std::int64_t longest_minutes = 0;
+  {
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (folds_.is_object()) {
+      for (const auto& [kind, minutes] : folds_.items()) {
+        longest_minutes = std::max<std::int64_t>(longest_minutes, Minutes(minutes).value_or(0));
+      }
+    }
+  }
+  return longest_minutes == 0 ? 0 : static_cast<std::time_t>(2 * longest_minutes * 60 + 60);
+}
+
 nlohmann::json MeshNode::Folds() const {
   const std::lock_guard<std::mutex> guard(lock_);
   return folds_;

@@ -41,6 +41,9 @@ class MeshNode {
   // Asks the device for one kind of measurement (a kind watchdog expired).
   void CallbackQoS(const std::string& kind);
   bool FoldsEmpty() const;
+  // How long the node may stay unheard before it counts as gone: twice its longest fold plus
+  // a minute, so one lost report does not remove it; 0 without folds.
+  std::time_t StaleAfterSeconds() const;
 
   std::uint16_t Address() const { return address_; }
   std::uint16_t DeviceType() const { return device_type_; }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "mesh/device_settings_fetcher.h"
 #include "mesh/paced_sender.h"
 
 class MeshSettings;
@@ -18,6 +19,7 @@ struct MeshPeriods {
   std::chrono::milliseconds upgrade{std::chrono::minutes(10)};
   std::chrono::milliseconds heartbeat{std::chrono::minutes(3)};
   std::chrono::milliseconds node_check{std::chrono::seconds(90)};
+  // The least time a node stays unheard before it is removed (see NodeRegistry::RemoveStale).
   std::int64_t node_max_age_seconds = 300;
   std::chrono::milliseconds watchdog_second{std::chrono::seconds(1)};  // the watchdogs' clock
 };
@@ -39,4 +41,5 @@ struct MeshOptions {
   std::chrono::milliseconds rejoin_delay{std::chrono::seconds(1)};
   MeshPeriods periods;
   SenderPaces paces;
+  FetcherOptions fetcher;  // the cloud's device settings: bounds and back-off
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "common/fnv1a.h"
 #include "log/log.h"
@@ -19,20 +20,30 @@ std::string TimeText(std::time_t when) {
 
 }  // namespace
 
+NodeRegistry::NodeRegistry(Forgotten forgotten) : forgotten_(std::move(forgotten)) {}
+
 void NodeRegistry::Add(NodePtr node) {
   const std::uint16_t address = node->Address();
   LOG_INFO << "NEW NODE : " << address;
+  NodePtr replaced;  // destroyed after the lock is released
   const std::lock_guard<std::mutex> guard(lock_);
+  const auto range = nodes_.equal_range(address);
+  for (auto entry = range.first; entry != range.second; ++entry) {
+    if (entry->second->IdHash() == node->IdHash()) {
+      replaced = std::exchange(entry->second, std::move(node));
+      return;
+    }
+  }
   nodes_.emplace(address, std::move(node));
 }
 
-void NodeRegistry::RemoveOlderThan(std::time_t now, std::time_t max_age_seconds) {
-  std::vector<NodePtr> removed;  // destroyed after the lock is released
+void NodeRegistry::RemoveStale(std::time_t now, std::time_t min_age_seconds) {
+  std::vector<NodePtr> removed;
   {
     const std::lock_guard<std::mutex> guard(lock_);
     for (auto entry = nodes_.begin(); entry != nodes_.end();) {
       const NodePtr& node = entry->second;
-      if (node->LastSeen() + max_age_seconds < now) {
+      if (node->LastSeen() + std::max(min_age_seconds, node->StaleAfterSeconds()) < now) {
         LOG_DEBUG << "[" << static_cast<std::int16_t>(node->Address()) << "] 오래된 노드 삭제 (@ "
                   << TimeText(node->LastSeen()) << ")";
         removed.push_back(node);
@@ -42,15 +53,24 @@ void NodeRegistry::RemoveOlderThan(std::time_t now, std::time_t max_age_seconds)
       }
     }
   }
+  Forget(removed);
 }
 
 bool NodeRegistry::RemoveAll(std::uint16_t address) {
   std::vector<NodePtr> removed;
-  const std::lock_guard<std::mutex> guard(lock_);
-  const auto range = nodes_.equal_range(address);
-  for (auto entry = range.first; entry != range.second; ++entry) removed.push_back(entry->second);
-  nodes_.erase(range.first, range.second);
+  {
+    const std::lock_guard<std::mutex> guard(lock_);
+    const auto range = nodes_.equal_range(address);
+    for (auto entry = range.first; entry != range.second; ++entry) removed.push_back(entry->second);
+    nodes_.erase(range.first, range.second);
+  }
+  Forget(removed);
   return !removed.empty();
+}
+
+void NodeRegistry::Forget(const std::vector<NodePtr>& removed) const {
+  if (!forgotten_) return;
+  for (const auto& node : removed) forgotten_(node->Id());
 }
 
 NodeRegistry::NodePtr NodeRegistry::Find(std::uint16_t address, const std::string& id) const {
@@ -93,6 +113,19 @@ NodeRegistry::NodePtr NodeRegistry::FindById(const std::string& id) const {
 std::size_t NodeRegistry::CountAt(std::uint16_t address) const {
   const std::lock_guard<std::mutex> guard(lock_);
   return nodes_.count(address);
+}
+
+std::vector<std::string> NodeRegistry::IdsAt(std::uint16_t address) const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  std::vector<std::string> ids;
+  const auto range = nodes_.equal_range(address);
+  for (auto entry = range.first; entry != range.second; ++entry) ids.push_back(entry->second->Id());
+  return ids;
+}
+
+std::size_t NodeRegistry::Size() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return nodes_.size();
 }
 
 std::vector<std::string> NodeRegistry::Ids() const {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,14 +14,20 @@
 // The sensor nodes the gateway knows, by unicast address (a multi-channel device has a main
 // node and sub-device nodes at one address). Nodes are shared: one found here stays valid
 // for its user even if ageing or a leave removes it meanwhile. Every operation takes the
-// registry's lock; nodes are used after it is released.
+// registry's lock; nodes are used, and `forgotten` called, after it is released.
 class NodeRegistry {
  public:
   using NodePtr = std::shared_ptr<MeshNode>;
+  // Told the id of every node removed.
+  using Forgotten = std::function<void(const std::string& device_id)>;
 
+  explicit NodeRegistry(Forgotten forgotten = {});
+
+  // Adds `node`, replacing a node of the same id at its address.
   void Add(NodePtr node);
-  // Removes the nodes last seen more than `max_age_seconds` before `now`; logs each.
-  void RemoveOlderThan(std::time_t now, std::time_t max_age_seconds);
+  // Removes the nodes that are stale at `now`: unheard for twice their longest fold plus a
+  // minute, and never sooner than `min_age_seconds`; logs each.
+  void RemoveStale(std::time_t now, std::time_t min_age_seconds);
   // Removes every node of `address`; true when there was one.
   bool RemoveAll(std::uint16_t address);
 
@@ -29,10 +36,15 @@ class NodeRegistry {
   NodePtr MainNode(std::uint16_t address) const;
   NodePtr FindById(const std::string& id) const;
   std::size_t CountAt(std::uint16_t address) const;
+  std::vector<std::string> IdsAt(std::uint16_t address) const;
+  std::size_t Size() const;
   std::vector<std::string> Ids() const;
   void SeenAll(std::uint16_t address);
 
  private:
+  void Forget(const std::vector<NodePtr>& removed) const;
+
+  const Forgotten forgotten_;
   mutable std::mutex lock_;
   std::unordered_multimap<std::uint16_t, NodePtr> nodes_;
 };

@@ -3,13 +3,18 @@
 #include "ota/firmware_source.h"
 #include "server/cloud_client.h"
 
-MeshOutlet::MeshOutlet(CloudClient& cloud, FirmwareSource& firmware, EnqueueFunction enqueue, SubscribeFunction subscribe)
-    : cloud_(cloud), firmware_(firmware), enqueue_(std::move(enqueue)), subscribe_(std::move(subscribe)) {}
+MeshOutlet::MeshOutlet(CloudClient& cloud, FirmwareSource& firmware, EnqueueFunction enqueue, SubscribeFunction subscribe,
+                       RequestSettingsFunction request_settings)
+    : cloud_(cloud),
+      firmware_(firmware),
+      enqueue_(std::move(enqueue)),
+      subscribe_(std::move(subscribe)),
+      request_settings_(std::move(request_settings)) {}
 
 void MeshOutlet::Report(const std::string& report) { cloud_.Report(report); }
 
-std::tuple<bool, bool, nlohmann::json> MeshOutlet::DeviceBeaconFolds(const std::string& device_id) {
-  return cloud_.DeviceBeaconFolds(device_id);
+void MeshOutlet::RequestDeviceSettings(const std::string& device_id, bool with_beacon) {
+  request_settings_(device_id, with_beacon);
 }
 
 bool MeshOutlet::FirmwareBlock(std::uint16_t address, int type, int index, ota::Block& block) {

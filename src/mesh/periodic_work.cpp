@@ -91,5 +91,5 @@ void PeriodicWork::NodeCheckHandler(bool cancelled) {
 }
 
 void PeriodicWork::DeleteOldMeshNode() {
-  services_.nodes.RemoveOlderThan(std::time(nullptr), static_cast<std::time_t>(periods_.node_max_age_seconds));
+  services_.nodes.RemoveStale(std::time(nullptr), static_cast<std::time_t>(periods_.node_max_age_seconds));
 }

@@ -39,7 +39,7 @@ void ReceiveDispatch::Dispatch(const MeshMessage& message) {
   if (!packet::Deserialization(payload, message.data)) return;
   switch (payload.Folded()) {
     case packet::kFoldedSensorDataStatus:
-      OnSensorData(message.address, payload.Parameters);
+      OnSensorData(message, payload.Parameters);
       break;
     case packet::kFoldedSensorSettingStatus:
       OnSettingStatus(message.address, payload.Parameters);
@@ -49,8 +49,19 @@ void ReceiveDispatch::Dispatch(const MeshMessage& message) {
   }
 }
 
-void ReceiveDispatch::OnSensorData(std::uint16_t address, const std::vector<unsigned char>& parameters) {
-  packet::sensor_data::status::Data data;
+void ReceiveDispatch::ApplyDeviceSettings(const std::string& device_id, const DeviceSettings& settings,
+                                          bool with_beacon) {
+  const auto node = nodes_.FindById(device_id);
+  if (!node) return;  // gone while its settings were fetched
+  node->UpdateFolds(settings.folds);
+  if (with_beacon && !node->IsSubDevice()) node->UpdateBeacon(settings.ble_enabled);
+}
+
+void ReceiveDispatch::OnSensorData(const MeshMessage& message, const std::vector<unsigned char>& parameters) {
+  const std::uint16_t address = message.address;
+  // "ts" is when the mesh daemon delivered the report, not when it was decoded.
+  const packet::UnixClock delivered = [at = message.received_at] { return at != 0 ? at : packet::SystemUnixTime(); };
+  packet::sensor_data::status::Data data(delivered);
   if (!packet::Deserialization(data, parameters) || EmptyValue(data.Value)) {
     LOG_ERROR << "Parse Error..";
     return;
@@ -60,6 +71,7 @@ void ReceiveDispatch::OnSensorData(std::uint16_t address, const std::vector<unsi
     LOG_ERROR << fmt::format("Cannot find Device ID for {:04x}", address);
     return;
   }
+  main_node->Seen();  // a sub-device's report shows the device alive
   std::string device_id = main_node->Id();
   if (data.Channel > 0) device_id = SubDeviceId(device_id, data.Channel);
   if (const auto node = nodes_.Find(address, device_id)) {
@@ -106,13 +118,15 @@ void ReceiveDispatch::OnAnnouncement(std::uint16_t address, const std::vector<un
   LOG_VERBOSE << info.DeviceID << " " << info.DeviceType << " " << info.Version << " " << info.Extra;
   LOG_VERBOSE << "---------------";
   const bool three_channels = info.DeviceType == kThreeChannelDevice;
+  ForgetOtherDevice(address, info.DeviceID);
   if (const auto known = nodes_.Find(address, info.DeviceID)) {
     RefreshNode(*known);
     LOG_VERBOSE << "Number of Mesh node : " << nodes_.CountAt(address);
     nodes_.SeenAll(address);
   } else {
-    AddAnnouncedNodes(address, info);
+    AddMainNode(address, info);
   }
+  if (three_channels) AddMissingSubDevices(address, info);
   outlet_.Subscribe(info.DeviceID);
   if (three_channels) {
     for (std::uint16_t channel = 1; channel <= kChannels; ++channel) {
@@ -121,23 +135,40 @@ void ReceiveDispatch::OnAnnouncement(std::uint16_t address, const std::vector<un
   }
 }
 
-void ReceiveDispatch::AddAnnouncedNodes(std::uint16_t address, const packet::sensor_setting::status::DeviceInfo& info) {
-  LOG_VERBOSE << "Add Node";
-  auto node = MakeNode(address, info, info.DeviceID, 0);
-  const auto [found, beacon, folds] = outlet_.DeviceBeaconFolds(info.DeviceID);
-  if (found) {
-    node->UpdateFolds(folds);
-    node->UpdateBeacon(beacon);
+void ReceiveDispatch::ForgetOtherDevice(std::uint16_t address, const std::string& device_id) {
+  const auto ours = [&device_id](const std::string& id) {
+    return id == device_id || (id.size() > device_id.size() && id.compare(0, device_id.size(), device_id) == 0 &&
+                               id[device_id.size()] == '_');
+  };
+  for (const auto& id : nodes_.IdsAt(address)) {
+    if (ours(id)) continue;
+    LOG_ERROR << fmt::format("Device {} announced at {:04x}, where {} was: the old device's nodes are forgotten",
+                             device_id, address, id);
+    nodes_.RemoveAll(address);
+    break;
   }
-  nodes_.Add(std::move(node));
-  if (info.DeviceType != kThreeChannelDevice) return;
+  // The device itself may have come back under a new address.
+  if (const auto elsewhere = nodes_.FindById(device_id); elsewhere && elsewhere->Address() != address) {
+    LOG_ERROR << fmt::format("Device {} moved from {:04x} to {:04x}: its nodes at the old address are forgotten",
+                             device_id, elsewhere->Address(), address);
+    nodes_.RemoveAll(elsewhere->Address());
+  }
+}
+
+void ReceiveDispatch::AddMainNode(std::uint16_t address, const packet::sensor_setting::status::DeviceInfo& info) {
+  LOG_VERBOSE << "Add Node";
+  nodes_.Add(MakeNode(address, info, info.DeviceID, 0));
+  outlet_.RequestDeviceSettings(info.DeviceID, true);
+}
+
+void ReceiveDispatch::AddMissingSubDevices(std::uint16_t address,
+                                           const packet::sensor_setting::status::DeviceInfo& info) {
   for (std::uint16_t channel = 1; channel <= kChannels; ++channel) {
     const std::string sub_id = SubDeviceId(info.DeviceID, channel);
+    if (nodes_.Find(address, sub_id)) continue;
     LOG_VERBOSE << "add sub device : " << sub_id;
-    auto sub_device = MakeNode(address, info, sub_id, channel);
-    const auto [sub_found, sub_beacon, sub_folds] = outlet_.DeviceBeaconFolds(sub_id);
-    if (sub_found) sub_device->UpdateFolds(sub_folds);
-    nodes_.Add(std::move(sub_device));
+    nodes_.Add(MakeNode(address, info, sub_id, channel));
+    outlet_.RequestDeviceSettings(sub_id, false);
   }
 }
 
@@ -145,8 +176,7 @@ void ReceiveDispatch::RefreshNode(MeshNode& node) {
   LOG_VERBOSE << "Update Node : " << node.Id();
   node.Seen();
   if (!node.FoldsEmpty()) return;
-  const auto [found, beacon, folds] = outlet_.DeviceBeaconFolds(node.Id());
-  if (found) node.UpdateFolds(folds);
+  outlet_.RequestDeviceSettings(node.Id(), false);
 }
 
 void ReceiveDispatch::OnFoldsAcknowledged(std::uint16_t address, const std::vector<unsigned char>& data) {

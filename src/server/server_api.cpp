@@ -63,7 +63,9 @@ ServerAPI::ServerAPI(CloudSettings& settings, ServerAPIOptions options)
       client_secret_(settings_.ClientSecret()),
       tls_{settings_.TlsVerify(), settings_.CAFile()},
       batching_(settings_.ReportBatching()),
-      report_buffer_(settings_.ReportCapacity(), options_.buffer_max_bytes) {
+      report_buffer_(settings_.ReportCapacity(), options_.buffer_max_bytes),
+      overwrites_("Report buffer full, reports overwritten since the last notice: ", options_.overwrite_log_period,
+                  options_.clock) {
   // Sleeps while there is nothing to send; after each pass the next waits a full period.
   if (options_.start_worker) {
     worker_.emplace(options_.worker_period, [this] { return HasPending(); }, [this] { PostPending(); });
@@ -89,25 +91,10 @@ void ServerAPI::Report(const std::string& json) {
 }
 
 ReportCounters ServerAPI::Counters() const {
-  return {reports_received_, reports_delivered_, reports_overwritten_, reports_refused_};
+  return {reports_received_, reports_delivered_, overwrites_.Total(), reports_refused_};
 }
 
-void ServerAPI::CountOverwritten(std::size_t dropped) {
-  if (dropped == 0) return;
-  reports_overwritten_ += dropped;
-  LogOverwrites();
-}
-
-void ServerAPI::LogOverwrites() {
-  const std::lock_guard<std::mutex> guard(overwrite_log_lock_);
-  const std::uint64_t overwritten = reports_overwritten_;
-  if (overwritten == overwrites_logged_) return;
-  const auto now = options_.clock();
-  if (last_overwrite_line_ && now - *last_overwrite_line_ < options_.overwrite_log_period) return;
-  LOG_ERROR << "Report buffer full, reports overwritten since the last notice: " << overwritten - overwrites_logged_;
-  overwrites_logged_ = overwritten;
-  last_overwrite_line_ = now;
-}
+void ServerAPI::CountOverwritten(std::size_t dropped) { overwrites_.Add(dropped); }
 
 bool ServerAPI::HasPending() const { return !heartbeat_queue_.Empty() || !report_buffer_.Empty(); }
 
@@ -340,7 +327,7 @@ curl::response ServerAPI::Post(const char* url, const curl::header_list& headers
 
 void ServerAPI::PostPending() {
   if (!heartbeat_queue_.Empty()) PostHeartBeat(heartbeat_queue_.Pop());
-  LogOverwrites();
+  overwrites_.Flush();
   if (!report_buffer_.Empty() && !BackingOff()) PostReports();
 }
 

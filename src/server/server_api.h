@@ -21,6 +21,7 @@
 #include "nvram/cloud_settings.h"
 #include "nvram/deployment.h"
 #include "queue/paced_worker.h"
+#include "log/drop_notice.h"
 #include "queue/thread_safe_queue.h"
 #include "server/cloud_client.h"
 #include "server/report_buffer.h"
@@ -126,8 +127,6 @@ class ServerAPI : public CloudClient {
   bool BackingOff() const { return options_.clock() < report_resume_at_; }
   void BackOff();
   void CountOverwritten(std::size_t dropped);
-  // Logs the reports overwritten since the last such line, at most once a period.
-  void LogOverwrites();
   void OnTokenRejected();
   bool Authorised() const;
   bool StartAuthorisation(const std::string& device_id, std::function<void(bool)> done);
@@ -171,11 +170,8 @@ class ServerAPI : public CloudClient {
   std::size_t suspect_batch_limit_ = 0;
   std::atomic<std::uint64_t> reports_received_{0};
   std::atomic<std::uint64_t> reports_delivered_{0};
-  std::atomic<std::uint64_t> reports_overwritten_{0};
   std::atomic<std::uint64_t> reports_refused_{0};
-  std::mutex overwrite_log_lock_;
-  std::uint64_t overwrites_logged_ = 0;
-  std::optional<std::chrono::steady_clock::time_point> last_overwrite_line_;
+  logging::DropNotice overwrites_;  // counts the overwritten reports and tells them once a period
   std::atomic<bool> authenticating_{false};
   std::atomic<bool> auth_active_{false};  // an authorisation thread exists (any phase)
   std::atomic<bool> token_rejected_{false};

@@ -14,4 +14,7 @@ class ChannelComponent {
   virtual void Stop() = 0;
   // Subscribes to the sensor channel of `device_id`, now and on every reconnection.
   virtual void AddSubscribe(const std::string& device_id) = 0;
+  // Ends the subscription to the sensor channel of `device_id` (its node is gone): it is
+  // not made again on reconnection.
+  virtual void RemoveSubscribe(const std::string& device_id) = 0;
 };

@@ -53,9 +53,21 @@ FrameAction ControlMessage(const json& frame) {
 
 }  // namespace
 
-std::string SubscribeCommand(const std::string& channel, const std::string& device_id) {
+namespace {
+
+std::string ChannelCommand(const char* command, const std::string& channel, const std::string& device_id) {
   const json identifier{{"channel", channel}, {"device_id", device_id}};
-  return json{{"command", "subscribe"}, {"identifier", identifier.dump()}}.dump();
+  return json{{"command", command}, {"identifier", identifier.dump()}}.dump();
+}
+
+}  // namespace
+
+std::string SubscribeCommand(const std::string& channel, const std::string& device_id) {
+  return ChannelCommand("subscribe", channel, device_id);
+}
+
+std::string UnsubscribeCommand(const std::string& channel, const std::string& device_id) {
+  return ChannelCommand("unsubscribe", channel, device_id);
 }
 
 FrameAction InterpretFrame(const std::string& text) {

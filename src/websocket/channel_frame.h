@@ -10,6 +10,8 @@ namespace websocket {
 // {"command":"subscribe","identifier":"{\"channel\":...,\"device_id\":...}"}, the
 // identifier being JSON text inside the JSON document.
 std::string SubscribeCommand(const std::string& channel, const std::string& device_id);
+// The same with "unsubscribe": the server stops sending on that channel.
+std::string UnsubscribeCommand(const std::string& channel, const std::string& device_id);
 
 // What one server frame asks of the client.
 struct FrameAction {

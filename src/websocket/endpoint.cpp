@@ -135,6 +135,18 @@ void Endpoint::AddSubscribe(const std::string& device_id) {
   Send(SubscribeCommand("SensorChannel", device_id));
 }
 
+void Endpoint::RemoveSubscribe(const std::string& device_id) {
+  LOG_DEBUG << device_id;
+  {
+    const std::lock_guard<std::mutex> guard(subscription_lock_);
+    const auto requested = std::find(requested_.begin(), requested_.end(), device_id);
+    if (requested == requested_.end()) return;
+    requested_.erase(requested);
+    subscribed_.erase(std::remove(subscribed_.begin(), subscribed_.end(), Fnv1a(device_id)), subscribed_.end());
+  }
+  if (connected_) Send(UnsubscribeCommand("SensorChannel", device_id));
+}
+
 void Endpoint::MessageParser(const std::string& text) {
   try {
     const FrameAction action = InterpretFrame(text);

@@ -50,6 +50,7 @@ class Endpoint : public ChannelComponent, public mailbox::DepescheSender {
   void Stop() override;
   bool Send(const std::string& text);
   void AddSubscribe(const std::string& device_id) override;
+  void RemoveSubscribe(const std::string& device_id) override;
   void MessageParser(const std::string& text);
 
   bool Connected() const { return connected_; }
@@ -89,7 +90,7 @@ class Endpoint : public ChannelComponent, public mailbox::DepescheSender {
   std::atomic<bool> parsing_{false};
   std::mutex subscription_lock_;
   std::vector<std::uint32_t> subscribed_;   // FNV-1a of confirmed device ids
-  std::vector<std::string> requested_;      // every device id asked for, sent again on reconnection
+  std::vector<std::string> requested_;      // device ids asked for and not removed, sent again on reconnection
   std::shared_ptr<mailbox::DepeschePoster> poster_;
   CloudSettings& settings_;
   EndpointTimings timings_;

@@ -3,6 +3,7 @@
 // reports reach the stand-in cloud, and a node that leaves is forgotten.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ class RecordingPoster : public mailbox::DepeschePoster {
     const std::lock_guard<std::mutex> guard(lock_);
     if (message.id == mailbox::APP_EVT_WEBSOCKET_SUBSCRIBE) {
       subscribed_.push_back(*std::static_pointer_cast<std::string>(message.data));
+    } else if (message.id == mailbox::APP_EVT_WEBSOCKET_UNSUBSCRIBE) {
+      unsubscribed_.push_back(*std::static_pointer_cast<std::string>(message.data));
     }
   }
   mailbox::DepescheDestination* Destination() override { return nullptr; }
@@ -37,10 +40,15 @@ class RecordingPoster : public mailbox::DepeschePoster {
     const std::lock_guard<std::mutex> guard(lock_);
     return subscribed_;
   }
+  std::vector<std::string> Unsubscribed() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return unsubscribed_;
+  }
 
  private:
   mutable std::mutex lock_;
   std::vector<std::string> subscribed_;
+  std::vector<std::string> unsubscribed_;
 };
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
@@ -147,7 +155,8 @@ class DispatchTest : public mesh_test::MeshFixture, public ::testing::Test {
 TEST_F(DispatchTest, AnAnnouncedNodeGetsItsCloudSettingsAndItsReportsReachTheCloud) {
   Deliver(0x0100, Announcement(0x0101));
   ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0100) == 1; }));
-  EXPECT_EQ(poster_->Subscribed(), std::vector<std::string>{"aabbccddeeff"});
+  // The subscription is asked for once the node is in the registry.
+  EXPECT_TRUE(WaitUntil([&] { return poster_->Subscribed() == std::vector<std::string>{"aabbccddeeff"}; }));
   // The folds go out at once; the beacon setting 5 s later (the control queue's pace).
   ASSERT_TRUE(WaitUntil([&] { return !SentTo(0x0100).empty(); }));
   EXPECT_EQ(SentTo(0x0100)[0].substr(0, 10), "c3f1050220");
@@ -164,7 +173,7 @@ TEST_F(DispatchTest, AThreeChannelDeviceMakesFourNodesAndARepeatedAnnouncementNo
   Deliver(0x0200, Announcement(0x192, "010203040506"));
   ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0200) == 4; }));
   const std::vector<std::string> four{"010203040506", "010203040506_1", "010203040506_2", "010203040506_3"};
-  EXPECT_EQ(poster_->Subscribed(), four);
+  EXPECT_TRUE(WaitUntil([&] { return poster_->Subscribed() == four; }));
   Deliver(0x0200, Announcement(0x192, "010203040506"));
   ASSERT_TRUE(WaitUntil([&] { return poster_->Subscribed().size() == 8; }));
   EXPECT_EQ(mesh_->Nodes().CountAt(0x0200), 4u);
@@ -186,13 +195,57 @@ TEST_F(DispatchTest, ReportsFromUnknownNodesAndBrokenMessagesAreDroppedWithALine
   EXPECT_TRUE(Reported().empty() || Reported()[0].at("id") == "aabbccddeeff");
 }
 
-TEST_F(DispatchTest, ANodeThatLeavesIsForgotten) {
+TEST_F(DispatchTest, ANodeThatLeavesIsForgottenAndItsSubscriptionEnded) {
   Deliver(0x0100, Announcement(0x0101));
   ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0100) == 1; }));
   Deliver(0x0100, "c4f105" "0920" "00");
   ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0100) == 0; }));
   // The line is written just after the removal.
   EXPECT_TRUE(WaitUntil([&] { return log_.Contains("Leave Gateway from 256 1"); }));
+  EXPECT_EQ(poster_->Unsubscribed(), std::vector<std::string>{"aabbccddeeff"});
+}
+
+TEST_F(DispatchTest, ReportsFlowWhileTheCloudDoesNotAnswerTheDeviceSettings) {
+  cloud_.Control().Call("POST", "/faults", {{"path", "/devices/"}, {"method", "GET"}, {"delay_ms", 60000}});
+  Deliver(0x0100, Announcement(0x0101));
+  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0100) == 1; })) << "made before its settings come";
+  const auto before = std::time(nullptr);
+  Deliver(0x0100, SensorData({{"k", "temp"}, {"v", 215}}));
+  Deliver(0x0100, SensorData({{"k", "temp"}, {"v", 216}}));
+  ASSERT_TRUE(WaitUntil([&] { return Reported().size() == 2; })) << log_.Text();
+  for (const json& node : Reported()) {
+    EXPECT_GE(node.at("vs")[0].at("ts").get<std::int64_t>(), before) << "stamped when delivered";
+    EXPECT_LE(node.at("vs")[0].at("ts").get<std::int64_t>(), std::time(nullptr));
+  }
+  EXPECT_TRUE(SentTo(0x0100).empty()) << "no settings to send yet";
+}
+
+TEST_F(DispatchTest, ADeviceTakingOverAnAddressReplacesTheDeviceThatWasThere) {
+  Deliver(0x0300, Announcement(0x0101));
+  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0300) == 1; }));
+  Deliver(0x0300, Announcement(0x0101, "010203040506"));
+  ASSERT_TRUE(WaitUntil([&] {
+    return mesh_->Nodes().IdsAt(0x0300) == std::vector<std::string>{"010203040506"};
+  })) << log_.Text();
+  EXPECT_TRUE(log_.Contains("Device 010203040506 announced at 0300, where aabbccddeeff was"));
+  EXPECT_TRUE(WaitUntil([&] { return poster_->Unsubscribed() == std::vector<std::string>{"aabbccddeeff"}; }));
+  // The old device is gone...
+  EXPECT_FALSE(mesh_->Nodes().FindById("aabbccddeeff"));
+  // ...and a device that comes back under a new address leaves no nodes at the old one.
+  Deliver(0x0400, Announcement(0x0101, "010203040506"));
+  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0300) == 0; }));
+  EXPECT_EQ(mesh_->Nodes().IdsAt(0x0400), std::vector<std::string>{"010203040506"});
+}
+
+TEST_F(DispatchTest, AChannelReportKeepsItsDeviceAlive) {
+  Deliver(0x0200, Announcement(0x192, "010203040506"));
+  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0200) == 4; }));
+  const auto main_node = mesh_->Nodes().MainNode(0x0200);
+  main_node->SeenAt(1);
+  Deliver(0x0200, SensorData({{"k", "temp"}, {"v", 1}, {"c", 2}}));
+  ASSERT_TRUE(WaitUntil([&] { return Reported().size() == 1; }));
+  EXPECT_GT(main_node->LastSeen(), 1) << "the main node counts as heard";
+  EXPECT_EQ(Reported()[0].at("id"), "010203040506_2");
 }
 
 }  // namespace

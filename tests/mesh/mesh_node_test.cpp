@@ -257,7 +257,7 @@ TEST(NodeRemovalTest, ANodeRemovedWhileItsWatchdogFiresStaysValidUntilTheCallbac
         if (removal == Removal::kLeave) {
           EXPECT_TRUE(nodes.RemoveAll(0x0010));
         } else {
-          nodes.RemoveOlderThan(std::time(nullptr), 300);
+          nodes.RemoveStale(std::time(nullptr), 300);
         }
         removed = true;
       });

@@ -33,8 +33,9 @@ class RecordingOutlet : public DispatchOutlet {
     const std::lock_guard<std::mutex> guard(lock_);
     reports_.push_back(report);
   }
-  std::tuple<bool, bool, json> DeviceBeaconFolds(const std::string& /*device_id*/) override {
-    return {true, true, json{{kBadKind, 0}}};
+  // Answered at once, as the fetcher does from its cache.
+  void RequestDeviceSettings(const std::string& device_id, bool with_beacon) override {
+    if (dispatch != nullptr) dispatch->ApplyDeviceSettings(device_id, {true, json{{kBadKind, 0}}}, with_beacon);
   }
   bool FirmwareBlock(std::uint16_t, int, int, ota::Block&) override { return false; }
   void Enqueue(const MeshMessage& message) override {
@@ -42,6 +43,8 @@ class RecordingOutlet : public DispatchOutlet {
     queued_.push_back(message.data);
   }
   void Subscribe(const std::string& /*device_id*/) override {}
+
+  ReceiveDispatch* dispatch = nullptr;
 
   std::vector<std::string> Reports() const {
     const std::lock_guard<std::mutex> guard(lock_);
@@ -87,6 +90,7 @@ TEST(ReceiveDispatchTest, TextThatIsNotUtf8IsReplacedInReportsAndLogsAndNeverThr
   RecordingOutlet outlet;
   NodeRegistry nodes;
   ReceiveDispatch dispatch(nodes, outlet, timing);
+  outlet.dispatch = &dispatch;
   // The node takes the cloud's folds: its kind watchdog and the folds message carry the bad kind.
   ASSERT_NO_THROW(dispatch.Dispatch({MeshMessage::kReceived, kSource, Announcement()}));
   ASSERT_EQ(nodes.CountAt(kSource), 1u);
@@ -128,6 +132,37 @@ TEST(ReceiveDispatchTest, TextThatIsNotUtf8IsReplacedInReportsAndLogsAndNeverThr
   // The report of the bad kind restarted its watchdog: it polls with the bad kind and logs it.
   dispatch.Dispatch({MeshMessage::kReceived, kSource, SensorData({{"k", kBadKind}, {"v", 5}})});
   EXPECT_TRUE(WaitUntil([&] { return outlet.Polls() >= 1; }, 5s));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ReceiveDispatchTest, AReportCarriesTheTimeItWasDeliveredAndAnAnnouncementAddsOnlyMissingSubDevices) {
+  const WatchdogTiming timing{std::make_shared<timer::TimerWorker>(), 20ms};
+  RecordingOutlet outlet;
+  NodeRegistry nodes;
+  ReceiveDispatch dispatch(nodes, outlet, timing);
+  // Two of a three-channel device's sub-devices are known, its main node and channel 3 not.
+  std::vector<std::shared_ptr<MeshNode>> known;
+  for (const std::uint16_t channel : {1, 2}) {
+    known.push_back(std::make_shared<MeshNode>(kSource, 0x192, kDeviceId + "_" + std::to_string(channel), "1.0", 0,
+                                               [](auto, auto) {}, channel, timing));
+    nodes.Add(known.back());
+  }
+  std::vector<std::uint8_t> announcement = Announcement();
+  announcement[12] = 0x92;  // device type 0x192: three channels
+  announcement[13] = 0x01;
+  dispatch.Dispatch({MeshMessage::kReceived, kSource, announcement});
+  EXPECT_EQ(nodes.CountAt(kSource), 4u);
+  EXPECT_EQ(nodes.Find(kSource, kDeviceId + "_1"), known[0]) << "a known sub-device is kept as it is";
+  EXPECT_EQ(nodes.Find(kSource, kDeviceId + "_2"), known[1]);
+  EXPECT_TRUE(nodes.Find(kSource, kDeviceId + "_3"));
+  EXPECT_TRUE(nodes.MainNode(kSource));
+
+  dispatch.Dispatch({MeshMessage::kReceived, kSource, SensorData({{"k", "temp"}, {"v", 7}}), 1'700'000'123});
+  ASSERT_FALSE(outlet.Reports().empty());
+  EXPECT_EQ(json::parse(outlet.Reports().back()).at("nodes")[0].at("vs")[0].at("ts"), 1'700'000'123);
 }
 
 }  // namespace

@@ -186,6 +186,27 @@ TEST_F(EndpointTest, ReconnectsAndResubscribesAfterTheServerDropsTheConnection) 
   EXPECT_TRUE(log_.Contains("Connection closed : "));
 }
 
+// A removed subscription is ended at the server and not made again on reconnection.
+TEST_F(EndpointTest, ARemovedSubscriptionIsEndedAndNotRenewed) {
+  auto endpoint = MakeEndpoint();
+  ASSERT_TRUE(endpoint->Start());
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected() && !Received(0).empty(); }));
+  endpoint->AddSubscribe("X");
+  endpoint->AddSubscribe("Y");
+  ASSERT_TRUE(WaitUntil([&] { return endpoint->Subscribed("X") && endpoint->Subscribed("Y"); }));
+  endpoint->RemoveSubscribe("X");
+  endpoint->RemoveSubscribe("unknown");  // never asked for: nothing is sent
+  EXPECT_FALSE(endpoint->Subscribed("X"));
+  const std::string unsubscribe = websocket::UnsubscribeCommand("SensorChannel", "X");
+  ASSERT_TRUE(WaitUntil([&] { return Received(0).size() == 4; }));
+  EXPECT_EQ(Received(0).back(), unsubscribe);
+  EXPECT_TRUE(WaitUntil([&] { return Channels()[0].at("subscriptions").size() == 2; })) << "the gateway's and Y's";
+
+  EXPECT_EQ(cloud_.Control().Call("POST", "/channel/drop").at("sent"), 1);
+  ASSERT_TRUE(WaitUntil([&] { return Received(1).size() == 2; }));
+  EXPECT_EQ(Received(1), (std::vector<std::string>{Gateway(), Sensor("Y")}));
+}
+
 TEST_F(EndpointTest, StartAfterAClosedConnectionConnectsAgain) {
   websocket::EndpointTimings slow_retry;  // the daemon's back-off would wait a second
   slow_retry.first_retry = 60s;
