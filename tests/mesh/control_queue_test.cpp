@@ -183,6 +183,23 @@ TEST_F(ControlQueueTest, ANewerSettingTakesTheWaitingOnesPlaceAndAnOlderAcknowle
   second->BeaconAcknowledged();
 }
 
+TEST_F(ControlQueueTest, APollWaitsOnceHoweverOftenItsKindWatchdogAsks) {
+  const auto node = MakeNode(0x0050);
+  node->UpdateFolds(json{{"temp", 1}});
+  ASSERT_TRUE(WaitUntil([&] { return SettingsSent(kFolds, 0x0050).size() == 1; }));
+  node->FoldsAcknowledged();
+  HoldTheQueue();
+  const std::size_t before = transport_.Count();
+  node->KindReceived("temp");  // silent from now: polled after 65 "seconds", then every 30
+  ASSERT_TRUE(WaitUntil([&] { return Control().replaced >= 2; }));
+  EXPECT_EQ(Control().waiting, 1u);
+  transport_.Release();
+  ASSERT_TRUE(transport_.WaitFor(before + 1));
+  const auto poll = transport_.All()[before];
+  EXPECT_EQ(poll.address, 0x0050);
+  EXPECT_EQ(poll.data[0], 0xC0) << "a sensor data get";
+}
+
 // Folds are refused whole, with one line naming the device and the kind, when any kind's
 // minutes are not a whole number from 1 to 1440; null or empty folds are ignored without a line.
 TEST(MeshNodeFolds, FoldsThatMustNotGoOutAreNeverQueued) {
