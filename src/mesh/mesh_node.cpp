@@ -6,7 +6,6 @@
 
 #include "common/fnv1a.h"
 #include "log/log.h"
-#include "packet/json_number.h"
 #include "packet/sensor_data/get.h"
 #include "packet/sensor_setting/set.h"
 #include "packet/serialization.h"
