@@ -43,6 +43,7 @@ BluetoothMesh::BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> applicatio
 BluetoothMesh::~BluetoothMesh() {
   sender_.Stop();
   fetcher_.Stop();
+  nodes_.Clear();  // their watchdogs end while the sender they queue to still exists
   Deinitialize();
   timer_.reset();
 }

@@ -65,6 +65,8 @@ class BluetoothMesh : public MeshComponent, public mailbox::DepescheSender {
   void UpdateFolds(const std::string& device_id, const nlohmann::json& folds) override;
 
   const NodeRegistry& Nodes() const { return nodes_; }
+  // What became of the records of each of the four queues (waiting, replaced, skipped, dropped).
+  SenderCounters QueueCounts() const { return sender_.Counters(); }
 
  private:
   MeshEvents Events();

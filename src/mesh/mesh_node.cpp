@@ -1,12 +1,11 @@
 #include "mesh/mesh_node.h"
 
 #include <algorithm>
-#include <limits>
 #include <optional>
+#include <utility>
 
 #include "common/fnv1a.h"
 #include "log/log.h"
-#include "packet/json_number.h"
 #include "packet/sensor_data/get.h"
 #include "packet/sensor_setting/set.h"
 #include "packet/serialization.h"
@@ -20,23 +19,42 @@ constexpr std::int32_t kBeaconRetry = 80;
 constexpr std::int32_t kInfoInterval = 300;
 constexpr std::int32_t kInfoRetry = 30;
 constexpr std::int32_t kKindRetry = 30;
-
-// Minutes as seconds, saturated rather than overflowing.
-std::int32_t Seconds(std::int32_t minutes) {
-  const std::int64_t seconds = static_cast<std::int64_t>(minutes) * 60;
-  return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(seconds, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-}
+constexpr std::int64_t kLongestFold = 24 * 60;  // minutes
 
 bool Empty(const nlohmann::json& folds) { return folds.is_null() || (folds.is_structured() && folds.empty()); }
 
-// A fold's minutes, or nothing when the cloud sent something that is not a number.
+// A fold's minutes when they are a whole number from 1 to 1440; nothing otherwise. A fold of 0
+// or less would make its kind watchdog poll 5 s after every report.
 std::optional<std::int32_t> Minutes(const nlohmann::json& value) {
-  if (!value.is_number() && !value.is_boolean()) return std::nullopt;
-  return packet::ToInt32(value);
+  std::int64_t minutes = 0;
+  if (value.is_number_unsigned()) {
+    minutes = static_cast<std::int64_t>(std::min<std::uint64_t>(value.get<std::uint64_t>(), kLongestFold + 1));
+  } else if (value.is_number_integer()) {
+    minutes = value.get<std::int64_t>();
+  } else {
+    return std::nullopt;
+  }
+  if (minutes < 1 || minutes > kLongestFold) return std::nullopt;
+  return static_cast<std::int32_t>(minutes);
+}
+
+std::string Quoted(const std::string& text) {
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Runs a record's turn at once and hands what is due to `send`.
+MeshNode::Send Immediately(MeshNode::SendBytes send) {
+  return [send = std::move(send)](const MeshMessage& message) {
+    if (!message.on_turn || message.on_turn()) send(message.address, message.data);
+  };
 }
 
 }  // namespace
+
+MeshNode::MeshNode(std::uint16_t address, std::uint16_t device_type, std::string id, std::string version,
+                   std::uint16_t extra_value, SendBytes send, std::uint16_t channel, const WatchdogTiming& timing)
+    : MeshNode(address, device_type, std::move(id), std::move(version), extra_value, Immediately(std::move(send)),
+               channel, timing) {}
 
 MeshNode::MeshNode(std::uint16_t address, std::uint16_t device_type, std::string id, std::string version,
                    std::uint16_t /*extra_value: logged with the announcement, not kept*/, Send send,
@@ -55,9 +73,9 @@ MeshNode::MeshNode(std::uint16_t address, std::uint16_t device_type, std::string
       "FOLD", kFoldInterval, kFoldRetry,
       [this](const std::string&) {
         LOG_ERROR << "Folds not update ";
-        SendFolds(Folds());
+        QueueFolds(Folds());
       },
-      timing_);
+      timing_, MeshQoS::Retries::kFromResend);
   if (sub_device_) return;
   info_ = std::make_unique<MeshQoS>(
       "INFO", kInfoInterval, kInfoRetry, [](const std::string&) { LOG_ERROR << "Node info not updated"; }, timing_);
@@ -70,9 +88,9 @@ MeshNode::MeshNode(std::uint16_t address, std::uint16_t device_type, std::string
           const std::lock_guard<std::mutex> guard(lock_);
           enable = beacon_enable_;
         }
-        SendBeacon(enable);
+        QueueBeacon(enable);
       },
-      timing_);
+      timing_, MeshQoS::Retries::kFromResend);
 }
 
 MeshNode::~MeshNode() {
@@ -94,9 +112,14 @@ MeshNode::~MeshNode() {
 }
 
 void MeshNode::UpdateFolds(const nlohmann::json& folds) {
+  if (Empty(folds)) {
+    LOG_VERBOSE << "No folds for " << id_ << "; nothing sent";
+    return;
+  }
+  if (!AcceptableFolds(folds)) return;
   {
     const std::lock_guard<std::mutex> guard(lock_);
-    if (Empty(folds_) && folds.is_object()) {
+    if (Empty(folds_)) {
       for (const auto& [kind, minutes] : folds.items()) {
         const auto value = Minutes(minutes);
         if (!value || kind_watchdogs_.count(kind) != 0) continue;
@@ -108,10 +131,10 @@ void MeshNode::UpdateFolds(const nlohmann::json& folds) {
       }
     }
     folds_ = folds;
+    ++folds_delivery_.current;
   }
-  fold_->Start();
   LOG_VERBOSE << "channel : " << channel_;
-  SendFolds(folds);
+  QueueFolds(folds);
 }
 
 void MeshNode::UpdateBeacon(bool enable) {
@@ -119,9 +142,9 @@ void MeshNode::UpdateBeacon(bool enable) {
   {
     const std::lock_guard<std::mutex> guard(lock_);
     beacon_enable_ = enable;
+    ++beacon_delivery_.current;
   }
-  beacon_->Start();
-  SendBeacon(enable);
+  QueueBeacon(enable);
 }
 
 void MeshNode::KindReceived(const std::string& kind) {
@@ -131,25 +154,33 @@ void MeshNode::KindReceived(const std::string& kind) {
 }
 
 void MeshNode::FoldsAcknowledged() {
-  fold_->Cancel();
   const std::lock_guard<std::mutex> guard(lock_);
+  // Under the lock, so a newer copy's turn cannot start the watchdog in between.
+  folds_delivery_.acknowledged = folds_delivery_.sent;
+  fold_->Cancel();
   if (!folds_.is_object()) return;
   for (const auto& [kind, minutes] : folds_.items()) {
     const auto found = kind_watchdogs_.find(kind);
     const auto value = Minutes(minutes);
-    if (found == kind_watchdogs_.end() || !value) continue;
-    found->second->SetInterval(Seconds(*value));
+    if (found != kind_watchdogs_.end() && value) found->second->SetInterval(*value * 60);
   }
 }
 
 void MeshNode::BeaconAcknowledged() {
-  if (beacon_) beacon_->Cancel();
+  if (!beacon_) return;
+  const std::lock_guard<std::mutex> guard(lock_);
+  beacon_delivery_.acknowledged = beacon_delivery_.sent;
+  beacon_->Cancel();
 }
 
 void MeshNode::CallbackQoS(const std::string& kind) {
   LOG_DEBUG << kind << " " << channel_;
-  const auto bytes = packet::Serialization(packet::sensor_data::get::Data(kind, channel_));
-  if (!bytes.empty()) send_(address_, bytes);
+  auto bytes = packet::Serialization(packet::sensor_data::get::Data(kind, channel_));
+  if (bytes.empty()) return;
+  MeshMessage poll(MeshMessage::kControl, address_, std::move(bytes));
+  // A poll of a kind still waiting in the queue is not asked twice.
+  poll.key = std::to_string(address_) + "/get/" + std::to_string(channel_) + "/" + kind;
+  send_(poll);
 }
 
 bool MeshNode::FoldsEmpty() const {
@@ -175,12 +206,60 @@ nlohmann::json MeshNode::Folds() const {
   return folds_;
 }
 
-void MeshNode::SendFolds(const nlohmann::json& folds) {
-  const auto bytes = packet::Serialization(packet::sensor_setting::set::FoldsCtrl(folds, channel_));
-  if (!bytes.empty()) send_(address_, bytes);
+bool MeshNode::AcceptableFolds(const nlohmann::json& folds) const {
+  if (!folds.is_object()) {
+    LOG_ERROR << "Folds of " << id_ << " refused: not an object of kinds and minutes";
+    return false;
+  }
+  // One bad kind refuses the whole folds: a node never gets a part of what the cloud set.
+  for (const auto& [kind, minutes] : folds.items()) {
+    if (Minutes(minutes)) continue;
+    LOG_ERROR << "Folds of " << id_ << " refused: " << Quoted(kind) << " is "
+              << minutes.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+              << ", not a whole number of minutes from 1 to 1440";
+    return false;
+  }
+  return true;
 }
 
-void MeshNode::SendBeacon(bool enable) {
-  const auto bytes = packet::Serialization(packet::sensor_setting::set::BeaconCtrl(enable));
-  if (!bytes.empty()) send_(address_, bytes);
+void MeshNode::QueueFolds(const nlohmann::json& folds) {
+  QueueSetting("folds", packet::Serialization(packet::sensor_setting::set::FoldsCtrl(folds, channel_)),
+               &MeshNode::FoldsTurn);
+}
+
+void MeshNode::QueueBeacon(bool enable) {
+  QueueSetting("beacon", packet::Serialization(packet::sensor_setting::set::BeaconCtrl(enable)),
+               &MeshNode::BeaconTurn);
+}
+
+void MeshNode::QueueSetting(const char* setting, std::vector<unsigned char> bytes, bool (MeshNode::*turn)()) {
+  if (bytes.empty()) return;
+  MeshMessage record(MeshMessage::kControl, address_, std::move(bytes));
+  record.key = std::to_string(address_) + "/" + setting + "/" + std::to_string(channel_);
+  record.on_turn = [node = weak_from_this(), turn] {
+    const auto alive = node.lock();
+    return alive && ((*alive).*turn)();
+  };
+  send_(record);
+}
+
+bool MeshNode::FoldsTurn() {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return Turn(folds_delivery_, *fold_);
+}
+
+bool MeshNode::BeaconTurn() {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return Turn(beacon_delivery_, *beacon_);
+}
+
+bool MeshNode::Turn(Delivery& delivery, MeshQoS& watchdog) {
+  if (delivery.acknowledged == delivery.current) return false;
+  if (delivery.sent == delivery.current) {
+    watchdog.Resent();  // a copy the watchdog asked for
+  } else {
+    delivery.sent = delivery.current;
+    watchdog.Start();
+  }
+  return true;
 }

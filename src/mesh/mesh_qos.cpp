@@ -5,10 +5,11 @@
 #include "timer/timer_queue.h"
 
 MeshQoS::MeshQoS(std::string name, std::int32_t interval, std::int32_t retry_interval, Callback callback,
-                 const WatchdogTiming& timing)
+                 const WatchdogTiming& timing, Retries retries)
     : name_(std::move(name)),
       retry_interval_(retry_interval),
       callback_(std::move(callback)),
+      retries_(retries),
       second_(timing.second),
       interval_(interval),
       timer_(timing.worker ? std::make_unique<timer::TimerQueue>(timing.worker)
@@ -31,6 +32,13 @@ void MeshQoS::Cancel() {
   const std::lock_guard<std::mutex> guard(state_lock_);
   timer_->Cancel(timer_id_);
   timer_id_ = 0;
+}
+
+void MeshQoS::Resent() {
+  if (retries_ != Retries::kFromResend) return;
+  const std::lock_guard<std::mutex> guard(state_lock_);
+  timer_->Cancel(timer_id_);
+  Schedule(retry_interval_);
 }
 
 void MeshQoS::SetInterval(std::int32_t seconds) {
@@ -61,7 +69,11 @@ void MeshQoS::OnExpiry(const std::shared_ptr<std::uint64_t>& id, bool cancelled)
       timer_id_ = 0;
       return;
     }
-    Schedule(retry_interval_);
+    if (retries_ == Retries::kFromExpiry) {
+      Schedule(retry_interval_);
+    } else {
+      timer_id_ = 0;  // the next retry counts from Resent
+    }
     ++retry_count_;
   }
   callback_(name_);

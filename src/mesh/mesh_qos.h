@@ -15,14 +15,19 @@ class TimerQueue;
 // A watchdog of a mesh node: once started, it calls back with its name after the interval
 // plus 5 s, then after every retry interval, at most ten times, until started again or
 // cancelled. Its timer queue is its own; the worker thread behind it is shared.
+//
+// A watchdog whose callback queues a copy of a setting counts each retry interval from the
+// moment that copy goes out (Retries::kFromResend): its owner calls Resent then; until then,
+// however long the copy waits in the queue, the watchdog waits with it.
 class MeshQoS {
  public:
   using Callback = std::function<void(const std::string&)>;
   static constexpr std::int32_t kRetryLimit = 10;
   static constexpr std::int32_t kGraceSeconds = 5;
+  enum class Retries { kFromExpiry, kFromResend };
 
   MeshQoS(std::string name, std::int32_t interval, std::int32_t retry_interval, Callback callback,
-          const WatchdogTiming& timing);
+          const WatchdogTiming& timing, Retries retries = Retries::kFromExpiry);
   // Cancels a pending timer and returns once a running callback has finished.
   virtual ~MeshQoS();
   MeshQoS(const MeshQoS&) = delete;
@@ -30,6 +35,9 @@ class MeshQoS {
 
   void Start();
   void Cancel();
+  // Retries::kFromResend: the copy the last callback asked for has gone out; the next retry
+  // interval counts from now. The retry count goes on.
+  void Resent();
   void SetInterval(std::int32_t seconds);
   std::int32_t Interval() const;
   const std::string& Name() const { return name_; }
@@ -41,6 +49,7 @@ class MeshQoS {
   const std::string name_;
   const std::int32_t retry_interval_;
   const Callback callback_;
+  const Retries retries_;
   const std::chrono::milliseconds second_;
   mutable std::mutex interval_lock_;
   std::int32_t interval_;

@@ -68,6 +68,12 @@ bool NodeRegistry::RemoveAll(std::uint16_t address) {
   return !removed.empty();
 }
 
+void NodeRegistry::Clear() {
+  std::unordered_multimap<std::uint16_t, NodePtr> removed;  // destroyed after the lock is released
+  const std::lock_guard<std::mutex> guard(lock_);
+  removed.swap(nodes_);
+}
+
 void NodeRegistry::Forget(const std::vector<NodePtr>& removed) const {
   if (!forgotten_) return;
   for (const auto& node : removed) forgotten_(node->Id());

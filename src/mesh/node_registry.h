@@ -30,6 +30,9 @@ class NodeRegistry {
   void RemoveStale(std::time_t now, std::time_t min_age_seconds);
   // Removes every node of `address`; true when there was one.
   bool RemoveAll(std::uint16_t address);
+  // Removes every node without telling `forgotten`: the owner is going away, and the nodes'
+  // watchdogs must end while what they send through still exists.
+  void Clear();
 
   NodePtr Find(std::uint16_t address, const std::string& id) const;
   NodePtr FindChannel(std::uint16_t address, std::uint16_t channel) const;

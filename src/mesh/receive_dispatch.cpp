@@ -208,9 +208,7 @@ std::shared_ptr<MeshNode> ReceiveDispatch::MakeNode(std::uint16_t address,
                                                     const packet::sensor_setting::status::DeviceInfo& info,
                                                     const std::string& id, std::uint16_t channel) const {
   // Everything a node sends is paced by the control queue.
-  auto send = [&outlet = outlet_](unsigned short destination, std::vector<unsigned char> bytes) {
-    outlet.Enqueue(MeshMessage{MeshMessage::kControl, destination, std::move(bytes)});
-  };
+  MeshNode::Send send = [&outlet = outlet_](const MeshMessage& record) { outlet.Enqueue(record); };
   return std::make_shared<MeshNode>(address, info.DeviceType, id, info.Version, info.Extra, std::move(send), channel,
                                     timing_);
 }

@@ -1,41 +1,34 @@
 #pragma once
 
 #include <chrono>
-#include <cstddef>
 #include <functional>
 #include <utility>
 
-#include "queue/paced_worker.h"
-#include "queue/thread_safe_queue.h"
+#include "queue/keyed_paced_queue.h"
 
 namespace queue {
 
-// A first-in-first-out queue drained by its own paced worker: one item per pass, handed to
-// `handle`, then the pace (see PacedWorker). Pushing is callable from any thread.
+// A first-in-first-out queue without bound or keys, drained by its own paced worker: one item
+// per pass, handed to `handle`, then the pace (see PacedWorker). Pushing is callable from any
+// thread.
 //
 // Thread: the worker's, started by the constructor. Ownership: the items until handed over.
 template <typename T>
 class PacedQueue {
  public:
   PacedQueue(std::chrono::milliseconds pace, std::function<void(T)> handle)
-      : handle_(std::move(handle)),
-        worker_(
-            pace, [this] { return !items_.Empty(); }, [this] { handle_(items_.Pop()); }) {}
-  PacedQueue(const PacedQueue&) = delete;
-  PacedQueue& operator=(const PacedQueue&) = delete;
+      : items_(pace, QueueBound{}, [handle = std::move(handle)](T item) {
+          handle(std::move(item));
+          return true;
+        }) {}
 
-  void Push(const T& item) {
-    items_.Push(item);
-    worker_.Wake();
-  }
+  void Push(const T& item) { items_.Push(item); }
   bool Empty() const { return items_.Empty(); }
   // Ends the worker (see PacedWorker::Stop); items still queued stay unsent.
-  void Stop() { worker_.Stop(); }
+  void Stop() { items_.Stop(); }
 
  private:
-  const std::function<void(T)> handle_;
-  ThreadSafeQueue<T> items_;
-  PacedWorker worker_;  // last: its thread starts once the queue exists, and ends first
+  KeyedPacedQueue<T> items_;
 };
 
 }  // namespace queue

@@ -4,8 +4,8 @@
 
 namespace queue {
 
-PacedWorker::PacedWorker(std::chrono::milliseconds pace, std::function<bool()> has_work, std::function<void()> pass)
-    : pace_(pace), has_work_(std::move(has_work)), pass_(std::move(pass)), thread_(&PacedWorker::Run, this) {}
+PacedWorker::PacedWorker(std::chrono::milliseconds pace, std::function<bool()> has_work, CountedPass pass)
+    : pace_(pace), has_work_(std::move(has_work)), pass_(std::move(pass.run)), thread_(&PacedWorker::Run, this) {}
 
 PacedWorker::~PacedWorker() { Stop(); }
 
@@ -18,7 +18,7 @@ void PacedWorker::Stop() {
 
 void PacedWorker::Run() {
   while (stop_.WaitUntil(has_work_)) {
-    pass_();
+    if (!pass_()) continue;
     if (pace_.count() > 0 && !stop_.WaitFor(pace_)) return;
   }
 }

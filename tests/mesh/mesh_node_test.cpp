@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -16,6 +15,7 @@
 #include "mesh/mesh_node.h"
 #include "mesh/mesh_qos.h"
 #include "mesh/node_registry.h"
+#include "support/gate.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -38,10 +38,10 @@ std::string Hex(const std::vector<unsigned char>& bytes) {
   return text;
 }
 
-// What a node queued for sending, in order.
+// What a node sent, in order: a sink without a queue, so each record's turn comes at once.
 class SentRecord {
  public:
-  MeshNode::Send Sender() {
+  MeshNode::SendBytes Sender() {
     return [this](unsigned short address, std::vector<unsigned char> bytes) {
       const std::lock_guard<std::mutex> guard(lock_);
       sent_.emplace_back(address, Hex(bytes));
@@ -100,8 +100,8 @@ TEST(MeshQoSTest, ACancelledOrRestartedWatchdogDoesNotFireEarly) {
 
 class MeshNodeTest : public ::testing::Test {
  protected:
-  std::unique_ptr<MeshNode> MakeNode(std::uint16_t channel = 0) {
-    return std::make_unique<MeshNode>(0x0010, 0x0101, channel ? "0a1b2c3d4e5f_" + std::to_string(channel)
+  std::shared_ptr<MeshNode> MakeNode(std::uint16_t channel = 0) {
+    return std::make_shared<MeshNode>(0x0010, 0x0101, channel ? "0a1b2c3d4e5f_" + std::to_string(channel)
                                                               : std::string("0a1b2c3d4e5f"),
                                       "1.0.0.0", 7, sent_.Sender(), channel, timing_);
   }
@@ -124,7 +124,7 @@ TEST_F(MeshNodeTest, FoldsAreSentAndResentUntilAcknowledged) {
 
 TEST_F(MeshNodeTest, ASilentKindIsPolledAndAReportRestartsItsWatchdog) {
   auto node = MakeNode(2);
-  node->UpdateFolds(json{{"temp", 0}});  // 0 minutes: polled 5 "seconds" after a start
+  node->UpdateFolds(json{{"temp", 1}});  // 1 minute: polled 65 "seconds" after a start
   node->FoldsAcknowledged();
   node->KindReceived("temp");
   ASSERT_TRUE(WaitUntil([&] { return sent_.CountStartingWith(kGet) >= 1; }, 5s));
@@ -136,12 +136,12 @@ TEST_F(MeshNodeTest, ASilentKindIsPolledAndAReportRestartsItsWatchdog) {
 TEST_F(MeshNodeTest, LaterFoldsAddNoWatchdogButAreSent) {
   auto node = MakeNode();
   node->UpdateFolds(json{{"temp", 5}});
-  node->UpdateFolds(json{{"temp", 5}, {"hum", 0}});
-  EXPECT_EQ(node->Folds(), (json{{"temp", 5}, {"hum", 0}}));
+  node->UpdateFolds(json{{"temp", 5}, {"hum", 1}});
+  EXPECT_EQ(node->Folds(), (json{{"temp", 5}, {"hum", 1}}));
   EXPECT_EQ(sent_.CountStartingWith(kFolds), 2u);
   node->FoldsAcknowledged();
-  node->KindReceived("hum");
-  EXPECT_FALSE(WaitUntil([&] { return sent_.CountStartingWith(kGet) > 0; }, 20 * kSecond));
+  node->KindReceived("hum");  // a watchdog of a minute would poll after 65 "seconds"
+  EXPECT_FALSE(WaitUntil([&] { return sent_.CountStartingWith(kGet) > 0; }, 80 * kSecond));
 }
 
 TEST_F(MeshNodeTest, BeaconSettingsGoToMainNodesOnly) {
@@ -167,36 +167,42 @@ TEST_F(MeshNodeTest, FoldsThatAreNotNumbersNeverThrow) {
   SUCCEED();
 }
 
-// Sends that can be held: while armed, a send waits inside the node's send function until
-// released, then records its tag (a copy the function owns, so it is read from the node after
-// the wait) and the bytes.
+// Without folds it is 0: the registry's floor (five minutes in the daemon) alone applies.
+TEST_F(MeshNodeTest, ANodeIsStaleAfterTwoOfItsLongestFoldsAndAMinute) {
+  struct Case {
+    json folds;
+    std::time_t stale_after;
+  };
+  const Case cases[] = {
+      {nullptr, 0},
+      {json{{"temp", 2}}, 300},
+      {json{{"temp", 3}}, 420},
+      {json{{"temp", 5}, {"hum", 10}}, 1260},
+      {json{{"temp", 1440}}, 172860},
+  };
+  for (const Case& entry : cases) {
+    SCOPED_TRACE(entry.folds.dump());
+    auto node = MakeNode();
+    node->UpdateFolds(entry.folds);
+    EXPECT_EQ(node->StaleAfterSeconds(), entry.stale_after);
+  }
+}
+
+// Sends that can be held: while the gate is closed, a send waits inside the node's send
+// function until it opens, then records its tag (a copy the function owns, so it is read from
+// the node after the wait) and the bytes.
 class SendGate {
  public:
-  MeshNode::Send Sender(std::string tag) {
+  MeshNode::SendBytes Sender(std::string tag) {
     return [this, tag](unsigned short /*address*/, std::vector<unsigned char> bytes) {
-      std::unique_lock<std::mutex> guard(lock_);
-      if (armed_) {
-        ++held_;
-        released_.wait(guard, [this] { return !armed_; });
-      }
+      gate_.Pass();
+      const std::lock_guard<std::mutex> guard(lock_);
       sent_.push_back(tag + " " + Hex(bytes));
     };
   }
-  void Arm() {
-    const std::lock_guard<std::mutex> guard(lock_);
-    armed_ = true;
-  }
-  void Release() {
-    {
-      const std::lock_guard<std::mutex> guard(lock_);
-      armed_ = false;
-    }
-    released_.notify_all();
-  }
-  int Held() const {
-    const std::lock_guard<std::mutex> guard(lock_);
-    return held_;
-  }
+  void Arm() { gate_.Close(); }
+  void Release() { gate_.Open(); }
+  int Held() const { return gate_.Held(); }
   std::size_t CountFrom(const std::string& tag) const {
     const std::lock_guard<std::mutex> guard(lock_);
     return static_cast<std::size_t>(
@@ -204,18 +210,16 @@ class SendGate {
   }
 
  private:
+  testing_support::Gate gate_;
   mutable std::mutex lock_;
-  std::condition_variable released_;
-  bool armed_ = false;
-  int held_ = 0;
   std::vector<std::string> sent_;
 };
 
-// A node whose kind watchdog "temp" polls 5 "seconds" after `Poll` (folds acknowledged).
+// A node whose kind watchdog "temp" polls 65 "seconds" after a report (folds acknowledged).
 std::shared_ptr<MeshNode> PollingNode(std::uint16_t address, const std::string& tag, SendGate& gate,
                                       const WatchdogTiming& timing) {
   auto node = std::make_shared<MeshNode>(address, 0x0101, tag, "1.0.0.0", 0, gate.Sender(tag), 0, timing);
-  node->UpdateFolds(json{{"temp", 0}});
+  node->UpdateFolds(json{{"temp", 1}});
   node->FoldsAcknowledged();
   return node;
 }
@@ -245,7 +249,7 @@ TEST(NodeRemovalTest, ANodeRemovedWhileItsWatchdogFiresStaysValidUntilTheCallbac
       holder.KindReceived("temp");
       ASSERT_TRUE(WaitUntil([&] { return gate.Held() == 1; }, 5s));
       if (state == WatchdogState::kQueued) {
-        const auto due = std::chrono::steady_clock::now() + 5 * kSecond;
+        const auto due = std::chrono::steady_clock::now() + 65 * kSecond;
         subject->KindReceived("temp");
         ASSERT_TRUE(WaitUntil([&] { return std::chrono::steady_clock::now() > due; }, 5s));
       }

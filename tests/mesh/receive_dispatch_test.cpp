@@ -25,8 +25,8 @@ const std::string kDeviceId = "aabbccddeeff";
 const std::string kBadKind = "t\xff";          // a lone byte that starts no UTF-8 sequence
 const std::string kReplaced = "t\xef\xbf\xbd";  // the same with U+FFFD in its place
 
-// The cloud knows every device, with one fold whose kind is not UTF-8 (polled 5 "seconds"
-// after a report of it); what is reported and queued is recorded.
+// The cloud knows every device, with one fold whose kind is not UTF-8 (a minute: polled 65
+// "seconds" after a report of it); what is reported and queued is recorded.
 class RecordingOutlet : public DispatchOutlet {
  public:
   void Report(const std::string& report) override {
@@ -35,7 +35,7 @@ class RecordingOutlet : public DispatchOutlet {
   }
   // Answered at once, as the fetcher does from its cache.
   void RequestDeviceSettings(const std::string& device_id, bool with_beacon) override {
-    if (dispatch != nullptr) dispatch->ApplyDeviceSettings(device_id, {true, json{{kBadKind, 0}}}, with_beacon);
+    if (dispatch != nullptr) dispatch->ApplyDeviceSettings(device_id, {true, json{{kBadKind, 1}}}, with_beacon);
   }
   bool FirmwareBlock(std::uint16_t, int, int, ota::Block&) override { return false; }
   void Enqueue(const MeshMessage& message) override {
