@@ -12,7 +12,9 @@ std::optional<ConfigRefusal> Refusal(const nlohmann::json& value) {
   const auto opcode = ParseOpcode(FromHex(value.at("opcode").get<std::string>()));
   if (!opcode) throw std::invalid_argument("refuse: not an opcode");
   ConfigRefusal refusal{opcode->first, std::nullopt};
-  if (value.contains("status") && !value.at("status").is_null()) refusal.status = value.at("status").get<std::uint8_t>();
+  if (value.contains("status") && !value.at("status").is_null()) {
+    refusal.status = value.at("status").get<std::uint8_t>();
+  }
   return refusal;
 }
 

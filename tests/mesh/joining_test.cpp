@@ -215,7 +215,9 @@ TEST_F(JoiningTest, AStepThatFailedInTheFirstJoinIsRedoneOnTheNextStartAndOnlyTh
   };
   const std::vector<Case> cases{
       {{{"refuse", {{"opcode", "800d"}}}}, {kTTLSet}, {kTTLSet, kAppKeyAdd, kBind, kSubscriptionAdd}},
-      {{{"refuse", {{"opcode", "00"}, {"status", 9}}}}, {kTTLSet, kAppKeyAdd}, {kTTLSet, kAppKeyAdd, kBind, kSubscriptionAdd}},
+      {{{"refuse", {{"opcode", "00"}, {"status", 9}}}},
+       {kTTLSet, kAppKeyAdd},
+       {kTTLSet, kAppKeyAdd, kBind, kSubscriptionAdd}},
       {{{"refuse", {{"opcode", "803d"}, {"status", 9}}}},
        {kTTLSet, kAppKeyAdd, kBind},
        {kTTLSet, kAppKeyAdd, kBind, kSubscriptionAdd}},
