@@ -269,7 +269,7 @@ void MeshJoiner::Attach() {
           }
           LogNodeConfiguration(node_path, config);
           link_.UseNode(node_path);
-          NodeAttached(own_configuration::Missing(settings_, config));
+          NodeAttached(own_configuration::Missing(settings_.GroupAddr(), config));
           attempt->attach.Complete(true);
         });
   } catch (const sdbus::Error& error) {
@@ -288,7 +288,7 @@ bool MeshJoiner::Attach2() {
   }
   LogNodeConfiguration(reply.first, reply.second);
   link_.UseNode(reply.first);
-  NodeAttached(own_configuration::Missing(settings_, reply.second));
+  NodeAttached(own_configuration::Missing(settings_.GroupAddr(), reply.second));
   return true;
 }
 

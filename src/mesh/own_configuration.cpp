@@ -63,10 +63,10 @@ const org::bluez::mesh::ModelConfiguration* VendorModel(const org::bluez::mesh::
 
 }  // namespace
 
-Steps Missing(const MeshSettings& settings, const org::bluez::mesh::NodeConfiguration& configuration) {
+Steps Missing(std::uint16_t group, const org::bluez::mesh::NodeConfiguration& configuration) {
   const auto* model = VendorModel(configuration);
   const bool bound = model != nullptr && Holds<std::uint16_t>(*model, "Bindings", kAppKeyIndex);
-  const bool subscribed = model != nullptr && Subscribed(*model, settings.GroupAddr());
+  const bool subscribed = model != nullptr && Subscribed(*model, group);
   Steps missing;
   missing.app_key = !bound;
   missing.binding = !bound;
