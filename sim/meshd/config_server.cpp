@@ -223,6 +223,18 @@ ConfigOutcome ModelSubscriptionGet(NodeState& node, const Bytes& parameters, boo
   return outcome;
 }
 
+// The status byte follows the reply's opcode; Default TTL Status has none, so a refused TTL
+// request goes unanswered.
+void Refuse(ConfigOutcome& outcome, const ConfigRefusal& refusal) {
+  outcome.updates.clear();
+  const auto reply_opcode = ParseOpcode(outcome.reply);
+  if (!reply_opcode || !refusal.status || reply_opcode->first == kDefaultTtlStatus) {
+    outcome.reply.clear();
+    return;
+  }
+  if (outcome.reply.size() > reply_opcode->second) outcome.reply[reply_opcode->second] = *refusal.status;
+}
+
 }  // namespace
 
 std::optional<std::pair<std::uint32_t, std::size_t>> ParseOpcode(const Bytes& message) {
@@ -249,35 +261,40 @@ ConfigOutcome HandleConfigRequest(NodeState& node, const Bytes& message, const C
   const auto opcode = ParseOpcode(message);
   if (!opcode) return {};
   const Bytes parameters(message.begin() + static_cast<std::ptrdiff_t>(opcode->second), message.end());
+  const bool refused = faults.refuse && faults.refuse->opcode == opcode->first;
+  // A refused request is served on a copy, so its checks and reply stay those of the server.
+  NodeState untouched = refused ? node : NodeState{};
+  NodeState& target = refused ? untouched : node;
   ConfigOutcome outcome;
   switch (opcode->first) {
     case kDefaultTtlSet:
     case kDefaultTtlGet:
-      outcome = DefaultTtl(node, opcode->first, parameters);
+      outcome = DefaultTtl(target, opcode->first, parameters);
       break;
     case kAppKeyAdd:
-      outcome = AppKeyAdd(node, parameters, faults);
+      outcome = AppKeyAdd(target, parameters, faults);
       break;
     case kAppKeyGet:
-      outcome = AppKeyGet(node, parameters);
+      outcome = AppKeyGet(target, parameters);
       break;
     case kModelAppBind:
-      outcome = ModelAppBind(node, parameters, faults);
+      outcome = ModelAppBind(target, parameters, faults);
       break;
     case kModelAppGet:
     case kVendorModelAppGet:
-      outcome = ModelAppGet(node, parameters, opcode->first == kVendorModelAppGet);
+      outcome = ModelAppGet(target, parameters, opcode->first == kVendorModelAppGet);
       break;
     case kModelSubscriptionAdd:
-      outcome = ModelSubscriptionAdd(node, parameters);
+      outcome = ModelSubscriptionAdd(target, parameters);
       break;
     case kModelSubscriptionGet:
     case kVendorModelSubscriptionGet:
-      outcome = ModelSubscriptionGet(node, parameters, opcode->first == kVendorModelSubscriptionGet);
+      outcome = ModelSubscriptionGet(target, parameters, opcode->first == kVendorModelSubscriptionGet);
       break;
     default:
       return {};
   }
+  if (refused) Refuse(outcome, *faults.refuse);
   if (faults.silent) outcome.reply.clear();
   return outcome;
 }

@@ -15,11 +15,19 @@ namespace sim::meshd {
 std::optional<std::pair<std::uint32_t, std::size_t>> ParseOpcode(const Bytes& message);
 Bytes EncodeOpcode(std::uint32_t opcode);
 
+// A request the configuration server refuses: it changes nothing and its status reply carries
+// `status`; without a status (or for Default TTL, whose status has none) it goes unanswered.
+struct ConfigRefusal {
+  std::uint32_t opcode = 0;
+  std::optional<std::uint8_t> status;
+};
+
 // Scripted misbehaviour of the configuration server.
 struct ConfigFaults {
   bool silent = false;                        // consumes every request, answers none
   std::optional<std::uint8_t> appkey_status;  // AppKey Add answered with this status, key not stored
   bool short_app_status = false;              // Model App Status one byte short
+  std::optional<ConfigRefusal> refuse;        // every request with this opcode refused
 };
 
 // A change of an application model's configuration that the daemon reports to the element

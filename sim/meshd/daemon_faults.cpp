@@ -4,6 +4,22 @@
 
 namespace sim::meshd {
 
+namespace {
+
+// {"opcode":HEX,"status":N} (no status: unanswered), or null for none.
+std::optional<ConfigRefusal> Refusal(const nlohmann::json& value) {
+  if (value.is_null()) return std::nullopt;
+  const auto opcode = ParseOpcode(FromHex(value.at("opcode").get<std::string>()));
+  if (!opcode) throw std::invalid_argument("refuse: not an opcode");
+  ConfigRefusal refusal{opcode->first, std::nullopt};
+  if (value.contains("status") && !value.at("status").is_null()) {
+    refusal.status = value.at("status").get<std::uint8_t>();
+  }
+  return refusal;
+}
+
+}  // namespace
+
 nlohmann::json DaemonFaults::Apply(const nlohmann::json& command) {
   if (command.value("reset", false)) *this = DaemonFaults{};
   if (command.contains("join")) {
@@ -27,6 +43,7 @@ nlohmann::json DaemonFaults::Apply(const nlohmann::json& command) {
   }
   if (command.contains("short_app_status")) config.short_app_status = command.at("short_app_status").get<bool>();
   if (command.contains("config_server")) config.silent = command.at("config_server").get<std::string>() == "silent";
+  if (command.contains("refuse")) config.refuse = Refusal(command.at("refuse"));
   return Reply();
 }
 
@@ -39,6 +56,11 @@ nlohmann::json DaemonFaults::Reply() const {
   json["import_error"] =
       import_error ? nlohmann::json{{"name", import_error->first}, {"message", import_error->second}} : nlohmann::json(nullptr);
   json["appkey_status"] = config.appkey_status ? nlohmann::json(*config.appkey_status) : nlohmann::json(nullptr);
+  json["refuse"] = nullptr;
+  if (config.refuse) {
+    json["refuse"] = {{"opcode", ToHex(EncodeOpcode(config.refuse->opcode))}};
+    if (config.refuse->status) json["refuse"]["status"] = *config.refuse->status;
+  }
   return json;
 }
 

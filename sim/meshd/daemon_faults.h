@@ -20,7 +20,7 @@ struct DaemonFaults {
   ConfigFaults config;
 
   // Applies a "faults" command (with "reset", from the defaults) and returns Reply(); throws
-  // std::invalid_argument for an unknown "join".
+  // std::invalid_argument for an unknown "join" or a "refuse" without an opcode.
   nlohmann::json Apply(const nlohmann::json& command);
   // The faults in force, as the command's reply.
   nlohmann::json Reply() const;

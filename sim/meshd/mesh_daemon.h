@@ -58,7 +58,11 @@ struct MeshDaemonOptions {
 //   {"cmd":"clear"}    forgets the records
 //   {"cmd":"faults", "join":"complete"|"failed"|"silent", "join_failed_reason":S,
 //       "import_error":{"name":N,"message":M}|null, "appkey_status":N|null,
-//       "short_app_status":B, "config_server":"normal"|"silent", "reset":true}
+//       "short_app_status":B, "config_server":"normal"|"silent",
+//       "refuse":{"opcode":HEX[,"status":N]}|null, "reset":true}
+//                      "refuse": the configuration server refuses every request with that
+//                      opcode (e.g. "803d", Model App Bind): nothing changes, and the status
+//                      reply carries N, or none comes (no N, or Default TTL Set)
 //   {"cmd":"forget"[,"token":T]}            drops stored nodes (all, or one)
 //   {"cmd":"restart","off_ms":N}            the name vanishes (attachments are lost), the state
 //                                           file is read again, the name comes back after N ms

@@ -34,7 +34,8 @@ BluetoothMesh::BluetoothMesh(std::shared_ptr<mailbox::DepeschePoster> applicatio
           options_.paces),
       joiner_(
           link_, services_.settings, *timer_, [this](const Message& message) { sender_.Enqueue(message); },
-          [this] { periodic_.StartRunning(); }, JoinTiming{options_.answer_timeout, options_.rejoin_delay}),
+          [this] { periodic_.StartRunning(); },
+          JoinTiming{options_.answer_timeout, options_.rejoin_delay, options_.retry_first, options_.retry_max}),
       periodic_(*timer_, options_.periods,
                 PeriodicWork::Services{services_.settings, services_.cloud, services_.firmware, nodes_,
                                        [this](const Message& message) { sender_.Enqueue(message); },

@@ -1,6 +1,8 @@
 #include "mesh/mesh_joiner.h"
 
+#include <algorithm>
 #include <future>
+#include <utility>
 
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -33,6 +35,41 @@ bool AwaitStep(OneShotResult& result, std::chrono::milliseconds timeout, const c
   return true;
 }
 
+// One configuration step: whether it is needed, its message, its outcome and its lines.
+struct ConfigurationStep {
+  bool own_configuration::Steps::*needed;
+  void (MeshJoiner::*send)();
+  OneShotResult RegistrationAttempt::*outcome;
+  const char* name;
+  const char* failure_line;
+};
+
+constexpr ConfigurationStep kSteps[] = {
+    {&own_configuration::Steps::ttl, &MeshJoiner::TTLSet, &RegistrationAttempt::ttl, "TTL Set", "TTL Set Error"},
+    {&own_configuration::Steps::app_key, &MeshJoiner::AppKeySet, &RegistrationAttempt::app_key, "AppKey Set",
+     "AppKey Set Error"},
+    {&own_configuration::Steps::binding, &MeshJoiner::Binding, &RegistrationAttempt::binding, "Binding",
+     "Binding Error"},
+    {&own_configuration::Steps::subscription, &MeshJoiner::SubscriptionAdd, &RegistrationAttempt::subscription,
+     "SubscriptionAdd", "SubscriptionAdd Error"},
+};
+
+std::string StepNames(const own_configuration::Steps& steps) {
+  std::string names;
+  for (const ConfigurationStep& step : kSteps) {
+    if (!(steps.*step.needed)) continue;
+    if (!names.empty()) names += ", ";
+    names += step.name;
+  }
+  return names;
+}
+
+// "5 s" for whole seconds, "250 ms" otherwise.
+std::string Pause(std::chrono::milliseconds pause) {
+  if (pause.count() % 1000 == 0) return std::to_string(pause.count() / 1000) + " s";
+  return std::to_string(pause.count()) + " ms";
+}
+
 void LogNodeConfiguration(const sdbus::ObjectPath& node_path, const org::bluez::mesh::NodeConfiguration& config) {
   LOG_DEBUG << "Node Path : " << node_path;
   for (const auto& element : config) {
@@ -54,14 +91,26 @@ MeshJoiner::MeshJoiner(MeshLink& link, MeshSettings& settings, timer::TimerQueue
       enqueue_(std::move(enqueue)),
       joined_(std::move(joined)),
       timing_(timing),
-      attempt_(std::make_shared<RegistrationAttempt>()) {}
+      attempt_(std::make_shared<RegistrationAttempt>()),
+      retry_pause_(timing.retry_first) {}
 
-void MeshJoiner::Allow() { leaving_ = false; }
+void MeshJoiner::Allow() {
+  ForgetNode();
+  {
+    const std::lock_guard<std::mutex> guard(schedule_lock_);
+    retry_pause_ = timing_.retry_first;
+  }
+  leaving_ = false;
+}
 
 std::unique_lock<std::mutex> MeshJoiner::Leave() {
   leaving_ = true;
   AbandonAttempt();
-  timer_.Cancel(rejoin_timer_.exchange(0));
+  {
+    const std::lock_guard<std::mutex> guard(schedule_lock_);
+    timer_.Cancel(std::exchange(rejoin_timer_, 0));
+    timer_.Cancel(std::exchange(retry_timer_, 0));
+  }
   return std::unique_lock<std::mutex>(registration_lock_);
 }
 
@@ -73,9 +122,52 @@ bool MeshJoiner::Registration() {
     return false;
   }
   StartAttempt();
-  const bool joined = settings_.Token() != 0 ? JoinWithToken() : ImportAndConfigure();
+  const bool joined = Join();
+  AfterRegistration(joined);
   if (joined && joined_) joined_();
   return joined;
+}
+
+bool MeshJoiner::Join() {
+  // Still attached after an attempt that failed: only the steps it left undone remain.
+  if (const auto needed = NodeNeeds()) return Configure(*needed);
+  return settings_.Token() != 0 ? JoinWithToken() : ImportAndConfigure();
+}
+
+void MeshJoiner::AfterRegistration(bool joined) {
+  const std::lock_guard<std::mutex> guard(schedule_lock_);
+  timer_.Cancel(std::exchange(retry_timer_, 0));
+  if (joined) {
+    retry_pause_ = timing_.retry_first;
+    return;
+  }
+  if (leaving_) return;
+  const auto pause = retry_pause_;
+  retry_pause_ = std::min(pause * 2, timing_.retry_max);
+  LOG_ERROR << "Joining the mesh daemon failed; trying again in " << Pause(pause);
+  retry_timer_ = timer_.Add(pause, [this](bool cancelled) {
+    if (!cancelled && !leaving_) Registration();
+  });
+}
+
+std::optional<own_configuration::Steps> MeshJoiner::NodeNeeds() const {
+  const std::lock_guard<std::mutex> guard(node_lock_);
+  return node_needs_;
+}
+
+void MeshJoiner::NodeAttached(const own_configuration::Steps& needed) {
+  const std::lock_guard<std::mutex> guard(node_lock_);
+  node_needs_ = needed;
+}
+
+void MeshJoiner::StepDone(bool own_configuration::Steps::*step) {
+  const std::lock_guard<std::mutex> guard(node_lock_);
+  if (node_needs_) (*node_needs_).*step = false;
+}
+
+void MeshJoiner::ForgetNode() {
+  const std::lock_guard<std::mutex> guard(node_lock_);
+  node_needs_.reset();
 }
 
 std::shared_ptr<RegistrationAttempt> MeshJoiner::CurrentAttempt() const {
@@ -102,12 +194,14 @@ bool MeshJoiner::JoinWithToken() {
   try {
     const bool result = attach.get();
     LOG_VERBOSE << "result " << result;
-    return true;
   } catch (const sdbus::Error& error) {
     // The stored token stays: the daemon may only be restarting, and it is the node's identity.
     LOG_ERROR << "Attach with the stored token failed: " << error.getName() << ": " << error.getMessage();
     return false;
   }
+  const auto needed = NodeNeeds().value_or(own_configuration::Steps{});
+  if (needed.Any()) LOG_WARN << "The gateway's node is not fully configured; redoing: " << StepNames(needed);
+  return Configure(needed);
 }
 
 bool MeshJoiner::ImportAndConfigure() {
@@ -117,15 +211,23 @@ bool MeshJoiner::ImportAndConfigure() {
   if (!AwaitStep(attempt->import, timeout, "Import", "Import Error")) return false;
   Attach();
   if (!AwaitStep(attempt->attach, timeout, "Attach", "Attach Error")) return false;
+  // A fresh node: the configuration Attach reported asks for every step.
+  return Configure(NodeNeeds().value_or(own_configuration::Steps{}));
+}
+
+// Runs the needed steps in order, each awaiting its status, and stops at the first failure;
+// each success is noted, so a retry on the same attachment skips it.
+bool MeshJoiner::Configure(const own_configuration::Steps& needed) {
+  if (!needed.Any()) return true;
   ImportOwnDeviceKey();
-  TTLSet();
-  if (!AwaitStep(attempt->ttl, timeout, "TTL Set", "TTL Set Error")) return false;
-  AppKeySet();
-  if (!AwaitStep(attempt->app_key, timeout, "AppKey Set", "AppKey Set Error")) return false;
-  Binding();
-  if (!AwaitStep(attempt->binding, timeout, "Binding", "Binding Error")) return false;
-  SubscriptionAdd();
-  return AwaitStep(attempt->subscription, timeout, "SubscriptionAdd", "SubscriptionAdd Error");
+  const auto attempt = CurrentAttempt();
+  for (const ConfigurationStep& step : kSteps) {
+    if (!(needed.*step.needed)) continue;
+    (this->*step.send)();
+    if (!AwaitStep((*attempt).*step.outcome, timing_.answer_timeout, step.name, step.failure_line)) return false;
+    StepDone(step.needed);
+  }
+  return true;
 }
 
 void MeshJoiner::Import() {
@@ -167,6 +269,7 @@ void MeshJoiner::Attach() {
           }
           LogNodeConfiguration(node_path, config);
           link_.UseNode(node_path);
+          NodeAttached(own_configuration::Missing(settings_.GroupAddr(), config));
           attempt->attach.Complete(true);
         });
   } catch (const sdbus::Error& error) {
@@ -185,6 +288,7 @@ bool MeshJoiner::Attach2() {
   }
   LogNodeConfiguration(reply.first, reply.second);
   link_.UseNode(reply.first);
+  NodeAttached(own_configuration::Missing(settings_.GroupAddr(), reply.second));
   return true;
 }
 
@@ -220,11 +324,14 @@ void MeshJoiner::OnConfigurationSendFailed(const std::vector<std::uint8_t>& data
 // Runs on the D-Bus event loop, so the joining itself runs later on the timer thread.
 void MeshJoiner::OnDaemonPresence(bool present) {
   if (leaving_) return;
+  ForgetNode();  // a daemon that left, or a new one, holds no attachment of this link
   if (!present) {
     LOG_WARN << "The mesh daemon left the system bus";
     return;
   }
   LOG_INFO << "The mesh daemon is on the system bus; joining it again";
+  const std::lock_guard<std::mutex> guard(schedule_lock_);
+  if (leaving_) return;
   timer_.Cancel(rejoin_timer_);
   rejoin_timer_ = timer_.Add(timing_.rejoin_delay, [this](bool cancelled) {
     if (cancelled) return;

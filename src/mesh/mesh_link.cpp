@@ -60,11 +60,7 @@ void MeshLink::Close() {
   const std::unique_lock<std::shared_mutex> exclusive(bus_lock_);
   if (connection_) connection_->leaveEventLoop();
   bus_daemon_.reset();
-  {
-    const std::lock_guard<std::mutex> guard(node_lock_);
-    node_.reset();
-    management_.reset();
-  }
+  UseNoNode();
   network_.reset();
   agent_.reset();
   element_.reset();
@@ -112,11 +108,20 @@ bool MeshLink::WaitForEventLoop() {
 }
 
 void MeshLink::UseNode(const std::string& node_path) {
-  auto node = std::make_shared<org::bluez::mesh::Node1>(*connection_, node_path);
-  auto management = std::make_shared<org::bluez::mesh::Management1>(*connection_, node_path);
+  ReplaceNode(std::make_shared<org::bluez::mesh::Node1>(*connection_, node_path),
+              std::make_shared<org::bluez::mesh::Management1>(*connection_, node_path));
+}
+
+void MeshLink::UseNoNode() { ReplaceNode(nullptr, nullptr); }
+
+// The proxies replaced are destroyed after node_lock_ is released: their destruction takes
+// the connection's lock, which the event loop holds when it calls UseNode, so holding both
+// here would take them in the opposite order.
+void MeshLink::ReplaceNode(std::shared_ptr<org::bluez::mesh::Node1> node,
+                           std::shared_ptr<org::bluez::mesh::Management1> management) {
   const std::lock_guard<std::mutex> guard(node_lock_);
-  node_ = std::move(node);
-  management_ = std::move(management);
+  node_.swap(node);
+  management_.swap(management);
 }
 
 std::shared_ptr<org::bluez::mesh::Node1> MeshLink::Node() const {

@@ -64,6 +64,9 @@ class MeshLink : public MeshTransport {
 
  private:
   std::shared_ptr<org::bluez::mesh::Node1> Node() const;
+  void UseNoNode();
+  void ReplaceNode(std::shared_ptr<org::bluez::mesh::Node1> node,
+                   std::shared_ptr<org::bluez::mesh::Management1> management);
   void ExportTree(const MeshEvents& events);
   void WatchDaemonPresence(std::function<void(bool)> presence);
   bool WaitForEventLoop();

@@ -39,6 +39,9 @@ struct MeshOptions {
   std::chrono::milliseconds answer_timeout{std::chrono::seconds(30)};
   // The pause between the mesh daemon reappearing on the bus and joining it again.
   std::chrono::milliseconds rejoin_delay{std::chrono::seconds(1)};
+  // The pause before retrying a failed join, doubled after each failure up to retry_max.
+  std::chrono::milliseconds retry_first{std::chrono::seconds(5)};
+  std::chrono::milliseconds retry_max{std::chrono::minutes(5)};
   MeshPeriods periods;
   SenderPaces paces;
   FetcherOptions fetcher;  // the cloud's device settings: bounds and back-off

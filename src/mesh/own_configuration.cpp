@@ -1,5 +1,7 @@
 #include "mesh/own_configuration.h"
 
+#include <algorithm>
+
 #include "log/log.h"
 #include "mesh/mesh_names.h"
 #include "mesh/registration_attempt.h"
@@ -12,6 +14,9 @@
 namespace own_configuration {
 namespace {
 
+// The application key the gateway adds and binds (on network key 0).
+constexpr std::uint16_t kAppKeyIndex = 0;
+
 // A Model App Status or Model Subscription Status: success only with all 9 bytes and status 0.
 template <typename Status>
 bool ModelStatusSucceeded(const std::vector<unsigned char>& parameters) {
@@ -20,7 +25,55 @@ bool ModelStatusSucceeded(const std::vector<unsigned char>& parameters) {
   return packet::Deserialization(status, parameters) && status.Status == 0;
 }
 
+template <typename Value>
+bool Holds(const org::bluez::mesh::ModelConfiguration& model, const char* key, const Value& wanted) {
+  const auto entry = model.find(key);
+  if (entry == model.end() || !entry->second.containsValueOfType<std::vector<Value>>()) return false;
+  const auto values = entry->second.get<std::vector<Value>>();
+  return std::find(values.begin(), values.end(), wanted) != values.end();
+}
+
+// Subscriptions are variants: a group address (uint16) or a virtual label (bytes).
+bool Subscribed(const org::bluez::mesh::ModelConfiguration& model, std::uint16_t group) {
+  const auto entry = model.find("Subscriptions");
+  if (entry == model.end() || !entry->second.containsValueOfType<std::vector<sdbus::Variant>>()) return false;
+  const auto addresses = entry->second.get<std::vector<sdbus::Variant>>();
+  return std::any_of(addresses.begin(), addresses.end(), [group](const sdbus::Variant& address) {
+    return address.containsValueOfType<std::uint16_t>() && address.get<std::uint16_t>() == group;
+  });
+}
+
+// The vendor model of element 0 as Attach reported it, or null: the daemon leaves out a model
+// without bindings, subscriptions or publication.
+const org::bluez::mesh::ModelConfiguration* VendorModel(const org::bluez::mesh::NodeConfiguration& configuration) {
+  for (const auto& element : configuration) {
+    if (element.get<0>() != 0) continue;
+    for (const auto& model : element.get<1>()) {
+      const auto& options = model.get<1>();
+      const auto vendor = options.find("Vendor");
+      if (model.get<0>() == mesh_names::kVendorModelId && vendor != options.end() &&
+          vendor->second.containsValueOfType<std::uint16_t>() &&
+          vendor->second.get<std::uint16_t>() == mesh_names::kCompanyId) {
+        return &options;
+      }
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+Steps Missing(std::uint16_t group, const org::bluez::mesh::NodeConfiguration& configuration) {
+  const auto* model = VendorModel(configuration);
+  const bool bound = model != nullptr && Holds<std::uint16_t>(*model, "Bindings", kAppKeyIndex);
+  const bool subscribed = model != nullptr && Subscribed(*model, group);
+  Steps missing;
+  missing.app_key = !bound;
+  missing.binding = !bound;
+  missing.subscription = !subscribed;
+  missing.ttl = missing.binding || missing.subscription;
+  return missing;
+}
 
 std::vector<std::uint8_t> TTLSet(const MeshSettings& settings) {
   // The message carries one byte; the stored TTL is 16-bit and only its low byte goes out.
@@ -32,7 +85,7 @@ std::vector<std::uint8_t> AppKeySet(const MeshSettings& settings) {
 }
 
 std::vector<std::uint8_t> Binding(const MeshSettings& settings) {
-  return packet::Serialization(packet::config::ModelAppBind(settings.NetAddr(), 0, mesh_names::kCompanyId,
+  return packet::Serialization(packet::config::ModelAppBind(settings.NetAddr(), kAppKeyIndex, mesh_names::kCompanyId,
                                                             mesh_names::kVendorModelId, true));
 }
 

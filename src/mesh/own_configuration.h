@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "mesh/configuration_steps.h"
+#include "mesh/network1.h"
+
 class MeshSettings;
 struct RegistrationAttempt;
 
@@ -11,6 +14,14 @@ struct RegistrationAttempt;
 // Each builder returns the serialised message, or nothing when it cannot be built (the reason
 // is logged). Pure functions: no thread or state of their own.
 namespace own_configuration {
+
+// The steps still needed by a node whose configuration Attach reported. Without application
+// key 0 bound to the vendor model of element 0, the key is added (the daemon answers success
+// for the same key already stored) and bound; without `group` among its subscriptions, that
+// is added. Attach does not report the default TTL: it is set again
+// whenever another step is needed. The steps run in order and stop at the first failure, so
+// a binding or subscription is only ever added after a TTL step that succeeded.
+Steps Missing(std::uint16_t group, const org::bluez::mesh::NodeConfiguration& configuration);
 
 std::vector<std::uint8_t> TTLSet(const MeshSettings& settings);
 std::vector<std::uint8_t> AppKeySet(const MeshSettings& settings);

@@ -233,8 +233,8 @@ TEST_F(DispatchTest, ADeviceTakingOverAnAddressReplacesTheDeviceThatWasThere) {
   EXPECT_FALSE(mesh_->Nodes().FindById("aabbccddeeff"));
   // ...and a device that comes back under a new address leaves no nodes at the old one.
   Deliver(0x0400, Announcement(0x0101, "010203040506"));
-  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().CountAt(0x0300) == 0; }));
-  EXPECT_EQ(mesh_->Nodes().IdsAt(0x0400), std::vector<std::string>{"010203040506"});
+  ASSERT_TRUE(WaitUntil([&] { return mesh_->Nodes().IdsAt(0x0400) == std::vector<std::string>{"010203040506"}; }));
+  EXPECT_EQ(mesh_->Nodes().CountAt(0x0300), 0u);
 }
 
 TEST_F(DispatchTest, AChannelReportKeepsItsDeviceAlive) {

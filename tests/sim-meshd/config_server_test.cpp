@@ -111,6 +111,41 @@ TEST(ConfigServer, ScriptedFaults) {
   EXPECT_TRUE(silent.reply.empty());
 }
 
+TEST(ConfigServer, ARefusedRequestChangesNothingAndCarriesTheRefusalsStatus) {
+  struct Case {
+    std::string what;
+    sim::meshd::ConfigRefusal refusal;
+    std::string request;
+    std::string reply;  // empty: consumed without an answer
+  };
+  const std::vector<Case> cases = {
+      {"bind, storage failure", {0x803D, 0x09}, "803d01000000f1050100", "803e0901000000f1050100"},
+      {"subscription add", {0x801B, 0x05}, "801b010088fcf1050100", "801f05010088fcf1050100"},
+      {"app key add", {0x00, 0x09}, "00000000" + kKey, "800309000000"},
+      {"no status: unanswered", {0x803D, std::nullopt}, "803d01000000f1050100", ""},
+      {"default TTL has no status: unanswered", {0x800D, 0x09}, "800d05", ""},
+  };
+  for (const Case& refused : cases) {
+    SCOPED_TRACE(refused.what);
+    auto node = GatewayNode();
+    sim::meshd::HandleConfigRequest(node, FromHex("00000000" + kKey));
+    const auto before = sim::meshd::ToJson(node);
+    sim::meshd::ConfigFaults faults;
+    faults.refuse = refused.refusal;
+    const auto outcome = sim::meshd::HandleConfigRequest(node, FromHex(refused.request), faults);
+    EXPECT_TRUE(outcome.consumed);
+    EXPECT_EQ(sim::meshd::ToHex(outcome.reply), refused.reply);
+    EXPECT_TRUE(outcome.updates.empty());
+    EXPECT_EQ(sim::meshd::ToJson(node), before);
+  }
+  // Other requests are served as usual.
+  auto node = GatewayNode();
+  sim::meshd::ConfigFaults faults;
+  faults.refuse = sim::meshd::ConfigRefusal{0x803D, 0x09};
+  EXPECT_EQ(sim::meshd::ToHex(sim::meshd::HandleConfigRequest(node, FromHex("800d05"), faults).reply), "800e05");
+  EXPECT_EQ(node.default_ttl, 5);
+}
+
 TEST(ConfigServer, Opcodes) {
   EXPECT_EQ(sim::meshd::ParseOpcode(FromHex("800e07"))->first, 0x800Eu);
   EXPECT_EQ(sim::meshd::ParseOpcode(FromHex("00aa"))->first, 0x00u);

@@ -286,6 +286,11 @@ TEST_F(MeshDaemonTest, ScriptedConfigurationFaults) {
   EXPECT_EQ(Configure(application, kAppKeyAdd), FromHex("800300000000"));
   EXPECT_EQ(Configure(application, kAppBind), FromHex("803e0001000000f10501"));  // 8 parameter bytes
 
+  Control({{"cmd", "faults"}, {"refuse", {{"opcode", "801b"}, {"status", 9}}}});
+  EXPECT_EQ(Configure(application, kSubscriptionAdd), FromHex("801f09010088fcf1050100"));
+  Control({{"cmd", "faults"}, {"refuse", nullptr}});
+  EXPECT_EQ(Configure(application, kSubscriptionAdd), FromHex("801f00010088fcf1050100"));
+
   Control({{"cmd", "faults"}, {"config_server", "silent"}});
   const std::size_t before = application.Messages().size();
   application.DevKeySend(kNodePath, kUnicast, true, 0, kTtlSet);
