@@ -33,7 +33,8 @@ nlohmann::json MeshDaemon::Execute(const nlohmann::json& command) {
   }
   if (name == "forget") return Forget(command);
   if (name == "deliver") return DeliverCommand(command);
-  if (name == "sensors" || name == "add_sensors" || name == "sensor_faults" || name == "leave" || name == "pace") {
+  if (name == "sensors" || name == "add_sensors" || name == "sensor_faults" || name == "leave" || name == "pace" ||
+      name == "sensor_values") {
     if (!started_ || !sensors_) return {{"ok", false}, {"error", "not started"}};
     return sensors_->Control(command);
   }

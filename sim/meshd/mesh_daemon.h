@@ -72,7 +72,7 @@ struct MeshDaemonOptions {
 // Simulated sensor nodes live in the daemon's radio range (sensor_field.h): what an attached
 // node sends to their addresses or the announcement group reaches them, and what they send
 // reaches the attached node's elements with application key 0.
-//   {"cmd":"sensors"}                       {"ok","minute_ms","sensors":[{"address","id",
+//   {"cmd":"sensors"}                       {"ok","minute_ms","counting_values","sensors":[{"address","id",
 //       "device_ids","kinds","version","gateway","channels":{n:{"folds","folds_acknowledged"}},
 //       "beacon_enabled","beacon_acknowledged","reports_sent","gets_answered","firmware",
 //       "installed","faults"}]}
@@ -80,6 +80,8 @@ struct MeshDaemonOptions {
 //   {"cmd":"sensor_faults"[,"address":A],"loss":0..1,"silent":B,"malformed":B}
 //   {"cmd":"leave"[,"address":A]}          the node (or all) leaves the gateway
 //   {"cmd":"pace","minute_ms":N}           how long a fold minute lasts for the sensors
+//   {"cmd":"sensor_values","counting":B}   each report's value counts that kind's reports on
+//                                           the node's channel (1, 2, ...), or drifts (false)
 // Every command answers {"ok":true,...} or {"ok":false,"error":text}.
 class MeshDaemon : private DaemonCalls {
  public:

@@ -47,6 +47,7 @@ nlohmann::json SensorField::Add(int count, int three_channel_every) {
       identity.version.parts = {1, 0, 0, 0};
       auto node = std::make_unique<SensorNode>(identity, now);
       node->SetMinute(minute_, now);
+      node->SetCountingValues(counting_values_);
       added.push_back(node->Describe());
       nodes_.push_back(std::move(node));
     }
@@ -142,7 +143,7 @@ nlohmann::json SensorField::Describe() const {
     description["kinds"] = node->DefaultKinds();
     sensors.push_back(std::move(description));
   }
-  return {{"ok", true}, {"minute_ms", minute_.count()}, {"sensors", sensors}};
+  return {{"ok", true}, {"minute_ms", minute_.count()}, {"counting_values", counting_values_}, {"sensors", sensors}};
 }
 
 nlohmann::json SensorField::Control(const nlohmann::json& command) {
@@ -171,6 +172,9 @@ nlohmann::json SensorField::Control(const nlohmann::json& command) {
       const auto now = SensorClock::now();
       for (const auto& node : nodes_) node->SetMinute(minute_, now);
       reply["minute_ms"] = minute_.count();
+    } else if (name == "sensor_values") {
+      counting_values_ = command.at("counting").get<bool>();
+      for (const auto& node : nodes_) node->SetCountingValues(counting_values_);
     } else {
       return {{"ok", false}, {"error", "unknown command " + name}};
     }

@@ -38,7 +38,8 @@ class SensorField {
   bool Hear(std::uint16_t source, std::uint16_t destination, const Bytes& data);
   bool Listens(std::uint16_t destination) const;
 
-  // Control commands: "sensors", "add_sensors", "sensor_faults", "leave", "pace".
+  // Control commands: "sensors", "add_sensors", "sensor_faults", "leave", "pace",
+  // "sensor_values".
   nlohmann::json Control(const nlohmann::json& command);
 
  private:
@@ -66,6 +67,7 @@ class SensorField {
   std::deque<Heard> inbox_;
   std::vector<std::unique_ptr<SensorNode>> nodes_;
   std::chrono::milliseconds minute_{std::chrono::minutes(1)};
+  bool counting_values_ = false;  // for every node, those added later too
   std::uint16_t next_address_ = kFirstAddress;
   bool stopping_ = false;
   std::thread thread_;

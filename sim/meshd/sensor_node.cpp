@@ -220,10 +220,15 @@ void SensorNode::Schedule(Channel& channel, SensorClock::time_point now) {
 }
 
 Bytes SensorNode::Report(std::uint16_t channel, const std::string& kind, SensorClock::time_point now) {
-  const double seconds = std::chrono::duration<double>(now - created_).count();
-  nlohmann::json body{{"k", kind}, {"v", Reading(kind, seconds, identity_.address)}};
+  nlohmann::json body{{"k", kind}, {"v", Value(channels_[channel], kind, now)}};
   if (channel > 0) body["c"] = channel;
   return sensor_wire::SensorDataStatus(body);
+}
+
+nlohmann::json SensorNode::Value(Channel& channel, const std::string& kind, SensorClock::time_point now) {
+  if (counting_values_) return ++channel.reports_of_kind[kind];
+  const double seconds = std::chrono::duration<double>(now - created_).count();
+  return Reading(kind, seconds, identity_.address);
 }
 
 std::vector<Bytes> SensorNode::Due(SensorClock::time_point now) {

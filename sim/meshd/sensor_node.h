@@ -37,7 +37,9 @@ struct SensorIdentity {
 // reports each kind of its folds at the fold's pace (values that drift over time), takes
 // folds and beacon settings and acknowledges them, answers sensor-data gets, takes a newer
 // firmware offered to its type block by block, and can leave. Time comes in from the caller,
-// so the node itself holds no thread.
+// so the node itself holds no thread. With counting values each report of a kind carries the
+// number of that kind's reports so far on its channel (1, 2, 3, ...) instead of a drifting
+// reading, so every reading can be told apart.
 class SensorNode {
  public:
   static constexpr std::uint16_t kThreeChannelType = 0x192;
@@ -54,6 +56,7 @@ class SensorNode {
   void SetFaults(const SensorFaults& faults) { faults_ = faults; }
   // How long one fold minute lasts (a fold of n minutes reports every n of them).
   void SetMinute(std::chrono::milliseconds minute, SensorClock::time_point now);
+  void SetCountingValues(bool counting) { counting_values_ = counting; }
 
   std::uint16_t Address() const { return identity_.address; }
   std::uint16_t Gateway() const { return gateway_; }
@@ -67,6 +70,7 @@ class SensorNode {
   struct Channel {
     nlohmann::json folds;  // kind → minutes
     std::map<std::string, SensorClock::time_point> next_report;
+    std::map<std::string, std::int64_t> reports_of_kind;  // for counting values
     int folds_acknowledged = 0;
   };
   struct FirmwareTransfer {
@@ -86,6 +90,7 @@ class SensorNode {
   std::vector<Bytes> OnFirmwareOffer(const sensor_wire::GatewayMessage& message, SensorClock::time_point now);
   std::vector<Bytes> OnFirmwareBlock(const sensor_wire::GatewayMessage& message, SensorClock::time_point now);
   Bytes Report(std::uint16_t channel, const std::string& kind, SensorClock::time_point now);
+  nlohmann::json Value(Channel& channel, const std::string& kind, SensorClock::time_point now);
   Bytes Announce() const;
   void Schedule(Channel& channel, SensorClock::time_point now);
   std::vector<Bytes> Outgoing(std::vector<Bytes> messages);
@@ -95,6 +100,7 @@ class SensorNode {
   SensorClock::time_point created_;
   std::chrono::milliseconds minute_{std::chrono::minutes(1)};
   SensorFaults faults_;
+  bool counting_values_ = false;
   std::uint16_t gateway_ = 0;  // unicast address of the gateway, once its beacon was heard
   bool beacon_enabled_ = false;
   int beacon_acknowledged_ = 0;

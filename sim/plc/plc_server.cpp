@@ -16,6 +16,19 @@ std::uint8_t Position(std::uint8_t base, std::uint8_t slot) {
   return static_cast<std::uint8_t>((base << 4) | (slot & 0x0F));
 }
 
+// CLOCK_MONOTONIC in ms, comparable with the other stand-ins' records.
+std::int64_t MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The number the little-endian bytes of a variable hold.
+std::uint64_t LittleEndian(const std::vector<std::uint8_t>& bytes) {
+  std::uint64_t value = 0;
+  for (auto byte = bytes.rbegin(); byte != bytes.rend(); ++byte) value = (value << 8) | *byte;
+  return value;
+}
+
 }  // namespace
 
 // One FEnet connection: reads request frames one after another and answers each.
@@ -211,7 +224,8 @@ std::vector<std::uint8_t> PlcServer::Answer(const std::vector<std::uint8_t>& fra
     hex += kDigits[byte >> 4];
     hex += kDigits[byte & 0x0F];
   }
-  nlohmann::json record{{"variable", request.variable}, {"problems", request.problems}, {"frame", hex}};
+  nlohmann::json record{
+      {"variable", request.variable}, {"problems", request.problems}, {"frame", hex}, {"mono_ms", MonotonicMs()}};
   std::vector<std::uint8_t> answer;
   if (!request.problems.empty()) {
     for (const auto& problem : request.problems) std::cerr << "sim-plc: bad request: " << problem << std::endl;
@@ -231,6 +245,7 @@ std::vector<std::uint8_t> PlcServer::Answer(const std::vector<std::uint8_t>& fra
     } else {
       answer = ReadResponse(request, *data);
       record["answer"] = mode_;
+      record["value"] = LittleEndian(*data);
       if (mode_ == "short") {
         answer.resize(answer.size() / 2);
         close_after = true;

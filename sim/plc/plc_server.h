@@ -44,7 +44,9 @@ struct ServerOptions {
 //   {"cmd":"power","on":false}      power off: open connections drop, new ones are refused;
 //   {"cmd":"power","on":true}       power on again (the memory is kept, as retentive memory)
 //   {"cmd":"restart","off_ms":N}    power off, and on again after N ms
-//   {"cmd":"requests"}              {"requests":[{"variable","problems":[...],"answer","frame":hex}]}
+//   {"cmd":"requests"}              {"requests":[{"variable","problems":[...],"answer","frame":hex,
+//                                   "mono_ms","value"}]}: "mono_ms" when it came (CLOCK_MONOTONIC),
+//                                   "value" the number read (answers from memory only)
 //   {"cmd":"clear"}                 forgets the recorded requests
 //   {"cmd":"status"}                {"port","power","mode","delay_ms","connections"}
 // Every command answers {"ok":true,...} or {"ok":false,"error":text}.

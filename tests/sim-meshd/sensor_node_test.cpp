@@ -3,6 +3,7 @@
 // sensor-data gets, fetches a newer firmware block by block and never sends empty messages.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,31 @@ TEST_F(SensorNodeTest, TakesFoldsPerChannelEchoesThemAndReportsAtTheirPace) {
   EXPECT_GE(ph, 9);
   EXPECT_LE(ph, 11);
   EXPECT_EQ(node.Describe().at("channels").at("2").at("folds"), (json{{"PH", 2}}));
+}
+
+// Counting values tell every reading apart: each kind counts on its own channel, and a get
+// takes the next number too.
+TEST_F(SensorNodeTest, CountingValuesNumberEachKindsReportsPerChannel) {
+  SensorNode node = MakeNode(SensorNode::kThreeChannelType);
+  node.SetCountingValues(true);
+  node.Hear(kBeacon, start_);
+  std::map<std::string, std::vector<int>> values;  // "kind/channel" -> values in order
+  for (const auto& report : Reports(node, start_, start_ + 10s)) {
+    values[report.at("k").get<std::string>() + "/" + std::to_string(report.value("c", 0))].push_back(report.at("v"));
+  }
+  ASSERT_EQ(values.size(), 4u) << "temp on the main channel, current on channels 1 to 3";
+  for (const auto& [key, numbers] : values) {
+    ASSERT_FALSE(numbers.empty()) << key;
+    for (std::size_t index = 0; index < numbers.size(); ++index) EXPECT_EQ(numbers[index], static_cast<int>(index) + 1) << key;
+  }
+  const auto got = node.Hear(Get({{"current", 2}}), start_ + 10s);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(ReportBody(got[0]).at("v"), static_cast<int>(values.at("current/2").size()) + 1);
+
+  node.SetCountingValues(false);
+  const auto drifting = Reports(node, start_ + 10s, start_ + 12s);
+  ASSERT_FALSE(drifting.empty());
+  EXPECT_TRUE(drifting.front().at("v").is_number_float()) << drifting.front();
 }
 
 TEST_F(SensorNodeTest, AnswersBeaconSettingsAndSensorDataGets) {

@@ -100,6 +100,30 @@ TEST_F(FenetClientTest, ReadsBitsDoubleWordsAndScaledKeysAndReportsTheAddressTex
   EXPECT_EQ(Requests()[0].at("variable"), "%MX103");
 }
 
+// The stand-in's record tells when each read came and what it answered, so a benchmark can
+// count the readings the PLC gave and match them with what reached the cloud.
+TEST_F(FenetClientTest, TheStandInRecordsWhenEachReadCameAndTheValueItAnswered) {
+  const auto monotonic_ms = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+  auto client = MakeClient();
+  const auto before = monotonic_ms();
+  ASSERT_TRUE(client->ReadMemory(xgt::MemoryAddress{"flow", 'D', xgt::fenet::DataType::kDoubleWord, 20, 0}).first);
+  plc_.Control({{"cmd", "mode"}, {"mode", "error"}});
+  EXPECT_FALSE(client->ReadMemory(xgt::MemoryAddress{"flow", 'D', xgt::fenet::DataType::kDoubleWord, 20, 0}).first);
+  const auto after = monotonic_ms();
+
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].at("value"), 70000);
+  EXPECT_FALSE(requests[1].contains("value")) << "an error answer reads nothing";
+  for (const auto& request : requests) {
+    EXPECT_GE(request.at("mono_ms").get<std::int64_t>(), before);
+    EXPECT_LE(request.at("mono_ms").get<std::int64_t>(), after);
+  }
+}
+
 TEST_F(FenetClientTest, EveryFaultOfThePlcFailsTheReadWithOneErrorLine) {
   struct Case {
     json command;
