@@ -511,8 +511,12 @@ TEST_F(OTAManagerTest, TheCheckRepeatsEveryFWCheckPeriodAlsoDuringASession) {
   auto options = Options();
   options.first_run = 100ms;
   options.check_unit = 100ms;  // FWCheck 2: every 200 ms
-  auto manager = MakeManager(options);
+  // What an earlier run left in the folder goes when the timers start.
+  ::mkdir(var_.c_str(), 0700);
+  std::ofstream(var_ + "left.img") << "an earlier run's image";
+  auto manager = std::make_unique<OTAManager>(Services(), options);
   manager->StartTimers();
+  EXPECT_EQ(FolderEntries(), "");
   ASSERT_TRUE(WaitUntil([&] { return cloud_.RequestsTo("/firmware.conf").size() >= 3; })) << log_.Text();
   ota::Block block{};
   ASSERT_TRUE(manager->FirmwareBlock(4, 1, 0, block));
