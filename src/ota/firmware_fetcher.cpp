@@ -1,6 +1,7 @@
 #include "ota/firmware_fetcher.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -35,9 +36,27 @@ FirmwareFetcher::FirmwareFetcher(std::string folder, DownloadOptions options)
 
 std::string FirmwareFetcher::PathOf(const std::string& name) const { return folder_ + name; }
 
+std::optional<std::string> FirmwareFetcher::FolderProblem() const {
+  const std::string folder = folder_.substr(0, folder_.size() - 1);  // no '/': lstat must not follow a link
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    return "cannot make the firmware folder " + folder + ": " + std::strerror(errno);
+  }
+  struct stat status {};
+  if (::lstat(folder.c_str(), &status) != 0) {
+    return "cannot read the firmware folder " + folder + ": " + std::strerror(errno);
+  }
+  if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) {
+    return "the firmware folder " + folder + " is not a directory of this daemon's own";
+  }
+  if ((status.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+    return "cannot close the firmware folder " + folder + " to others: " + std::strerror(errno);
+  }
+  return std::nullopt;
+}
+
 void FirmwareFetcher::Prepare() const {
-  if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) {
-    LOG_ERROR << "Cannot make the firmware folder " << folder_ << ": " << std::strerror(errno);
+  if (const auto problem = FolderProblem()) {
+    LOG_ERROR << "Firmware downloads are off: " << *problem;
     return;
   }
   std::error_code error;
@@ -71,6 +90,7 @@ bool FirmwareFetcher::Fetch(const std::string& base_url, const std::string& name
   std::optional<SignatureKey> signing_key;
   std::vector<std::uint8_t> signature;
   try {
+    if (const auto problem = FolderProblem()) throw std::runtime_error(*problem);
     if (!key.empty()) {
       try {
         signing_key = SignatureKey::FromBase64(key);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ class FirmwareFetcher {
 
   // Creates the folder (for the owner only) and removes whatever an earlier run left in it.
   void Prepare() const;
+  // Why the folder cannot be used, or nothing when it can; makes it when it is missing. On a
+  // router /var is the world-writable /tmp, so a folder that is a link, or not this user's
+  // own, is never used (nor emptied); one of its own that others may write is narrowed.
+  std::optional<std::string> FolderProblem() const;
   std::string PathOf(const std::string& name) const;
 
   // Fetches `base_url`/`name` into the folder within `limits`. With a signing key (`key`, its

@@ -615,6 +615,27 @@ TEST_F(OTAManagerTest, ADownloadThatDoesNotFitIsRefusedBeforeItLands) {
   EXPECT_EQ(Describe(manager->FirmwareList()), "1:1.0.0-1:7 ");
 }
 
+// The folder sits in a world-writable /var on a router: a link planted in its place is
+// neither emptied nor written through.
+TEST_F(OTAManagerTest, AFolderThatIsALinkIsNeitherEmptiedNorUsed) {
+  testing_support::ScratchDirectory elsewhere;
+  std::ofstream(elsewhere.Path() + "/precious") << "kept";
+  ASSERT_EQ(::symlink(elsewhere.Path().c_str(), var_.substr(0, var_.size() - 1).c_str()), 0);
+  Publish(json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(), {{"fw.bin", Image("1.0.0-1")}});
+  auto manager = std::make_unique<OTAManager>(Services(), Options());
+  manager->StartTimers();
+  manager->CheckNewFirmware(false);
+  EXPECT_EQ(Read(elsewhere.Path() + "/precious"), "kept");
+  EXPECT_TRUE(manager->FirmwareList().empty());
+  EXPECT_TRUE(log_.Contains("Firmware downloads are off: the firmware folder " + var_.substr(0, var_.size() - 1) +
+                            " is not a directory of this daemon's own"))
+      << log_.Text();
+  EXPECT_TRUE(log_.Contains("Firmware fw.bin refused: the firmware folder"));
+  EXPECT_EQ(Downloads("fw.bin"), 0u);
+  manager.reset();
+  std::remove(var_.substr(0, var_.size() - 1).c_str());
+}
+
 // Device images stay in memory, so the number of types held is bounded; a newer version of a
 // type already held still replaces it.
 TEST_F(OTAManagerTest, OnlySoManyDeviceFirmwareTypesAreHeld) {
