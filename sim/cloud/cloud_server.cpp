@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cloud/control_server.h"
+#include "cloud/image_signer.h"
 #include "cloud/listener.h"
 
 namespace sim::cloud {
@@ -19,6 +20,7 @@ CloudServer::CloudServer(ServerOptions options)
   tls_.use_certificate_chain_file(options_.certificate);
   tls_.use_private_key_file(options_.private_key, ssl::context::pem);
   hub_.State().ReplaceScenario(options_.scenario);
+  if (!options_.signing_key.empty()) hub_.State().SignFiles(std::make_shared<ImageSigner>(options_.signing_key));
   LoadFiles();
 }
 

@@ -26,6 +26,7 @@ struct ServerOptions {
   std::chrono::milliseconds ping_interval{3000};
   nlohmann::json scenario = nlohmann::json::object();
   std::string files_directory;  // files served to the firmware host, by name
+  std::string signing_key;      // Ed25519 private key (PEM) signing them; empty: no signatures
 };
 
 // The stand-in cloud: HTTPS and the channel endpoint on every listening address, and the

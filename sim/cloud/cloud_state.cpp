@@ -188,25 +188,52 @@ const json* CloudState::FirmwareFile(const std::string& name) const {
   return found == files->end() || !found->is_object() ? nullptr : &*found;
 }
 
+std::optional<std::string> CloudState::Content(const std::string& name) const {
+  const json* scripted = FirmwareFile(name);
+  if (scripted != nullptr && scripted->contains("image")) {
+    const json& image = scripted->at("image");
+    return DeviceImage(image.value("version", "1.0.0-0"), image.value("size", std::size_t{100}),
+                       image.value("magic", std::uint32_t{0x96F3B83D}));
+  }
+  if (scripted != nullptr && scripted->contains("content")) return scripted->at("content").get<std::string>();
+  if (const auto found = files_.find(name); found != files_.end()) return found->second;
+  return std::nullopt;
+}
+
+std::optional<Answer> CloudState::Signature(const std::string& name) const {
+  const json* scripted = FirmwareFile(name);
+  const std::string script = scripted != nullptr ? scripted->value("signature", "") : "";
+  const auto content = Content(name);
+  if (!signer_ || !content || script == "missing") return std::nullopt;
+  // "bad": a valid signature, of other bytes.
+  return Plain(200, signer_->Sign(script == "bad" ? *content + " tampered" : *content), "application/octet-stream");
+}
+
 std::optional<Answer> CloudState::File(const std::string& path) const {
   const std::string name = path.substr(path.rfind('/') + 1);
   const json* scripted = FirmwareFile(name);
-  Answer answer = Plain(200, {}, "application/octet-stream");
-  if (scripted != nullptr && scripted->contains("image")) {
-    const json& image = scripted->at("image");
-    answer.body = DeviceImage(image.value("version", "1.0.0-0"), image.value("size", std::size_t{100}),
-                              image.value("magic", std::uint32_t{0x96F3B83D}));
-  } else if (scripted != nullptr && scripted->contains("content")) {
-    answer.body = scripted->at("content").get<std::string>();
-  } else if (const auto found = files_.find(name); found != files_.end()) {
-    answer.body = found->second;
-  } else {
-    return std::nullopt;
+  const std::string suffix = ".sig";
+  if (scripted == nullptr && files_.count(name) == 0 && EndsWith(name, suffix)) {
+    return Signature(name.substr(0, name.size() - suffix.size()));
   }
+  Answer answer = Plain(200, {}, "application/octet-stream");
+  if (scripted != nullptr && scripted->contains("redirect_to")) {
+    answer.status = 302;
+    answer.location = scripted->at("redirect_to").get<std::string>();
+    return answer;
+  }
+  const auto content = Content(name);
+  if (!content) return std::nullopt;
+  answer.body = *content;
   if (scripted != nullptr) {
     if (scripted->contains("stall_after")) answer.stall_after = scripted->at("stall_after").get<std::size_t>();
     if (scripted->contains("truncate_at")) answer.truncate_at = scripted->at("truncate_at").get<std::size_t>();
     answer.stall_for = std::chrono::milliseconds(scripted->value("stall_ms", answer.stall_for.count()));
+    if (scripted->contains("trickle")) {
+      const json& trickle = scripted->at("trickle");
+      answer.trickle_bytes = std::max<std::size_t>(trickle.value("bytes", std::size_t{1}), 1);
+      answer.trickle_every = std::chrono::milliseconds(trickle.value("every_ms", 1000));
+    }
   }
   return answer;
 }

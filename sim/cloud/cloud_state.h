@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "cloud/image_signer.h"
 
 namespace sim::cloud {
 
@@ -43,6 +46,11 @@ struct Answer {
   std::optional<std::size_t> stall_after;
   std::optional<std::size_t> truncate_at;
   std::chrono::milliseconds stall_for{std::chrono::minutes(10)};
+  // A file sent slowly: the header announces the whole body, then `trickle_bytes` go out
+  // every `trickle_every` until it is all sent or the client leaves.
+  std::size_t trickle_bytes = 0;
+  std::chrono::milliseconds trickle_every{0};
+  std::string location;  // a redirect's target (status 302)
 };
 
 // A device firmware image as the firmware host serves it: the 32-byte header (magic, the
@@ -114,6 +122,8 @@ class CloudState {
   void ClearFaults() { faults_.clear(); }
 
   void PutFile(const std::string& name, std::string content) { files_[name] = std::move(content); }
+  // From now on the firmware host answers NAME.sig with the signature of NAME by `signer`.
+  void SignFiles(std::shared_ptr<const ImageSigner> signer) { signer_ = std::move(signer); }
 
  private:
   std::optional<Answer> MatchFault(const RecordedRequest& request);
@@ -123,6 +133,10 @@ class CloudState {
   Answer Verify();
   Answer FirmwareConfiguration() const;
   std::optional<Answer> File(const std::string& path) const;
+  // The bytes of the file `name` (built image, scripted content or a put file), if any.
+  std::optional<std::string> Content(const std::string& name) const;
+  // The signature of the file `name`, as its "signature" script says ("bad", "missing").
+  std::optional<Answer> Signature(const std::string& name) const;
   // The scenario's "firmware_files" entry for `name`, if any.
   const nlohmann::json* FirmwareFile(const std::string& name) const;
 
@@ -132,6 +146,7 @@ class CloudState {
   AuthScript auth_;
   std::vector<FaultRule> faults_;
   std::map<std::string, std::string> files_;
+  std::shared_ptr<const ImageSigner> signer_;
 };
 
 // The path of a request target (without query).

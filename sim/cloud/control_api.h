@@ -27,8 +27,12 @@ struct ControlReply {
 // first: "image" {"version","size","magic"} builds a device image, "content" is sent as
 // is (without either, the file put under NAME); "stall_after" N sends the header (with the
 // whole length) and N bytes, then stalls for "stall_ms" (default 10 min) or until the
-// client leaves; "truncate_at" N sends N bytes and closes. A wrong version is an image
-// whose "version" differs from the document's.
+// client leaves; "truncate_at" N sends N bytes and closes; "trickle" {"bytes","every_ms"}
+// sends the header (with the whole length), then that many bytes at that pace;
+// "redirect_to" URL answers 302 with that Location. A wrong version is an image whose
+// "version" differs from the document's. With a signing key (--signing-key), NAME.sig is
+// the Ed25519 signature of NAME (unless NAME.sig is a file of its own); NAME's "signature"
+// "bad" signs other bytes, "missing" answers 404.
 //   GET    /channel             channel connections: frames received and sent, subscriptions
 //   POST   /channel/push        {"frame":text} to every open connection
 //   POST   /channel/folds       {"device_id","folds":[{"key","fold"}],"all":bool}

@@ -14,6 +14,17 @@ namespace {
 constexpr auto kIdleTimeout = std::chrono::seconds(120);
 const std::string kChannelPath = "/cable";
 
+// The header of a file answer that announces the whole body, as text.
+std::string HeadOf(const Answer& answer, unsigned version) {
+  http::response<http::empty_body> head{static_cast<http::status>(answer.status), version};
+  head.set(http::field::server, "quellaron-cloud-standin");
+  head.set(http::field::content_type, answer.content_type);
+  head.content_length(answer.body.size());
+  std::ostringstream text;
+  text << head.base();
+  return text.str();
+}
+
 }  // namespace
 
 HttpsSession::HttpsSession(tcp::socket socket, ssl::context& tls, CloudHub& hub)
@@ -74,11 +85,16 @@ void HttpsSession::Answer(const sim::cloud::Answer& answer, unsigned version, bo
     WritePartial(answer, version);
     return;
   }
+  if (answer.trickle_bytes > 0) {
+    WriteTrickle(answer, version);
+    return;
+  }
   response_ = {};
   response_.version(version);
   response_.result(static_cast<unsigned>(answer.status));
   response_.set(http::field::server, "quellaron-cloud-standin");
   response_.set(http::field::content_type, answer.content_type);
+  if (!answer.location.empty()) response_.set(http::field::location, answer.location);
   response_.keep_alive(keep_alive);
   response_.body() = answer.body;
   response_.prepare_payload();
@@ -98,14 +114,8 @@ void HttpsSession::Write() {
 }
 
 void HttpsSession::WritePartial(const sim::cloud::Answer& answer, unsigned version) {
-  http::response<http::empty_body> head{static_cast<http::status>(answer.status), version};
-  head.set(http::field::server, "quellaron-cloud-standin");
-  head.set(http::field::content_type, answer.content_type);
-  head.content_length(answer.body.size());
-  std::ostringstream text;
-  text << head.base();
   const std::size_t sent = std::min(answer.body.size(), answer.truncate_at ? *answer.truncate_at : *answer.stall_after);
-  partial_ = text.str() + answer.body.substr(0, sent);
+  partial_ = HeadOf(answer, version) + answer.body.substr(0, sent);
   beast::get_lowest_layer(stream_).expires_never();
   net::async_write(stream_, net::buffer(partial_),
                    [self = shared_from_this(), truncate = answer.truncate_at.has_value(),
@@ -116,6 +126,38 @@ void HttpsSession::WritePartial(const sim::cloud::Answer& answer, unsigned versi
                      }
                      self->Stall(limit);
                    });
+}
+
+void HttpsSession::WriteTrickle(const sim::cloud::Answer& answer, unsigned version) {
+  trickle_ = Trickle{answer.body, 0, answer.trickle_bytes, answer.trickle_every};
+  partial_ = HeadOf(answer, version);
+  beast::get_lowest_layer(stream_).expires_never();
+  net::async_write(stream_, net::buffer(partial_), [self = shared_from_this()](beast::error_code error, std::size_t) {
+    if (error) {
+      beast::get_lowest_layer(self->stream_).close();
+      return;
+    }
+    self->TrickleNext();
+  });
+}
+
+void HttpsSession::TrickleNext() {
+  if (trickle_.sent >= trickle_.body.size()) {
+    Read();
+    return;
+  }
+  partial_ = trickle_.body.substr(trickle_.sent, trickle_.bytes);
+  trickle_.sent += partial_.size();
+  net::async_write(stream_, net::buffer(partial_), [self = shared_from_this()](beast::error_code error, std::size_t) {
+    if (error) {  // the client left
+      beast::get_lowest_layer(self->stream_).close();
+      return;
+    }
+    self->delay_.expires_after(self->trickle_.every);
+    self->delay_.async_wait([self](beast::error_code wait_error) {
+      if (!wait_error) self->TrickleNext();
+    });
+  });
 }
 
 void HttpsSession::Stall(std::chrono::milliseconds limit) {

@@ -24,6 +24,9 @@ class HttpsSession : public std::enable_shared_from_this<HttpsSession> {
   void Write();
   // Sends the header and the first bytes of a file, then stalls or drops the connection.
   void WritePartial(const sim::cloud::Answer& answer, unsigned version);
+  // Sends the header, then the body a few bytes at a time at the answer's pace.
+  void WriteTrickle(const sim::cloud::Answer& answer, unsigned version);
+  void TrickleNext();
   void Stall(std::chrono::milliseconds limit);
   void Shutdown();
 
@@ -33,7 +36,13 @@ class HttpsSession : public std::enable_shared_from_this<HttpsSession> {
   HttpRequest request_;
   http::response<http::string_body> response_;
   net::steady_timer delay_;
-  std::string partial_;      // what WritePartial sends
+  std::string partial_;      // what WritePartial and WriteTrickle send next
+  struct Trickle {
+    std::string body;
+    std::size_t sent = 0;
+    std::size_t bytes = 1;
+    std::chrono::milliseconds every{0};
+  } trickle_;
   char probe_[64] = {};      // a stalled connection's read, which notices the client leaving
 };
 

@@ -3,6 +3,7 @@
 //
 //   sim-cloud --cert PEM --key PEM [--listen ADDR:PORT]... [--control SOCKET]
 //             [--scenario JSON-FILE] [--files DIR] [--api-prefix /api/v1] [--ping-interval-ms 3000]
+//             [--signing-key PEM]   (an Ed25519 private key: NAME.sig is served signed with it)
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -39,6 +40,8 @@ ServerOptions ParseArguments(int argc, char** argv) {
       options.control_socket = value;
     } else if (name == "--scenario") {
       options.scenario = nlohmann::json::parse(std::ifstream(value));
+    } else if (name == "--signing-key") {
+      options.signing_key = value;
     } else if (name == "--files") {
       options.files_directory = value;
     } else if (name == "--api-prefix") {

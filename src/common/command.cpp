@@ -66,7 +66,7 @@ int WaitFor(pid_t pid) {
 
 }  // namespace
 
-CommandResult RunCommand(const std::vector<std::string>& argv) {
+CommandResult RunCommand(const std::vector<std::string>& argv, Capture capture) {
   if (argv.empty()) throw std::runtime_error("no command to run");
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("popen() failed!");
@@ -75,6 +75,9 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
 
   SpawnActions actions;
   ::posix_spawn_file_actions_adddup2(actions.Get(), write_end.Get(), STDOUT_FILENO);
+  if (capture == Capture::kOutputAndErrors) {
+    ::posix_spawn_file_actions_adddup2(actions.Get(), write_end.Get(), STDERR_FILENO);
+  }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   // The daemon's sockets and files stay with the daemon (musl has no such action; there the
   // descriptors the daemon opens without close-on-exec are inherited, as through popen).

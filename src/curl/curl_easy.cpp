@@ -35,4 +35,11 @@ long curl_easy::get_info(CURLINFO info) {
   return value;
 }
 
+curl_off_t curl_easy::get_info_off(CURLINFO info) {
+  curl_off_t value = 0;
+  const CURLcode code = curl_easy_getinfo(handle_, info, &value);
+  if (code != CURLE_OK) throw curl_easy_exception(code, "get_info");
+  return value;
+}
+
 }  // namespace curl

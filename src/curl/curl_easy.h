@@ -33,6 +33,8 @@ class curl_easy : public curl_interface<CURLcode> {
 
   // A long-valued information item, such as CURLINFO_RESPONSE_CODE.
   long get_info(CURLINFO info);
+  // A curl_off_t-valued item, such as CURLINFO_CONTENT_LENGTH_DOWNLOAD_T (-1: not known).
+  curl_off_t get_info_off(CURLINFO info);
 
  private:
   CURL* handle_ = nullptr;

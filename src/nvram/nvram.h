@@ -104,6 +104,9 @@ class NVRAM : public MeshSettings,
   void OTASession(const std::uint32_t& sessions);
   std::uint32_t FWCheck() const override;
   void FWCheck(const std::uint32_t& minutes);
+  // "sys" option firmware_key (default empty: images are not signed).
+  std::string FirmwareKey() const override;
+  void FirmwareKey(const std::string& key);
 
   std::vector<PLCInfo> PLCList() const override;
   void PLCList(const std::vector<PLCInfo>& list);
@@ -165,5 +168,6 @@ class NVRAM : public MeshSettings,
   bool first_boot_{};
   std::uint32_t ota_session_{};
   std::uint32_t fw_check_{};
+  std::string firmware_key_;
   std::vector<PLCInfo> plc_list_;
 };

@@ -76,6 +76,7 @@ const std::vector<NVRAM::Option>& NVRAM::Options() {
         flag("sys", "first_boot", &NVRAM::first_boot_, false),
         number("sys", "ota_session", &NVRAM::ota_session_, 2),
         number("sys", "fw_check", &NVRAM::fw_check_, 1440),
+        text("sys", "firmware_key", &NVRAM::firmware_key_),
     };
   }();
   return options;

@@ -146,6 +146,10 @@ void NVRAM::FWCheck(const std::uint32_t& minutes) {
   Change(lock_, fw_check_, minutes);
   SetValue("sys", "fw_check", std::to_string(minutes), kPackage);
 }
+std::string NVRAM::FirmwareKey() const { return Read(lock_, firmware_key_); }
+void NVRAM::FirmwareKey(const std::string& key) {
+  if (Replace(firmware_key_, key)) SetValue("sys", "firmware_key", key, kPackage);
+}
 
 std::vector<PLCInfo> NVRAM::PLCList() const { return Read(lock_, plc_list_); }
 void NVRAM::PLCList(const std::vector<PLCInfo>& list) {

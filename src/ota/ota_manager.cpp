@@ -12,6 +12,7 @@
 #include "common/command.h"
 #include "nvram/firmware_settings.h"
 #include "ota/firmware_config.h"
+#include "ota/tool_outcome.h"
 #include "server/cloud_client.h"
 
 using nlohmann::json;
@@ -21,6 +22,13 @@ namespace {
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   return text;
+}
+
+// No bound but the size the document gives, when it gives one (and the room in the folder).
+ota::DownloadLimits SizedByDocument(std::optional<std::uint64_t> size) {
+  ota::DownloadLimits limits;
+  limits.document_size = size;
+  return limits;
 }
 
 std::string Trimmed(const std::string& text) {
@@ -34,13 +42,15 @@ std::string Trimmed(const std::string& text) {
 OTAManager::OTAManager(OTAServices services, OTAManagerOptions options)
     : services_(services),
       options_(std::move(options)),
+      fetcher_(options_.download_directory, options_.download),
       sessions_([this] { return services_.settings.OTASession(); }, options_.clock) {}
 
 OTAManager::~OTAManager() = default;
 
-std::string OTAManager::PathOf(const std::string& name) const { return options_.download_directory + name; }
+std::string OTAManager::PathOf(const std::string& name) const { return fetcher_.PathOf(name); }
 
 void OTAManager::StartTimers() {
+  fetcher_.Prepare();
   check_timer_id_ = check_timers_.Add(options_.first_run, [this](bool cancelled) { CheckNewFirmware(cancelled); });
   ScheduleSweep(options_.first_run);
 }
@@ -48,10 +58,10 @@ void OTAManager::StartTimers() {
 void OTAManager::CheckNewFirmware(bool cancelled) {
   if (cancelled) return;
   try {
-    if (!IsUpgrading()) {
-      json document;
-      if (services_.cloud.FirmwareConfigTest(document)) ApplyDocument(document);
-    }
+    // Sessions no longer hold the check back: a device image waits for its readers instead.
+    InstallWaitingImages();
+    json document;
+    if (services_.cloud.FirmwareConfigTest(document)) ApplyDocument(document);
   } catch (const std::exception& error) {
     LOG_ERROR << "Firmware check failed: " << error.what();
   }
@@ -75,7 +85,10 @@ void OTAManager::CheckSession(bool cancelled) {
   ScheduleSweep(options_.sweep_period);
 }
 
-void OTAManager::ExpireSessions() { sessions_.Expire(); }
+void OTAManager::ExpireSessions() {
+  sessions_.Expire();
+  InstallWaitingImages();
+}
 
 void OTAManager::ScheduleSweep(std::chrono::milliseconds delay) {
   session_timer_id_ = session_timers_.Add(delay, [this](bool cancelled) { CheckSession(cancelled); });
@@ -123,7 +136,7 @@ int OTAManager::CompareOpenWRTVersion(const std::string& current, const std::str
   return ota::CompareVersions(first, second);
 }
 
-bool OTAManager::GetFirmwareFile(const std::string& name) {
+bool OTAManager::GetFirmwareFile(const std::string& name, const ota::DownloadLimits& limits) {
   if (!ota::IsPlainFileName(name)) {
     LOG_ERROR << "Firmware name '" << name << "' is not a plain file name";
     return false;
@@ -132,7 +145,7 @@ bool OTAManager::GetFirmwareFile(const std::string& name) {
     LOG_ERROR << "No firmware download url yet for " << name;
     return false;
   }
-  return ota::DownloadFile(download_url_ + "/" + name, PathOf(name), options_.download);
+  return fetcher_.Fetch(download_url_, name, limits, services_.settings.FirmwareKey());
 }
 
 bool OTAManager::CheckFirmwareFile(const std::string& name, const std::string& version) const {
@@ -179,12 +192,25 @@ std::optional<std::vector<ota::Block>> OTAManager::ExtractBinary(const std::stri
   return blocks;
 }
 
-std::shared_ptr<const OTAManager::Blocks> OTAManager::FetchImage(const std::string& name, const std::string& version) {
-  if (!GetFirmwareFile(name) || !CheckFirmwareFile(name, version)) return nullptr;
-  LOG_VERBOSE << name;
-  auto blocks = ExtractBinary(name);
+std::shared_ptr<const OTAManager::Blocks> OTAManager::FetchImage(const ota::DeviceEntry& entry,
+                                                                  std::optional<std::uint64_t> size) {
+  const ota::DownloadLimits limits{ota::kMaxImageBlocks * sizeof(ota::Block), size};
+  if (!GetFirmwareFile(entry.name, limits)) return nullptr;
+  std::optional<Blocks> blocks;
+  if (CheckFirmwareFile(entry.name, entry.version_text)) {
+    LOG_VERBOSE << entry.name;
+    blocks = ExtractBinary(entry.name);
+  }
+  fetcher_.Remove(entry.name);  // the blocks are the one copy kept
   if (!blocks) return nullptr;
   return std::make_shared<const Blocks>(std::move(*blocks));
+}
+
+std::optional<ota::FirmwareVersion> OTAManager::NewestHeld(int type) const {
+  const std::lock_guard<std::mutex> guard(image_lock_);
+  if (const auto waiting = waiting_.find(type); waiting != waiting_.end()) return waiting->second.image.version;
+  if (const auto found = images_.find(type); found != images_.end()) return found->second.version;
+  return std::nullopt;
 }
 
 void OTAManager::UpdateDeviceFirmware(const FirmwareInfo& info) {
@@ -195,25 +221,55 @@ void OTAManager::UpdateDeviceFirmware(const FirmwareInfo& info) {
     LOG_ERROR << "Device firmware entry refused: " << error.what();
     return;
   }
-  std::optional<ota::FirmwareVersion> stored;
-  {
-    const std::lock_guard<std::mutex> guard(image_lock_);
-    const auto found = images_.find(entry.type);
-    if (found != images_.end()) stored = found->second.version;
-  }
+  const std::optional<ota::FirmwareVersion> stored = NewestHeld(entry.type);
   if (!entry.version) {
     // Counts as older than a stored image; without one there is nothing to check a file against.
     if (!stored) LOG_ERROR << "Device firmware entry " << entry.name << " has no version";
     return;
   }
   if (stored && ota::CompareVersions(*stored, *entry.version) != 1) return;
-  const auto blocks = FetchImage(entry.name, entry.version_text);
-  if (!blocks) return;
-  {
+  if (!stored) {
     const std::lock_guard<std::mutex> guard(image_lock_);
-    images_[entry.type] = Image{*entry.version, blocks};
+    if (images_.size() >= options_.max_image_types) {
+      LOG_ERROR << "Device firmware " << entry.name << " refused: " << images_.size()
+                << " firmware types are held already, the most kept at once";
+      return;
+    }
   }
-  UpdateFirmwareInfo(entry.type, entry.version_text, static_cast<int>(blocks->size()));
+  const auto blocks = FetchImage(entry, info.size);
+  if (!blocks) return;
+  Offer(entry.type, entry.version_text, Image{*entry.version, blocks});
+}
+
+void OTAManager::Offer(int type, const std::string& version_text, Image image) {
+  const std::lock_guard<std::mutex> guard(image_lock_);
+  if (sessions_.Reads(type)) {
+    LOG_INFO << "Device firmware " << version_text << " of type " << type
+             << " waits until no device is downloading that type";
+    waiting_[type] = WaitingImage{version_text, std::move(image)};
+    return;
+  }
+  waiting_.erase(type);
+  InstallLocked(type, version_text, std::move(image));
+}
+
+void OTAManager::InstallWaitingImages() {
+  const std::lock_guard<std::mutex> guard(image_lock_);
+  for (auto waiting = waiting_.begin(); waiting != waiting_.end();) {
+    if (sessions_.Reads(waiting->first)) {
+      ++waiting;
+      continue;
+    }
+    InstallLocked(waiting->first, waiting->second.version_text, std::move(waiting->second.image));
+    waiting = waiting_.erase(waiting);
+  }
+}
+
+void OTAManager::InstallLocked(int type, const std::string& version_text, Image image) {
+  const int blocks = static_cast<int>(image.blocks->size());
+  images_[type] = std::move(image);
+  // Under the image lock, so the list and the images change together.
+  UpdateFirmwareInfo(type, version_text, blocks);
 }
 
 void OTAManager::UpdateGatewayFirmware(const FirmwareInfo& info) {
@@ -243,11 +299,21 @@ std::string OTAManager::CurrentSystemVersion() const {
   return version;
 }
 
+void OTAManager::Install(const std::vector<std::string>& argv, const std::string& name) {
+  try {
+    ota::LogToolOutcome(argv, common::RunCommand(argv, common::Capture::kOutputAndErrors));
+  } catch (const std::runtime_error& error) {
+    LOG_ERROR << error.what();
+  }
+  // Installed or failed, the file has served its purpose (a system upgrade that proceeds
+  // never returns here: the router restarts).
+  fetcher_.Remove(name);
+}
+
 void OTAManager::UpdateSystem(const FirmwareInfo& info) {
   if (CompareOpenWRTVersion(CurrentSystemVersion(), info.version) != 1) return;
-  if (IsUpgrading() || !GetFirmwareFile(info.name)) return;
-  const auto result = common::RunCommand({options_.sysupgrade, "-c", PathOf(info.name)});
-  LOG_VERBOSE << result.output;
+  if (IsUpgrading() || !GetFirmwareFile(info.name, SizedByDocument(info.size))) return;
+  Install({options_.sysupgrade, "-c", PathOf(info.name)}, info.name);
 }
 
 std::string OTAManager::InstalledPackageVersion(const std::string& package) const {
@@ -265,14 +331,13 @@ void OTAManager::UpdatePackage(const FirmwareInfo& info) {
   if (!installed.empty()) order = offered ? ota::CompareVersions(ota::FirmwareVersion::Parse(installed), *offered) : -1;
   if (order != 1) return;
   LOG_VERBOSE << "New APP Firmware";
-  if (!GetFirmwareFile(info.name)) return;
+  if (!GetFirmwareFile(info.name, SizedByDocument(info.size))) return;
   if (Lower(package) == options_.own_package && IsUpgrading()) {
     LOG_INFO << package << " is not installed while devices are downloading firmware";
+    fetcher_.Remove(info.name);
     return;
   }
-  const auto result = common::RunCommand({options_.opkg, "install", PathOf(info.name)});
-  if (result.exit_status != 0)
-    LOG_ERROR << "opkg install " << PathOf(info.name) << " ended with status " << result.exit_status;
+  Install({options_.opkg, "install", PathOf(info.name)}, info.name);
 }
 
 void OTAManager::UpdateFirmwareInfo(int type, const std::string& version, int blocks) {
@@ -289,7 +354,9 @@ void OTAManager::UpdateFirmwareInfo(int type, const std::string& version, int bl
   }
 }
 
-bool OTAManager::UpdateSession(std::uint16_t address) { return sessions_.Update(address); }
+bool OTAManager::UpdateSession(std::uint16_t address, int type, int index) {
+  return sessions_.Update(address, type, index);
+}
 
 std::vector<FirmwareListEntry> OTAManager::FirmwareList() const {
   const std::lock_guard<std::mutex> guard(firmware_list_lock_);
@@ -297,15 +364,14 @@ std::vector<FirmwareListEntry> OTAManager::FirmwareList() const {
 }
 
 bool OTAManager::FirmwareBlock(std::uint16_t address, int type, int index, ota::Block& output) {
-  std::shared_ptr<const Blocks> blocks;
-  {
-    const std::lock_guard<std::mutex> guard(image_lock_);
-    const auto found = images_.find(type);
-    if (found == images_.end()) return false;
-    blocks = found->second.blocks;
-  }
-  if (!UpdateSession(address)) return false;
-  if (index < 0 || static_cast<std::size_t>(index) >= blocks->size()) return false;
-  output = (*blocks)[static_cast<std::size_t>(index)];
+  // One step under the image lock: a block outside the image opens no session, and the
+  // image cannot be replaced between the session's admission and the copy.
+  const std::lock_guard<std::mutex> guard(image_lock_);
+  const auto found = images_.find(type);
+  if (found == images_.end()) return false;
+  const Blocks& blocks = *found->second.blocks;
+  if (index < 0 || static_cast<std::size_t>(index) >= blocks.size()) return false;
+  if (!UpdateSession(address, type, index)) return false;
+  output = blocks[static_cast<std::size_t>(index)];
   return true;
 }

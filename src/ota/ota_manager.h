@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "ipc/bus_defaults.h"
+#include "ota/firmware_config.h"
 #include "ota/firmware_download.h"
+#include "ota/firmware_fetcher.h"
 #include "ota/firmware_image.h"
 #include "ota/firmware_info.h"
 #include "ota/firmware_sessions.h"
@@ -31,7 +33,8 @@ struct OTAServices {
 // Where the manager keeps its files, which tools it runs, and its periods; the defaults are
 // the daemon's.
 struct OTAManagerOptions {
-  std::string download_directory = "/var/";  // a file name is appended directly
+  // A folder of the manager's own, emptied at start; RAM on a router.
+  std::string download_directory = "/var/quellaron-firmware/";
   std::string sysupgrade = "/sbin/sysupgrade";
   std::string opkg = "opkg";  // looked up in PATH, as a shell would
   std::string own_package = "quellaron-app";
@@ -41,13 +44,18 @@ struct OTAManagerOptions {
   std::chrono::milliseconds sweep_period{std::chrono::minutes(1)};
   ota::DownloadOptions download;
   ota::SessionClock clock = ota::SystemSeconds;
+  // Device firmware types held in memory at once (each image at most 65,535 blocks, 1 MiB).
+  std::size_t max_image_types = 8;
 };
 
 // Keeps the gateway and its mesh devices on the firmware the cloud publishes: checks the
 // firmware configuration document periodically, upgrades the system image and packages
 // with the router's tools, and holds device images in memory, served block by block to at
-// most `OTASession` devices at once. The application makes one per process and hands it to
-// the mesh component as its FirmwareSource.
+// most `OTASession` devices at once. Files are fetched into a folder of its own and removed
+// once installed, refused or failed; with a signing key set, nothing is installed or served
+// without a valid signature. A newer device image waits in memory until no device is
+// reading its type, so a device never gets blocks of two images. The application makes one
+// per process and hands it to the mesh component as its FirmwareSource.
 //
 // The check (downloads and tools included) runs on one timer thread, the session sweep on
 // another, so a slow download never delays the sweep.
@@ -63,11 +71,13 @@ class OTAManager : public FirmwareSource {
   OTAManager(const OTAManager&) = delete;
   OTAManager& operator=(const OTAManager&) = delete;
 
-  // Arms the first firmware check and the first session sweep.
+  // Empties the download folder, then arms the first firmware check and the first session
+  // sweep.
   virtual void StartTimers();
   void CheckNewFirmware(bool cancelled);
   void CheckSession(bool cancelled);
-  // The sweep itself: removes the sessions idle for 301 s or more.
+  // The sweep itself: ends the sessions idle for 301 s or stalled for 600 s, then puts in
+  // place the waiting images no device reads any more.
   void ExpireSessions();
 
   bool IsUpgrading() const;
@@ -75,7 +85,9 @@ class OTAManager : public FirmwareSource {
   // std::invalid_argument when either is not of the form major.minor.patch.
   int CompareOpenWRTVersion(const std::string& current, const std::string& offered) const;
 
-  bool GetFirmwareFile(const std::string& name);
+  // Fetches a file into the download folder (signed, when a key is set); on failure nothing
+  // of it is left.
+  bool GetFirmwareFile(const std::string& name, const ota::DownloadLimits& limits = {});
   bool CheckFirmwareFile(const std::string& name, const std::string& version) const;
   std::optional<std::vector<ota::Block>> ExtractBinary(const std::string& name) const;
 
@@ -83,7 +95,8 @@ class OTAManager : public FirmwareSource {
   void UpdateGatewayFirmware(const FirmwareInfo& info);
   void UpdateDeviceFirmware(const FirmwareInfo& info);
   void UpdateFirmwareInfo(int type, const std::string& version, int blocks);
-  bool UpdateSession(std::uint16_t address);
+  // Admits or refreshes the session of the device at `address` reading block `index` of `type`.
+  bool UpdateSession(std::uint16_t address, int type, int index);
 
   // For the mesh component: the firmware it announces, and one 16-byte block of a type's
   // image for the device at `address` (false when there is no such image or block, or no
@@ -101,8 +114,18 @@ class OTAManager : public FirmwareSource {
 
   std::string PathOf(const std::string& name) const;
   void ApplyDocument(const nlohmann::json& document);
-  // Downloads, checks and splits one device image; nothing on failure (logged).
-  std::shared_ptr<const Blocks> FetchImage(const std::string& name, const std::string& version);
+  // Downloads, checks and splits one device image, whose file is removed again; nothing on
+  // failure (logged).
+  std::shared_ptr<const Blocks> FetchImage(const ota::DeviceEntry& entry, std::optional<std::uint64_t> size);
+  // The version of `type` held, or waiting to be put in place; nothing when none is.
+  std::optional<ota::FirmwareVersion> NewestHeld(int type) const;
+  // Puts `image` in place for `type` now, or keeps it waiting while a device reads the type.
+  void Offer(int type, const std::string& version_text, Image image);
+  // Puts in place every waiting image whose type no device reads any more.
+  void InstallWaitingImages();
+  void InstallLocked(int type, const std::string& version_text, Image image);  // image_lock_ held
+  // Runs an install tool on a fetched file, logs how it ended, and removes the file.
+  void Install(const std::vector<std::string>& argv, const std::string& name);
   void UpdateSystem(const FirmwareInfo& info);
   void UpdatePackage(const FirmwareInfo& info);
   std::string CurrentSystemVersion() const;
@@ -110,12 +133,21 @@ class OTAManager : public FirmwareSource {
   void ScheduleCheck();
   void ScheduleSweep(std::chrono::milliseconds delay);
 
+  struct WaitingImage {
+    std::string version_text;
+    Image image;
+  };
+
   const OTAServices services_;
   OTAManagerOptions options_;
+  ota::FirmwareFetcher fetcher_;
   mutable std::mutex firmware_list_lock_;
   std::vector<FirmwareListEntry> firmware_list_;
+  // Guards the images and the waiting images; taken before the sessions' own lock, so a
+  // session never opens on an image that is being replaced.
   mutable std::mutex image_lock_;
   std::unordered_map<int, Image> images_;
+  std::unordered_map<int, WaitingImage> waiting_;
   std::string download_url_;  // check thread only
   ota::FirmwareSessions sessions_;
   // Destroyed first: their handlers use everything above.

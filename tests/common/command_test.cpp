@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "support/temp_directory.h"
 
@@ -18,6 +19,10 @@ TEST(CommandTest, ArgumentsReachTheProgramUnread) {
   EXPECT_NE(::access((directory + "/pwned").c_str(), F_OK), 0);
   EXPECT_NE(::access((directory + "/pwned2").c_str(), F_OK), 0);
   EXPECT_EQ(common::RunCommand({"/bin/sh", "-c", "exit 3"}).exit_status, 3);
+  // Standard error is collected only when asked for.
+  const std::vector<std::string> both{"/bin/sh", "-c", "echo out; echo err >&2"};
+  EXPECT_EQ(common::RunCommand(both).output, "out\n");
+  EXPECT_EQ(common::RunCommand(both, common::Capture::kOutputAndErrors).output, "out\nerr\n");
   EXPECT_THROW(common::RunCommand({"/nonexistent/tool"}), std::runtime_error);
   ::rmdir(directory.c_str());
 }

@@ -80,4 +80,7 @@ TEST(CurlEasy, UnknownOptionAndInformationThrowWithTheirOperationNames) {
             "add " + std::to_string(CURLE_UNKNOWN_OPTION));
   EXPECT_EQ(operation_of([&] { easy.get_info(static_cast<CURLINFO>(CURLINFO_LONG + 9999)); }),
             "get_info " + std::to_string(CURLE_UNKNOWN_OPTION));
+  EXPECT_EQ(operation_of([&] { easy.get_info_off(static_cast<CURLINFO>(CURLINFO_OFF_T + 9999)); }),
+            "get_info " + std::to_string(CURLE_UNKNOWN_OPTION));
+  EXPECT_EQ(easy.get_info_off(CURLINFO_CONTENT_LENGTH_DOWNLOAD_T), -1);  // nothing transferred: not known
 }

@@ -103,7 +103,8 @@ TEST_F(NvramTest, AnEmptyPackageLeavesEveryDefault) {
   EXPECT_EQ(nvram_.NetIdx(), 0u);
   EXPECT_EQ(nvram_.Token(), 0u);
   for (const auto& text : {nvram_.AccessToken(), nvram_.RefreshToken(), nvram_.ClientID(), nvram_.ClientSecret(),
-                           nvram_.DeviceID(), nvram_.SerialNumber(), nvram_.URL(), nvram_.Host()}) {
+                           nvram_.DeviceID(), nvram_.SerialNumber(), nvram_.URL(), nvram_.Host(),
+                           nvram_.FirmwareKey()}) {
     EXPECT_EQ(text, "");
   }
   EXPECT_TRUE(nvram_.PLCList().empty());
@@ -121,7 +122,8 @@ TEST_F(NvramTest, AnEmptyPackageLeavesEveryDefault) {
 TEST_F(NvramTest, LoadsAndConvertsEverySection) {
   uci_.Reply("sys", R"({"values":{".anonymous":false,".type":"sys",".name":"sys","url":"https://cloud.example.test:8443/api/v1",
       "first_boot":"1","device_id":"0a1b2c3d4e5f","serial_number":"00ff","ota_session":"4","fw_check":"60","extra":"x",
-      "tls_verify":"1","ca_file":"/etc/ssl/cloud-ca.pem","report_batching":"0","report_capacity":"12000"}})");
+      "tls_verify":"1","ca_file":"/etc/ssl/cloud-ca.pem","report_batching":"0","report_capacity":"12000",
+      "firmware_key":"MCowBQYDK2VwAyEAVytEvdM/K4jxkryJ33nuy388EvcxE3zNJ7SoBgMS6CI="}})");
   uci_.Reply("auth", R"({"values":{"access_token":"a","refresh_token":"r","client_id":"c","client_secret":"s"}})");
   uci_.Reply("mesh", R"({"values":{"enable":"1","net_idx":"4294967295","net_addr":"32767","group_addr":"51712",
       "token":"18446744073709551615","ttl":"5","netkey":"ABEiM0RVZneImaq7zN3u/w==","appkey":"AAEC","devkey":""}})");
@@ -137,6 +139,7 @@ TEST_F(NvramTest, LoadsAndConvertsEverySection) {
   EXPECT_EQ(nvram_.CAFile(), "/etc/ssl/cloud-ca.pem");
   EXPECT_FALSE(nvram_.ReportBatching());
   EXPECT_EQ(nvram_.ReportCapacity(), 12000u);
+  EXPECT_EQ(nvram_.FirmwareKey(), "MCowBQYDK2VwAyEAVytEvdM/K4jxkryJ33nuy388EvcxE3zNJ7SoBgMS6CI=");
   EXPECT_EQ(nvram_.AccessToken(), "a");
   EXPECT_EQ(nvram_.RefreshToken(), "r");
   EXPECT_EQ(nvram_.ClientID(), "c");

@@ -1,5 +1,6 @@
-// The firmware manager's readers of outside input: version texts, the configuration
-// document, file names, image headers and blocks.
+// The firmware manager's readers of outside input (version texts, the configuration
+// document, file names, image headers and blocks, signing keys and signatures) and its
+// rules of downloads and tool output.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -8,9 +9,24 @@
 #include <string>
 #include <vector>
 
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "nvram/base64.h"
+#include "ota/download_allowance.h"
 #include "ota/firmware_config.h"
 #include "ota/firmware_image.h"
 #include "ota/firmware_version.h"
+#include "ota/signature_key.h"
+#include "ota/tool_outcome.h"
+#include "ota/transfer_deadline.h"
+#include "support/temp_directory.h"
 
 using nlohmann::json;
 
@@ -116,6 +132,14 @@ TEST(FirmwareConfigTest, Documents) {
   EXPECT_EQ(ota::ReadFirmwareInfo(json{{"type", "1"}, {"name", "a"}}).name, "");
   EXPECT_THROW(ota::ReadFirmwareInfo(json{{"type", 1}, {"name", "a"}, {"version", "1.0.0-0"}}), json::type_error);
   EXPECT_THROW(ota::ReadFirmwareInfo(json("text")), std::invalid_argument);
+  // An optional "size" is a whole number of bytes.
+  EXPECT_EQ(ota::ReadFirmwareInfo(json{{"type", "1"}, {"name", "a"}, {"version", "1"}, {"size", 4096}}).size, 4096u);
+  EXPECT_FALSE(ota::ReadFirmwareInfo(json{{"type", "1"}, {"name", "a"}, {"version", "1"}}).size);
+  for (const json& size : {json(-1), json(1.5), json("4096")}) {
+    EXPECT_THROW(ota::ReadFirmwareInfo(json{{"type", "1"}, {"name", "a"}, {"version", "1"}, {"size", size}}),
+                 std::invalid_argument)
+        << size;
+  }
 
   const auto device = ota::ReadDeviceEntry(FirmwareInfo{"65535", "fw.bin", "1.2.3-4"});
   EXPECT_EQ(device.type, 65535);
@@ -163,4 +187,109 @@ TEST(FirmwareImageTest, HeaderAndBlocks) {
   EXPECT_EQ(ota::SplitBlocks(empty)->size(), 0u);
   std::istringstream too_large(std::string(16 * 3 + 1, 'x'));
   EXPECT_FALSE(ota::SplitBlocks(too_large, 3));
+}
+
+TEST(DownloadRules, TheDeadlineGrowsWithTheSizeFromItsFloor) {
+  using std::chrono::milliseconds;
+  const ota::TransferDeadline deadline(std::chrono::minutes(5), 4096);
+  EXPECT_EQ(deadline.Allowed(0), std::chrono::minutes(5));
+  EXPECT_EQ(deadline.Allowed(20 * 1024 * 1024), std::chrono::minutes(5) + std::chrono::seconds(5120));
+  EXPECT_EQ(deadline.Allowed(2048), std::chrono::minutes(5) + milliseconds(500));
+  EXPECT_LT(deadline.Allowed(UINT64_MAX), std::chrono::hours(24 * 366 * 101));  // saturates, no overflow
+  // The announced size counts; without one, what has arrived so far.
+  EXPECT_FALSE(deadline.Passed(std::chrono::minutes(6), 4096 * 120, 10));
+  EXPECT_TRUE(deadline.Passed(std::chrono::minutes(6), 4096 * 30, 10));
+  EXPECT_TRUE(deadline.Passed(std::chrono::minutes(6), 0, 600));  // a trickle of 2 bytes a second
+  EXPECT_FALSE(deadline.Passed(std::chrono::minutes(6), 0, 4096 * 120));
+
+  const ota::DownloadAllowance allowance{1000, 5000, 2000};
+  EXPECT_FALSE(allowance.Refuses(1000, "announced"));
+  EXPECT_EQ(*allowance.Refuses(1001, "announced"), "1001 bytes announced, more than the 1000 allowed");
+  const ota::DownloadAllowance cramped{10000, 5000, 2000};
+  EXPECT_FALSE(cramped.Refuses(3000, "received"));
+  EXPECT_EQ(*cramped.Refuses(3001, "received"), "3001 bytes received do not fit: 5000 bytes are free and 2000 stay free");
+  EXPECT_EQ((ota::DownloadAllowance{10, 1, 2}.Room()), 0u);
+}
+
+namespace {
+
+// An Ed25519 key pair made in memory, and its signatures.
+class TestSigner {
+ public:
+  TestSigner() : key_(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), &EVP_PKEY_free) {}
+  std::vector<std::uint8_t> RawPublicKey() const {
+    std::vector<std::uint8_t> raw(32);
+    std::size_t length = raw.size();
+    EVP_PKEY_get_raw_public_key(key_.get(), raw.data(), &length);
+    return raw;
+  }
+  std::vector<std::uint8_t> DerPublicKey() const {
+    unsigned char* der = nullptr;
+    const int length = i2d_PUBKEY(key_.get(), &der);
+    std::vector<std::uint8_t> bytes(der, der + length);
+    OPENSSL_free(der);
+    return bytes;
+  }
+  std::vector<std::uint8_t> Sign(const std::string& content) const {
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    std::vector<std::uint8_t> signature(64);
+    std::size_t length = signature.size();
+    EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key_.get());
+    EVP_DigestSign(context.get(), signature.data(), &length, reinterpret_cast<const unsigned char*>(content.data()),
+                   content.size());
+    return signature;
+  }
+
+ private:
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key_;
+};
+
+}  // namespace
+
+TEST(SignatureKeyTest, TakesEitherKeyFormAndChecksWholeFiles) {
+  const TestSigner signer;
+  const TestSigner stranger;
+  const std::string directory = testing_support::MakeTempDirectory("signature");
+  const std::string image = directory + "/image.bin";
+  const std::string content = "firmware image " + std::string(5000, 'x');
+  std::ofstream(image, std::ios::binary) << content;
+  const std::string empty = directory + "/empty.bin";
+  std::ofstream(empty, std::ios::binary).flush();
+
+  for (const auto& key : {signer.RawPublicKey(), signer.DerPublicKey()}) {
+    const auto parsed = ota::SignatureKey::FromBase64(base64::Encode(key));
+    std::string problem;
+    EXPECT_TRUE(parsed.Verifies(image, signer.Sign(content), problem)) << problem;
+    EXPECT_TRUE(parsed.Verifies(empty, signer.Sign(""), problem)) << problem;
+    EXPECT_FALSE(parsed.Verifies(image, stranger.Sign(content), problem));
+    EXPECT_EQ(problem, "its signature does not match the signing key");
+    EXPECT_FALSE(parsed.Verifies(image, signer.Sign(content + "!"), problem));
+    auto truncated = signer.Sign(content);
+    truncated.pop_back();
+    EXPECT_FALSE(parsed.Verifies(image, truncated, problem));
+    EXPECT_EQ(problem, "its signature has 63 bytes, not 64");
+    EXPECT_FALSE(parsed.Verifies(directory + "/none.bin", signer.Sign(content), problem));
+    EXPECT_NE(problem.find("cannot open"), std::string::npos) << problem;
+  }
+  // Keys that are not Ed25519 public keys in Base64.
+  const auto raw = base64::Encode(signer.RawPublicKey());
+  for (const std::string& text : {std::string(), std::string("not a key"), raw + " ", raw.substr(0, 40),
+                                 base64::Encode(std::vector<std::uint8_t>(44, 7))}) {
+    EXPECT_THROW(ota::SignatureKey::FromBase64(text), std::invalid_argument) << text;
+  }
+  std::remove(image.c_str());
+  std::remove(empty.c_str());
+  ::rmdir(directory.c_str());
+}
+
+TEST(ToolOutcomeTest, TheTailIsTheLastLinesOnOneLine) {
+  EXPECT_EQ(ota::OutputTail(""), "");
+  EXPECT_EQ(ota::OutputTail("Saving config files...\n"), "Saving config files...");
+  EXPECT_EQ(ota::OutputTail("one\r\ntwo\n\n"), "one | two");
+  std::string long_output;
+  for (int line = 0; line < 100; ++line) long_output += "line " + std::to_string(line) + "\n";
+  const std::string tail = ota::OutputTail(long_output);
+  EXPECT_LE(tail.size(), 512u * 2);
+  EXPECT_EQ(tail.substr(tail.size() - 7), "line 99");
+  EXPECT_EQ(tail.compare(0, 5, "line "), 0) << tail;  // begins at a line start
 }

@@ -1,14 +1,20 @@
 // The firmware manager among the stand-ins: the stand-in cloud as the firmware host (its
-// name resolved to the loopback address by libcurl, its certificate trusted), the bus
-// stand-ins for the configuration store and the board, recording sysupgrade and opkg in a
-// scratch directory that also stands in for "/var/", a clock of the test's own.
+// name resolved to the loopback address by libcurl, its certificate trusted, its files
+// signed), the bus stand-ins for the configuration store and the board, recording sysupgrade
+// and opkg in a scratch directory beside the manager's download folder, a clock of the
+// test's own.
 #include "ota/ota_manager.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -17,6 +23,8 @@
 #include <vector>
 
 #include "nvram/nvram.h"
+#include "ota/firmware_fetcher.h"
+#include "ota/transfer_deadline.h"
 #include "platform_fixture.h"
 #include "server/server_api.h"
 #include "sim-cloud/stand_in_cloud.h"
@@ -29,18 +37,28 @@ using testing_support::WaitUntil;
 
 namespace {
 
+// Fails, as the real tool does on an image for another board, while the file "fail" exists.
 const char* const kSysupgrade = R"(#!/bin/sh
 echo "$*" >> "$(dirname "$0")/sysupgrade.log"
+if [ -e "$(dirname "$0")/fail" ]; then
+  echo "Image metadata not present" >&2
+  echo "Image check failed." >&2
+  exit 1
+fi
 cp "$2" "$(dirname "$0")/flashed"
 echo "Saving config files..."
 )";
 
-// Answers list-installed from the file "installed" ("name - version" lines); records installs.
+// Answers list-installed from the file "installed" ("name - version" lines); records installs,
+// which fail while the file "fail" exists.
 const char* const kOpkg = R"(#!/bin/sh
 here=$(dirname "$0")
 case "$1" in
   list-installed) grep "^$2 - " "$here/installed" ;;
-  install) echo "$*" >> "$here/opkg.log" ;;
+  install)
+    echo "$*" >> "$here/opkg.log"
+    if [ -e "$here/fail" ]; then echo " * opkg_install_cmd: Cannot install package $2." >&2; exit 255; fi
+    ;;
 esac
 exit 0
 )";
@@ -68,9 +86,8 @@ class OTAManagerTest : public ::testing::Test {
   OTAManagerTest() {
     store_.Init();
     tools_ = scratch_.Path() + "/tools";
-    var_ = scratch_.Path() + "/var/";
+    var_ = scratch_.Path() + "/firmware/";
     ::mkdir(tools_.c_str(), 0755);
-    ::mkdir(var_.c_str(), 0755);
     WriteTool(tools_ + "/sysupgrade", kSysupgrade);
     WriteTool(tools_ + "/opkg", kOpkg);
     Installed("");
@@ -94,7 +111,12 @@ class OTAManagerTest : public ::testing::Test {
     return options;
   }
   OTAServices Services() { return {store_, *cloud_client_}; }
-  std::unique_ptr<OTAManager> MakeManager() { return std::make_unique<OTAManager>(Services(), Options()); }
+  // A manager whose download folder is made as at the daemon's start.
+  std::unique_ptr<OTAManager> MakeManager(const OTAManagerOptions& options) {
+    ota::FirmwareFetcher(options.download_directory, options.download).Prepare();
+    return std::make_unique<OTAManager>(Services(), options);
+  }
+  std::unique_ptr<OTAManager> MakeManager() { return MakeManager(Options()); }
 
   std::string DownloadUrl() const {
     return "https://firmware.test.localhost:" + std::to_string(cloud_.Port()) + "/files";
@@ -114,6 +136,30 @@ class OTAManagerTest : public ::testing::Test {
   std::string SysupgradeLog() const { return Read(tools_ + "/sysupgrade.log"); }
   // No temporary download file is left in the download directory.
   bool NoPartialFiles() const { return std::system(("ls -A " + var_ + " | grep -q part").c_str()) != 0; }
+  // The names in the download folder; empty once every file has served its purpose.
+  std::string FolderEntries() const {
+    std::string names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(var_, error)) {
+      names += entry.path().filename().string() + " ";
+    }
+    return names;
+  }
+  // The first log line holding `text`; empty when none does.
+  std::string LineWith(const std::string& text) const {
+    std::istringstream lines(log_.Text());
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find(text) != std::string::npos) return line;
+    }
+    return {};
+  }
+  void ToolsFail(bool fail) {
+    if (fail) {
+      std::ofstream(tools_ + "/fail") << "";
+    } else {
+      std::remove((tools_ + "/fail").c_str());
+    }
+  }
 
   testing_support::LogCapture log_;
   sim_ubus_test::PlatformFixture platform_{R"({"board":{"release":{"version":"21.2.1"}}})"};
@@ -146,8 +192,7 @@ TEST_F(OTAManagerTest, DeviceImageIsDownloadedCheckedAndServedInBlocks) {
   manager->CheckNewFirmware(false);
 
   EXPECT_EQ(Describe(manager->FirmwareList()), "1:1.2.3-4:7 ");
-  EXPECT_EQ(Read(var_ + "sensor_1.2.3-4.bin").size(), 100u);
-  EXPECT_TRUE(NoPartialFiles());
+  EXPECT_EQ(FolderEntries(), "");  // the image is kept once: in memory
   ota::Block block{};
   ASSERT_TRUE(manager->FirmwareBlock(0x0101, 1, 0, block));
   EXPECT_EQ(block[0], 0x3D);
@@ -310,7 +355,7 @@ TEST_F(OTAManagerTest, TheSystemIsUpgradedOnlyToAGreaterReleaseAndNotDuringASess
   manager->UpdateGatewayFirmware(FirmwareInfo{"system", "new.img", "21.3.0"});
   EXPECT_EQ(SysupgradeLog(), "-c " + var_ + "new.img\n");
   EXPECT_EQ(Read(tools_ + "/flashed"), "new image");
-  EXPECT_TRUE(log_.Contains("Saving config files..."));
+  EXPECT_NE(LineWith("Saving config files...").find(" INFO "), std::string::npos) << log_.Text();
 }
 
 TEST_F(OTAManagerTest, AStalledDownloadFailsWithinTheLimitWhileSessionsStillExpire) {
@@ -320,7 +365,7 @@ TEST_F(OTAManagerTest, AStalledDownloadFailsWithinTheLimitWhileSessionsStillExpi
   options.sweep_period = 50ms;
   options.check_unit = 1h;
   options.download.low_speed_time = 3s;
-  auto manager = std::make_unique<OTAManager>(Services(), options);
+  auto manager = MakeManager(options);
   manager->StartTimers();
   ASSERT_TRUE(WaitUntil([&] { return !manager->FirmwareList().empty(); })) << log_.Text();
   ota::Block block{};
@@ -343,16 +388,17 @@ TEST_F(OTAManagerTest, AStalledDownloadFailsWithinTheLimitWhileSessionsStillExpi
   EXPECT_TRUE(log_.Contains("Session Delete @9"));
 }
 
-TEST_F(OTAManagerTest, ATruncatedDownloadLeavesThePreviousFile) {
-  Publish(json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(), {{"fw.bin", Image("1.0.0-1", 100)}});
+TEST_F(OTAManagerTest, ATruncatedDownloadLeavesNothingAndEarlierCopiesAreRemovedFirst) {
   auto manager = MakeManager();
-  manager->CheckNewFirmware(false);
-  ASSERT_EQ(Read(var_ + "fw.bin").size(), 100u);
   Publish(json::array(), json::array(),
           {{"fw.bin", {{"image", {{"version", "1.0.0-2"}, {"size", 400}}}, {"truncate_at", 64}}}});
+  manager->CheckNewFirmware(false);  // takes the download url
+  // What an earlier try left: a whole copy and a temporary file.
+  std::ofstream(var_ + "fw.bin") << std::string(100, 'x');
+  std::ofstream(var_ + ".fw.bin.part") << std::string(50, 'x');
   EXPECT_FALSE(manager->GetFirmwareFile("fw.bin"));
-  EXPECT_EQ(Read(var_ + "fw.bin").size(), 100u);
-  EXPECT_TRUE(NoPartialFiles());
+  EXPECT_EQ(FolderEntries(), "");
+  EXPECT_TRUE(log_.Contains("fw.bin")) << log_.Text();
 }
 
 TEST_F(OTAManagerTest, MalformedEntriesAndHostileNamesAreRefusedOneByOne) {
@@ -406,7 +452,9 @@ TEST_F(OTAManagerTest, MalformedEntriesAndHostileNamesAreRefusedOneByOne) {
   EXPECT_EQ(OpkgLog(), "install " + var_ + "pkg_1.0.0-1.ipk\n");
 }
 
-TEST_F(OTAManagerTest, BlocksStayReadableWhileTheirImageIsReplaced) {
+// A device gets every block from one image: a newer image of its type waits, in memory,
+// until no session reads the type, and only then is it announced and served.
+TEST_F(OTAManagerTest, ADeviceReadsOneImageWhileANewerOneWaits) {
   const auto publish = [this](int build) {
     const std::string version = "1.0.0-" + std::to_string(build);
     const std::string name = "fw_" + std::to_string(build) + ".bin";
@@ -418,20 +466,35 @@ TEST_F(OTAManagerTest, BlocksStayReadableWhileTheirImageIsReplaced) {
   manager->CheckNewFirmware(false);
   std::atomic<bool> done{false};
   std::atomic<int> served{0};
+  std::atomic<int> other_builds{0};
   std::thread reader([&] {
     ota::Block block{};
     while (!done) {
       for (int index = 0; index < 20; ++index) {
-        if (manager->FirmwareBlock(1, 1, index, block)) ++served;
+        if (!manager->FirmwareBlock(1, 1, index, block)) continue;
+        ++served;
+        if (index == 1 && block[8] != 1) ++other_builds;  // header byte 24: the build
       }
     }
   });
-  // The reader's session holds back the periodic check, so the entries are applied directly.
   for (int build = 2; build <= 5; ++build) manager->UpdateDeviceFirmware(publish(build));
   done = true;
   reader.join();
   EXPECT_GT(served.load(), 0);
+  EXPECT_EQ(other_builds.load(), 0);
+  EXPECT_EQ(Describe(manager->FirmwareList()), "1:1.0.0-1:10 ");
+  EXPECT_TRUE(log_.Contains("Device firmware 1.0.0-5 of type 1 waits until no device is downloading that type"));
+  EXPECT_EQ(Downloads("fw_5.bin"), 1u);
+  manager->CheckNewFirmware(false);  // the waiting version is not fetched again
+  EXPECT_EQ(Downloads("fw_5.bin"), 1u);
+
+  now_ += 301;
+  manager->ExpireSessions();  // the reader's session ends: the newest waiting image takes over
   EXPECT_EQ(Describe(manager->FirmwareList()), "1:1.0.0-5:22 ");
+  ota::Block block{};
+  ASSERT_TRUE(manager->FirmwareBlock(1, 1, 1, block));
+  EXPECT_EQ(block[8], 5);
+  EXPECT_EQ(FolderEntries(), "");
 }
 
 TEST_F(OTAManagerTest, ACheckPeriodOfZeroMinutesIsTakenAsOne) {
@@ -442,26 +505,293 @@ TEST_F(OTAManagerTest, ACheckPeriodOfZeroMinutesIsTakenAsOne) {
   EXPECT_TRUE(log_.Contains("Firmware check period of 0 minutes taken as 1"));
 }
 
-TEST_F(OTAManagerTest, TheCheckRepeatsEveryFWCheckPeriodAndSkipsTheDocumentDuringASession) {
+TEST_F(OTAManagerTest, TheCheckRepeatsEveryFWCheckPeriodAlsoDuringASession) {
   store_.FWCheck(2);
   Publish(json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(), {{"fw.bin", Image("1.0.0-1")}});
   auto options = Options();
   options.first_run = 100ms;
   options.check_unit = 100ms;  // FWCheck 2: every 200 ms
+  // What an earlier run left in the folder goes when the timers start.
+  ::mkdir(var_.c_str(), 0700);
+  std::ofstream(var_ + "left.img") << "an earlier run's image";
   auto manager = std::make_unique<OTAManager>(Services(), options);
   manager->StartTimers();
+  EXPECT_EQ(FolderEntries(), "");
   ASSERT_TRUE(WaitUntil([&] { return cloud_.RequestsTo("/firmware.conf").size() >= 3; })) << log_.Text();
   ota::Block block{};
   ASSERT_TRUE(manager->FirmwareBlock(4, 1, 0, block));
-  // Checks still run, but fetch nothing while a device downloads.
+  // A device downloading no longer holds the document back.
   const std::size_t fetched = cloud_.RequestsTo("/firmware.conf").size();
-  const auto entered = [&] {
-    const std::string text = log_.Text();
-    std::size_t count = 0;
-    for (auto at = text.find("] Enter"); at != std::string::npos; at = text.find("] Enter", at + 1)) ++count;
-    return count;
+  ASSERT_TRUE(WaitUntil([&] { return cloud_.RequestsTo("/firmware.conf").size() >= fetched + 3; })) << log_.Text();
+  EXPECT_TRUE(manager->IsUpgrading());
+}
+
+// Whatever becomes of a file (installed, refused, failed), nothing of it stays in the folder,
+// and how each install tool ended is logged with its status and the end of its output.
+TEST_F(OTAManagerTest, FilesAreRemovedOnceInstalledRefusedOrFailed) {
+  struct Case {
+    const char* what;
+    json sensor;
+    json gateway;
+    json files;
+    bool tools_fail;
+    const char* logged;
+    const char* level;
   };
-  const std::size_t before = entered();
-  ASSERT_TRUE(WaitUntil([&] { return entered() >= before + 3; }));
-  EXPECT_LE(cloud_.RequestsTo("/firmware.conf").size(), fetched + 1);  // one may have been under way
+  const std::vector<Case> cases{
+      {"a device image served", json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(),
+       {{"fw.bin", Image("1.0.0-1")}}, false, "size : 7", "VERB"},
+      {"a device image with a wrong magic", json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(),
+       {{"fw.bin", {{"image", {{"version", "1.0.0-1"}, {"magic", 1}}}}}}, false, "헤더 매직번호가 다릅니다.", "ERROR"},
+      {"a device image of more than 65,535 blocks", json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(),
+       {{"fw.bin", Image("1.0.0-1", 65535 * 16 + 1)}}, false, "1048561 bytes announced, more than the 1048560 allowed",
+       "ERROR"},
+      {"a device image missing", json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(), json::object(), false,
+       "answered 404", "ERROR"},
+      {"a package installed", json::array(), json::array({Entry("APP", "pkg_1.0.1-1_all.ipk", "1.0.1-1")}),
+       {{"pkg_1.0.1-1_all.ipk", {{"content", "pkg"}}}}, false, "opkg install " , "INFO"},
+      {"a package that does not install", json::array(),
+       json::array({Entry("APP", "pkg_1.0.1-1_all.ipk", "1.0.1-1")}), {{"pkg_1.0.1-1_all.ipk", {{"content", "pkg"}}}},
+       true, "failed with status 255:  * opkg_install_cmd: Cannot install package", "ERROR"},
+      {"a system image sysupgrade refuses", json::array(), json::array({Entry("SYSTEM", "new.img", "21.3.0")}),
+       {{"new.img", {{"content", "new image"}}}}, true,
+       "failed with status 1: Image metadata not present | Image check failed.", "ERROR"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    testing_support::LogCapture log;
+    Installed("");
+    ToolsFail(test.tools_fail);
+    Publish(test.sensor, test.gateway, test.files);
+    MakeManager()->CheckNewFirmware(false);
+    EXPECT_EQ(FolderEntries(), "");
+    std::string line;
+    std::istringstream lines(log.Text());
+    while (std::getline(lines, line) && line.find(test.logged) == std::string::npos) {
+    }
+    EXPECT_NE(line.find(test.logged), std::string::npos) << log.Text();
+    EXPECT_NE(line.find(test.level), std::string::npos) << line;
+  }
+}
+
+// The size the document gives, or else the one the server announces, must fit the download's
+// limit and leave the margin free in the folder; a refusal costs no bytes on disk.
+TEST_F(OTAManagerTest, ADownloadThatDoesNotFitIsRefusedBeforeItLands) {
+  struct Case {
+    const char* what;
+    std::uint64_t margin;
+    std::optional<std::uint64_t> document_size;
+    const char* logged;
+    std::size_t requests;
+  };
+  const std::uint64_t everything = std::uint64_t{1} << 60;  // more than any disk has free
+  const std::vector<Case> cases{
+      {"the document's size leaves no room", everything, 100, "100 bytes in the document do not fit", 0},
+      {"the announced size leaves no room", everything, std::nullopt, "100 bytes announced do not fit", 1},
+      {"the server announces more than the document", 1024, 50, "100 bytes announced, more than the 50 allowed", 1},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    testing_support::LogCapture log;
+    cloud_.Control().Call("DELETE", "/requests");
+    json entry = Entry("1", "fw.bin", "1.0.0-1");
+    if (test.document_size) entry["size"] = *test.document_size;
+    Publish(json::array({entry}), json::array(), {{"fw.bin", Image("1.0.0-1", 100)}});
+    auto options = Options();
+    options.download.free_margin = test.margin;
+    auto manager = MakeManager(options);
+    manager->CheckNewFirmware(false);
+    EXPECT_TRUE(manager->FirmwareList().empty());
+    EXPECT_TRUE(log.Contains(test.logged)) << log.Text();
+    EXPECT_EQ(Downloads("fw.bin"), test.requests);
+    EXPECT_EQ(FolderEntries(), "");
+  }
+  // With room and a matching size the same image is taken.
+  json entry = Entry("1", "fw.bin", "1.0.0-1");
+  entry["size"] = 100;
+  Publish(json::array({entry}), json::array(), {{"fw.bin", Image("1.0.0-1", 100)}});
+  auto manager = MakeManager();
+  manager->CheckNewFirmware(false);
+  EXPECT_EQ(Describe(manager->FirmwareList()), "1:1.0.0-1:7 ");
+}
+
+// The folder sits in a world-writable /var on a router: a link planted in its place is
+// neither emptied nor written through.
+TEST_F(OTAManagerTest, AFolderThatIsALinkIsNeitherEmptiedNorUsed) {
+  testing_support::ScratchDirectory elsewhere;
+  std::ofstream(elsewhere.Path() + "/precious") << "kept";
+  ASSERT_EQ(::symlink(elsewhere.Path().c_str(), var_.substr(0, var_.size() - 1).c_str()), 0);
+  Publish(json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(), {{"fw.bin", Image("1.0.0-1")}});
+  auto manager = std::make_unique<OTAManager>(Services(), Options());
+  manager->StartTimers();
+  manager->CheckNewFirmware(false);
+  EXPECT_EQ(Read(elsewhere.Path() + "/precious"), "kept");
+  EXPECT_TRUE(manager->FirmwareList().empty());
+  EXPECT_TRUE(log_.Contains("Firmware downloads are off: the firmware folder " + var_.substr(0, var_.size() - 1) +
+                            " is not a directory of this daemon's own"))
+      << log_.Text();
+  EXPECT_TRUE(log_.Contains("Firmware fw.bin refused: the firmware folder"));
+  EXPECT_EQ(Downloads("fw.bin"), 0u);
+  manager.reset();
+  std::remove(var_.substr(0, var_.size() - 1).c_str());
+}
+
+// Device images stay in memory, so the number of types held is bounded; a newer version of a
+// type already held still replaces it.
+TEST_F(OTAManagerTest, OnlySoManyDeviceFirmwareTypesAreHeld) {
+  auto options = Options();
+  options.max_image_types = 2;
+  auto manager = MakeManager(options);
+  Publish(json::array({Entry("1", "one.bin", "1.0.0-1"), Entry("2", "two.bin", "1.0.0-1"),
+                       Entry("3", "three.bin", "1.0.0-1")}),
+          json::array(),
+          {{"one.bin", Image("1.0.0-1")}, {"two.bin", Image("1.0.0-1")}, {"three.bin", Image("1.0.0-1")}});
+  manager->CheckNewFirmware(false);
+  EXPECT_EQ(Describe(manager->FirmwareList()), "1:1.0.0-1:7 2:1.0.0-1:7 ");
+  EXPECT_TRUE(log_.Contains("Device firmware three.bin refused: 2 firmware types are held already")) << log_.Text();
+  EXPECT_EQ(Downloads("three.bin"), 0u);
+  Publish(json::array({Entry("2", "two_2.bin", "1.0.0-2")}), json::array(), {{"two_2.bin", Image("1.0.0-2")}});
+  manager->CheckNewFirmware(false);
+  EXPECT_EQ(Describe(manager->FirmwareList()), "1:1.0.0-1:7 2:1.0.0-2:7 ");
+}
+
+// A trickle fast enough for the stall rule still ends, at the deadline for its size.
+TEST_F(OTAManagerTest, ATrickleEndsAtTheOverallDeadline) {
+  auto options = Options();
+  options.download.deadline_floor = 500ms;
+  options.download.deadline_rate = 100'000;  // 4,000 bytes: 40 ms more
+  auto manager = MakeManager(options);
+  // 4,000 bytes at 1,000 bytes a second: 4 s, well above the stall limit of 1 byte a second.
+  Publish(json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(),
+          {{"fw.bin", {{"image", {{"version", "1.0.0-1"}, {"size", 4000}}}, {"trickle", {{"bytes", 100}, {"every_ms", 100}}}}}});
+  manager->CheckNewFirmware(false);
+  EXPECT_TRUE(manager->FirmwareList().empty());
+  EXPECT_TRUE(log_.Contains("fw.bin ended: not complete after 1 s, the time allowed for 4000 bytes")) << log_.Text();
+  EXPECT_EQ(FolderEntries(), "");
+  EXPECT_EQ(ota::TransferDeadline(options.download.deadline_floor, options.download.deadline_rate).Allowed(4000), 540ms);
+}
+
+// A request for a block the image does not have opens no session, so it holds back nothing;
+// a session that stays at one block for 600 s ends, and that block is then refused until the
+// device asks for another.
+TEST_F(OTAManagerTest, ABlockOutsideTheImageOpensNoSessionAndAStalledSessionEnds) {
+  Publish(json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(), {{"fw.bin", Image("1.0.0-1", 100)}});
+  auto manager = MakeManager();
+  manager->CheckNewFirmware(false);
+  ota::Block block{};
+  for (const int index : {7, 70000, -1}) EXPECT_FALSE(manager->FirmwareBlock(5, 1, index, block)) << index;
+  EXPECT_FALSE(manager->IsUpgrading());
+  EXPECT_FALSE(log_.Contains("Session @5"));
+  Publish(json::array({Entry("1", "fw2.bin", "1.0.0-2")}), json::array(), {{"fw2.bin", Image("1.0.0-2", 100)}});
+  manager->CheckNewFirmware(false);
+  EXPECT_EQ(Describe(manager->FirmwareList()), "1:1.0.0-2:7 ");
+
+  // Device 6 asks for block 0 again and again; device 7 moves on every time.
+  for (int step = 0; step <= 6; ++step) {  // every 100 s, so neither is ever idle
+    ASSERT_TRUE(manager->FirmwareBlock(6, 1, 0, block)) << step;
+    ASSERT_TRUE(manager->FirmwareBlock(7, 1, step, block)) << step;
+    manager->ExpireSessions();
+    now_ += 100;
+  }
+  EXPECT_TRUE(log_.Contains("Session @6 ended: still at block 0 of firmware type 1 after 600 s")) << log_.Text();
+  EXPECT_FALSE(log_.Contains("Session @7 ended"));
+  EXPECT_FALSE(manager->FirmwareBlock(6, 1, 0, block));
+  EXPECT_TRUE(log_.Contains("Session refused @6: still at block 0"));
+  now_ += 301;
+  manager->ExpireSessions();  // device 7 idle: no session is left, none was reopened for device 6
+  EXPECT_FALSE(manager->IsUpgrading());
+  EXPECT_TRUE(manager->FirmwareBlock(6, 1, 1, block));  // another block: admitted again
+}
+
+// With a signing key set, every image needs a valid detached signature (its url plus ".sig")
+// before it is served or installed; without one the images are taken as before.
+TEST_F(OTAManagerTest, ImagesNeedAValidSignatureOnlyWhenAKeyIsSet) {
+  testing_support::ScratchDirectory other;
+  testing_support::MakeSigningKey(other.Path());
+  std::string other_key;
+  std::getline(std::ifstream(other.Path() + "/signing-key.pub"), other_key);
+  struct Case {
+    const char* what;
+    std::string key;
+    const char* signature;  // the firmware host's script: "" (signed), "bad", "missing"
+    bool accepted;
+    const char* logged;
+  };
+  const std::vector<Case> cases{
+      {"no key, signed", "", "", true, "size : 7"},
+      {"no key, badly signed", "", "bad", true, "size : 7"},
+      {"no key, unsigned", "", "missing", true, "size : 7"},
+      {"the host's key, signed", cloud_.SigningKey(), "", true, "size : 7"},
+      {"the host's key, badly signed", cloud_.SigningKey(), "bad",
+       false, "Firmware fw.bin refused: its signature does not match the signing key"},
+      {"the host's key, unsigned", cloud_.SigningKey(), "missing", false,
+       "Firmware fw.bin refused: no signature: Firmware download failed: "},
+      {"another key", other_key, "", false, "Firmware fw.bin refused: its signature does not match"},
+      {"a key that is not one", "not a key", "", false,
+       "Firmware fw.bin refused: the signing key (sys.firmware_key) is unusable: it is not Base64"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    testing_support::LogCapture log;
+    cloud_.Control().Call("DELETE", "/requests");
+    store_.FirmwareKey(test.key);
+    json file = Image("1.0.0-1");
+    if (*test.signature != '\0') file["signature"] = test.signature;
+    Publish(json::array({Entry("1", "fw.bin", "1.0.0-1")}), json::array(), {{"fw.bin", file}});
+    auto manager = MakeManager();
+    manager->CheckNewFirmware(false);
+    EXPECT_EQ(manager->FirmwareList().empty(), !test.accepted);
+    EXPECT_TRUE(log.Contains(test.logged)) << log.Text();
+    EXPECT_EQ(cloud_.RequestsTo("/files/fw.bin.sig").size(), test.key.empty() || test.key == "not a key" ? 0u : 1u);
+    EXPECT_EQ(FolderEntries(), "");
+  }
+
+  // The gateway's own images: a package and a system image install only when signed.
+  testing_support::LogCapture log;
+  store_.FirmwareKey(cloud_.SigningKey());
+  Installed("");
+  Publish(json::array(),
+          json::array({Entry("APP", "bad_1.0.1-1_all.ipk", "1.0.1-1"), Entry("APP", "good_1.0.1-1_all.ipk", "1.0.1-1"),
+                       Entry("SYSTEM", "new.img", "21.3.0")}),
+          {{"bad_1.0.1-1_all.ipk", {{"content", "bad"}, {"signature", "bad"}}},
+           {"good_1.0.1-1_all.ipk", {{"content", "good"}}},
+           {"new.img", {{"content", "new image"}, {"signature", "missing"}}}});
+  MakeManager()->CheckNewFirmware(false);
+  EXPECT_EQ(OpkgLog(), "install " + var_ + "good_1.0.1-1_all.ipk\n");
+  EXPECT_EQ(SysupgradeLog(), "");
+  EXPECT_TRUE(log.Contains("Firmware new.img refused: no signature")) << log.Text();
+  EXPECT_EQ(FolderEntries(), "");
+}
+
+// An https document never sends a download to plain http, nor to another scheme; a
+// redirect within https is followed.
+TEST_F(OTAManagerTest, ARedirectToAnotherSchemeIsRefused) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string plain = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  Publish(json::array(), json::array(),
+          {{"plain.bin", {{"redirect_to", "http://" + plain + "/plain.bin"}}},
+           {"ftp.bin", {{"redirect_to", "ftp://" + plain + "/ftp.bin"}}},
+           {"moved.bin", {{"redirect_to", DownloadUrl() + "/real.bin"}}},
+           {"real.bin", {{"content", "the real file"}}}});
+  auto manager = MakeManager();
+  manager->CheckNewFirmware(false);  // takes the download url
+  for (const std::string name : {"plain.bin", "ftp.bin"}) {
+    testing_support::LogCapture log;
+    EXPECT_FALSE(manager->GetFirmwareFile(name)) << name;
+    EXPECT_TRUE(log.Contains("Unsupported protocol (perform) downloading " + DownloadUrl() + "/" + name)) << log.Text();
+  }
+  pollfd pending{listener, POLLIN, 0};
+  EXPECT_EQ(::poll(&pending, 1, 0), 0) << "a connection reached the plain listener";
+  ::close(listener);
+  EXPECT_EQ(FolderEntries(), "");
+  ASSERT_TRUE(manager->GetFirmwareFile("moved.bin"));
+  EXPECT_EQ(Read(var_ + "moved.bin"), "the real file");
 }

@@ -138,4 +138,19 @@ TEST(CloudStateFirmwareHost, ScriptedFilesImagesStallsAndTruncation) {
   EXPECT_EQ(raw.stall_for, std::chrono::milliseconds(500));
   EXPECT_EQ(state.Handle(Request("GET", "/files/none.bin")).status, 404);
   EXPECT_EQ(sim::cloud::DeviceImage("1.0.0-0", 10).size(), 32u);  // never shorter than the header
+
+  state.MergeScenario(json{{"firmware_files",
+                            {{"slow.bin", {{"content", "slowly"}, {"trickle", {{"bytes", 2}, {"every_ms", 300}}}}},
+                             {"moved.bin", {{"redirect_to", "http://elsewhere.test/moved.bin"}}}}}});
+  const auto slow = state.Handle(Request("GET", "/files/slow.bin"));
+  EXPECT_EQ(slow.body, "slowly");
+  EXPECT_EQ(slow.trickle_bytes, 2u);
+  EXPECT_EQ(slow.trickle_every, std::chrono::milliseconds(300));
+  const auto moved = state.Handle(Request("GET", "/files/moved.bin"));
+  EXPECT_EQ(moved.status, 302);
+  EXPECT_EQ(moved.location, "http://elsewhere.test/moved.bin");
+  // Without a signing key there are no signatures; a file of that name is served as it is.
+  EXPECT_EQ(state.Handle(Request("GET", "/files/image.bin.sig")).status, 404);
+  state.PutFile("raw.bin.sig", "put signature");
+  EXPECT_EQ(state.Handle(Request("GET", "/files/raw.bin.sig")).body, "put signature");
 }

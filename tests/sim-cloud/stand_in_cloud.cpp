@@ -34,15 +34,22 @@ void MakeCertificate(const std::string& directory) {
   if (std::system(command.c_str()) != 0) throw std::runtime_error("certificate not made: " + command);
 }
 
+void MakeSigningKey(const std::string& directory) {
+  const std::string command = "/bin/sh " + SourcePath("sim/cloud/make-signing-key") + " " + directory;
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("signing key not made: " + command);
+}
+
 namespace {
 
 sim::cloud::ServerOptions Options(const std::string& directory, std::chrono::milliseconds ping_interval) {
   MakeCertificate(directory);
+  MakeSigningKey(directory);
   sim::cloud::ServerOptions options;
   options.listen.emplace_back(sim::cloud::net::ip::make_address("127.0.0.1"), 0);
   options.certificate = directory + "/cert.pem";
   options.private_key = directory + "/key.pem";
   options.control_socket = directory + "/control.sock";
+  options.signing_key = directory + "/signing-key.pem";
   options.ping_interval = ping_interval;
   return options;
 }
@@ -54,6 +61,13 @@ StandInCloud::StandInCloud(std::chrono::milliseconds ping_interval)
       control_(scratch_.Path() + "/control.sock") {
   server_->Start();
   port_ = server_->Ports().at(0);
+}
+
+std::string StandInCloud::SigningKey() const {
+  std::ifstream file(scratch_.Path() + "/signing-key.pub");
+  std::string key;
+  std::getline(file, key);
+  return key;
 }
 
 nlohmann::json StandInCloud::RequestsTo(const std::string& part) const {

@@ -28,6 +28,9 @@ class ScratchDirectory {
 // Makes a fresh self-signed certificate in `directory` (cert.pem, key.pem) with the
 // stand-in's own script.
 void MakeCertificate(const std::string& directory);
+// Makes a fresh firmware signing key pair in `directory` (signing-key.pem, signing-key.pub)
+// with the stand-in's own script.
+void MakeSigningKey(const std::string& directory);
 
 // One setting of certificate verification and whether a client so set accepts the
 // stand-in's certificate.
@@ -43,7 +46,7 @@ struct TlsVerificationCase {
 std::vector<TlsVerificationCase> TlsVerificationCases(const std::string& stand_in_ca, const std::string& other_ca);
 
 // The stand-in cloud running in this process on a free loopback port, with a fresh
-// certificate and its control socket in a scratch directory.
+// certificate, a fresh firmware signing key and its control socket in a scratch directory.
 class StandInCloud {
  public:
   explicit StandInCloud(std::chrono::milliseconds ping_interval = std::chrono::milliseconds(3000));
@@ -52,6 +55,8 @@ class StandInCloud {
   std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
   std::string BaseURL() const { return "https://" + HostPort() + "/api/v1"; }
   std::string Directory() const { return scratch_.Path(); }
+  // The public key the firmware host's files are signed with (Base64, sys.firmware_key's form).
+  std::string SigningKey() const;
   const sim::cloud::ControlClient& Control() const { return control_; }
 
   // The recorded REST requests (channel handshakes left out) whose path contains `part`.

@@ -1,7 +1,10 @@
 # The stand-in cloud: REST endpoints, channel endpoint and firmware host on port 443 under the
 # deployment host names (the build's defaults and the configured url), mapped to the loopback
 # address in the private /etc/hosts. Its certificate is made now and trusted inside the
-# sandbox only, by adding it to the private copy of the system's CA bundle.
+# sandbox only, by adding it to the private copy of the system's CA bundle. Its firmware
+# signing key pair is made now too: the firmware host signs every file it serves, and the
+# gateway's settings get the public key (sys.firmware_key), so images must be signed, as in a
+# deployment with signing on. QUELLARON_FIRMWARE_SIGNING=0 leaves the key out of the settings.
 # Control interface: /run/sim/cloud.sock (sim/cloud/control_api.h).
 # QUELLARON_CLOUD_SCENARIO may name a scenario file, QUELLARON_CLOUD_FILES a directory of
 # files for the firmware host.
@@ -25,9 +28,13 @@ for cloud_host in $cloud_hosts; do
   echo "127.0.0.1 $cloud_host" >>/etc/hosts
 done
 cat "$cloud_dir/cert.pem" >>/etc/ssl/certs/ca-certificates.crt
+/bin/sh "$here/../cloud/make-signing-key" "$cloud_dir"
+if [ "${QUELLARON_FIRMWARE_SIGNING:-1}" != 0 ]; then
+  sed -i "s|^config sys 'sys'|&\n\toption firmware_key '$(cat "$cloud_dir/signing-key.pub")'|" /etc/config/ferrowick
+fi
 
 cloud_args=(--cert "$cloud_dir/cert.pem" --key "$cloud_dir/key.pem" --listen 127.0.0.1:443
-  --control /run/sim/cloud.sock --scenario "$cloud_scenario")
+  --control /run/sim/cloud.sock --scenario "$cloud_scenario" --signing-key "$cloud_dir/signing-key.pem")
 if [ -n "${QUELLARON_CLOUD_FILES:-}" ]; then
   cloud_args+=(--files "$QUELLARON_CLOUD_FILES")
 fi
