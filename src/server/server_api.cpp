@@ -109,6 +109,10 @@ std::optional<ReportSpoolStatus> ServerAPI::SpoolStatus() const {
   return spool_->Status();
 }
 
+void ServerAPI::FlushSpool() {
+  if (spool_) spool_->Flush();
+}
+
 std::unique_ptr<ReportSpool> ServerAPI::OpenSpool(const ReportSpoolSettings& settings) const {
   if (settings.directory.empty()) return nullptr;
   ReportSpoolOptions spool;

@@ -113,6 +113,8 @@ class ServerAPI : public CloudClient {
   ReportCounters Counters() const;
   // The spool of pending readings on storage; nothing when none is configured.
   std::optional<ReportSpoolStatus> SpoolStatus() const;
+  // Brings the spool to storage now (at shutdown), as its flush thread does each interval.
+  void FlushSpool();
   bool Authenticating() const { return authenticating_; }
   // The server answered 401 to the stored token and no new pair has arrived yet.
   bool TokenRejected() const { return token_rejected_; }

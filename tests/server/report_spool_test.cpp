@@ -63,13 +63,6 @@ class ReportSpoolTest : public ::testing::Test {
     std::sort(files.begin(), files.end());
     return files;
   }
-  // How often the log holds `text`.
-  std::size_t Lines(const std::string& text) const {
-    const std::string log = log_.Text();
-    std::size_t count = 0;
-    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
-    return count;
-  }
 
   testing_support::ScratchDirectory scratch_;
   testing_support::LogCapture log_;
@@ -139,7 +132,7 @@ TEST_F(ReportSpoolTest, ADamagedRecordIsSkippedWithOneLine) {
   };
   for (const auto& test : cases) {
     testing_support::ScratchDirectory directory;
-    const std::size_t lines_before = Lines("damaged record in");
+    const std::size_t lines_before = log_.Count("damaged record in");
     {
       auto spool = Open(Options(directory.Path()));
       Append(*spool, 1, 5);
@@ -162,7 +155,7 @@ TEST_F(ReportSpoolTest, ADamagedRecordIsSkippedWithOneLine) {
     if (test.in_older_file) expected.insert(expected.end(), {Reading(6), Reading(7), Reading(8)});
     expected.push_back(Reading(9));
     EXPECT_EQ(TakeAll(*spool), expected) << test.name;
-    EXPECT_EQ(Lines("damaged record in") - lines_before, 1u) << test.name << "\n" << log_.Text();
+    EXPECT_EQ(log_.Count("damaged record in") - lines_before, 1u) << test.name << "\n" << log_.Text();
     EXPECT_EQ(spool->Status().damaged, 1u) << test.name;
   }
 }
@@ -188,17 +181,17 @@ TEST_F(ReportSpoolTest, AFullSpoolDropsItsOldestFileCountedAndLoggedOnceAMinute)
   EXPECT_EQ(left.back(), Reading(1000));
   EXPECT_EQ(status.dropped + left.size() + 2, 1000u) << "every reading is handed out or counted as dropped";
   const std::string line = "Report spool full, oldest readings dropped since the last notice: ";
-  EXPECT_EQ(Lines(line), 1u) << "the first at once, the rest within the minute wait";
+  EXPECT_EQ(log_.Count(line), 1u) << "the first at once, the rest within the minute wait";
   spool->Settle(2 + left.size());
   EXPECT_EQ(spool->Status().pending, 0u);
 
   Append(*spool, 1001, 1400);  // not handed out: dropped again
   EXPECT_GT(spool->Status().dropped, status.dropped);
   spool->Flush();
-  EXPECT_EQ(Lines(line), 1u);
+  EXPECT_EQ(log_.Count(line), 1u);
   steady_ = steady_.load() + 60s;
   spool->Flush();
-  EXPECT_EQ(Lines(line), 2u) << "the drops of the minute in one line";
+  EXPECT_EQ(log_.Count(line), 2u) << "the drops of the minute in one line";
 }
 
 // Readings older than the time-to-live are not handed out, after a restart or while running.
@@ -227,19 +220,19 @@ TEST_F(ReportSpoolTest, StorageThatCannotBeUsedTurnsTheSpoolOffWithOneLine) {
   std::ofstream(Directory() + "/a-file") << "x";
   EXPECT_EQ(Open(Options(Directory() + "/missing")), nullptr);
   EXPECT_EQ(Open(Options(Directory() + "/a-file")), nullptr);
-  EXPECT_EQ(Lines(off), 2u);
-  EXPECT_EQ(Lines("missing cannot be used (No such file or directory)"), 1u);
+  EXPECT_EQ(log_.Count(off), 2u);
+  EXPECT_EQ(log_.Count("missing cannot be used (No such file or directory)"), 1u);
 
   testing_support::TmpfsMount read_only(Directory() + "/read-only", "size=64k", true);
   if (!read_only.Mounted()) GTEST_SKIP() << read_only.Error();
   EXPECT_EQ(Open(Options(read_only.Path())), nullptr);
-  EXPECT_EQ(Lines("(Read-only file system); readings wait in memory only."), 1u) << log_.Text();
+  EXPECT_EQ(log_.Count("(Read-only file system); readings wait in memory only."), 1u) << log_.Text();
 
   testing_support::TmpfsMount full(Directory() + "/full", "size=64k");
   ASSERT_TRUE(full.Mounted()) << full.Error();
   testing_support::FillFileSystem(full.Path());
   EXPECT_EQ(Open(Options(full.Path())), nullptr);
-  EXPECT_EQ(Lines("(No space left on device); readings wait in memory only."), 1u) << log_.Text();
+  EXPECT_EQ(log_.Count("(No space left on device); readings wait in memory only."), 1u) << log_.Text();
 
   testing_support::TmpfsMount filling(Directory() + "/filling", "size=64k");
   ASSERT_TRUE(filling.Mounted()) << filling.Error();
@@ -252,6 +245,6 @@ TEST_F(ReportSpoolTest, StorageThatCannotBeUsedTurnsTheSpoolOffWithOneLine) {
   EXPECT_FALSE(spool->Active());
   EXPECT_FALSE(spool->Append(Reading(0)));
   EXPECT_EQ(spool->Unread(), 0u);
-  EXPECT_EQ(Lines(off), 5u) << log_.Text();
-  EXPECT_EQ(Lines("(No space left on device); new readings wait in memory only"), 1u);
+  EXPECT_EQ(log_.Count(off), 5u) << log_.Text();
+  EXPECT_EQ(log_.Count("(No space left on device); new readings wait in memory only"), 1u);
 }
