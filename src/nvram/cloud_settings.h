@@ -9,8 +9,8 @@
 // one-minute folds, about 3,300 readings, with room to spare.
 inline constexpr std::size_t kDefaultReportCapacity = 4000;
 
-// The report spool's defaults. 32 MiB holds more than a day's outage of that load (about
-// 1 MB of readings an hour) and replays in minutes; readings older than three days (an
+// The report spool's defaults. 32 MiB holds some 40 hours' outage of that load (about
+// 0.8 MB of readings an hour) and replays in minutes; readings older than three days (an
 // outage over a long weekend) are not sent; 30 s between flushes to storage matches the
 // kernel's own write-back of dirty pages (vm.dirty_expire_centisecs), so a shorter interval
 // would add flash writes and a longer one save few, and a power cut loses at most the

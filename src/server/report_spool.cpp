@@ -83,7 +83,7 @@ std::string ReportSpool::Start() {
   if (std::string error = LoadSegments(); !error.empty()) return error;
   const Scan scan = ScanNewest();
   next_sequence_ = scan.next_sequence;
-  delivered_mark_ = scan.delivered_before;
+  delivered_mark_ = std::min(scan.delivered_before, scan.next_sequence);  // a mark is never ahead of the readings
   passed_ = delivered_mark_;
   RemoveSpentSegments();
   return StartSegment();

@@ -69,12 +69,12 @@ ServerAPI::ServerAPI(CloudSettings& settings, ServerAPIOptions options)
   const ReportSpoolSettings spool = settings_.Spool();
   spool_ = OpenSpool(spool);
   if (!options_.start_worker) return;
-  // Sleeps while there is nothing to send; after each pass the next waits a full period.
-  worker_.emplace(options_.worker_period, [this] { return HasPending(); }, [this] { PostPending(); });
-  if (spool_) {
+  if (spool_) {  // before the worker, which wakes it
     const auto interval = std::chrono::seconds(std::max<std::uint32_t>(spool.flush_seconds, 1));
     spool_flusher_.emplace(interval, [this] { return spool_->Dirty(); }, [this] { spool_->Flush(); });
   }
+  // Sleeps while there is nothing to send; after each pass the next waits a full period.
+  worker_.emplace(options_.worker_period, [this] { return HasPending(); }, [this] { PostPending(); });
 }
 
 ServerAPI::~ServerAPI() {

@@ -15,16 +15,19 @@
 #include "sim-cloud/stand_in_cloud.h"
 #include "support/memory_cloud_settings.h"
 #include "support/tmpfs_mount.h"
+#include "support/wait.h"
 
+using namespace std::chrono_literals;
 using nlohmann::json;
+using testing_support::WaitUntil;
 
 namespace {
 
 class ServerSpoolTest : public ::testing::Test {
  protected:
-  // A client of the stand-in without a worker, its spool in `directory`, its buffer (the
-  // window onto the spool) holding `window` reports.
-  std::unique_ptr<ServerAPI> MakeServer(const std::string& directory, std::size_t window) {
+  // A client of the stand-in, without a worker unless asked for, its spool in `directory`
+  // (flushed every second), its buffer (the window onto the spool) holding `window` reports.
+  std::unique_ptr<ServerAPI> MakeServer(const std::string& directory, std::size_t window, bool worker = false) {
     MemoryCloudSettings::Values values;
     values.access_token = "tok-A";
     values.refresh_token = "ref-A";
@@ -32,10 +35,11 @@ class ServerSpoolTest : public ::testing::Test {
     values.device_id = "gw1";
     values.report_capacity = window;
     values.spool.directory = directory;
+    values.spool.flush_seconds = 1;
     settings_ = std::make_unique<MemoryCloudSettings>(values);
     ServerAPIOptions options;
     options.default_base_url = cloud_.BaseURL();
-    options.start_worker = false;
+    options.start_worker = worker;
     return std::make_unique<ServerAPI>(*settings_, options);
   }
 
@@ -139,4 +143,23 @@ TEST_F(ServerSpoolTest, StorageThatFillsUpLeavesTheReadingsInMemory) {
   for (int value : Range(first_in_memory, 2000)) expected.push_back(value);
   EXPECT_EQ(received, expected);
   EXPECT_EQ(server->PendingReports(), 0u);
+}
+
+// The worker's deliveries reach storage with the next flush: a crash after it (the files as
+// they are) sends nothing again.
+TEST_F(ServerSpoolTest, TheDeliveryMarkReachesStorageWithinAFlushInterval) {
+  auto server = MakeServer(spool_.Path(), 4000, true);
+  for (int index = 1; index <= 5; ++index) server->Report(Reading(index));
+  ASSERT_TRUE(WaitUntil([&] { return Received() == Range(1, 5); }));
+  const auto left_after_a_crash = [&] {
+    testing_support::ScratchDirectory crash;
+    for (const auto& file : std::filesystem::directory_iterator(spool_.Path())) {
+      std::filesystem::copy_file(file.path(), crash.Path() + "/" + file.path().filename().string());
+    }
+    ReportSpoolOptions options;
+    options.directory = crash.Path();
+    return ReportSpool::Open(options)->Status().pending;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return left_after_a_crash() == 0; }, 5s));
+  EXPECT_GE(server->SpoolStatus()->syncs, 1u);
 }
