@@ -126,6 +126,7 @@ void App::Shutdown() {
     mesh_->Deinitialize();
     websocket_->Stop();
   }
+  if (components_.flush_reports) components_.flush_reports();
   stop_requested_ = true;
   running_ = false;
   WakeRunLoop();
@@ -149,5 +150,8 @@ AppComponents ProductionComponents() {
     Cloud().Authentication(device_id, std::move(done));
   };
   components.start_firmware_timers = [] { Firmware().StartTimers(); };
+  components.flush_reports = [] {
+    if (Singleton<ServerAPI>::Exists()) Cloud().FlushSpool();
+  };
   return components;
 }

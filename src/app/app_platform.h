@@ -37,6 +37,9 @@ struct AppComponents {
   // Cloud authorisation for a device id; the result handler is called once.
   std::function<void(const std::string&, std::function<void(bool)>)> authenticate;
   std::function<void()> start_firmware_timers;
+  // At shutdown: brings what the cloud client spooled, and the mark of what the cloud took,
+  // to storage, so a clean restart sends nothing twice. May be empty.
+  std::function<void()> flush_reports;
 };
 
 // The real components, handed the process's services: the configuration store, the cloud

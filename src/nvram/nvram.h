@@ -98,6 +98,8 @@ class NVRAM : public MeshSettings,
   // "sys" options report_batching (default on) and report_capacity (reports).
   bool ReportBatching() const override;
   std::size_t ReportCapacity() const override;
+  // "sys" options spool_dir, spool_size (MiB), spool_ttl (hours) and spool_flush (seconds).
+  ReportSpoolSettings Spool() const override;
   bool FirstBoot() const override;
   void ClearFirstBoot() override;
   std::uint32_t OTASession() const override;
@@ -165,6 +167,10 @@ class NVRAM : public MeshSettings,
   std::string ca_file_;
   bool report_batching_{};
   std::uint32_t report_capacity_{};
+  std::string spool_dir_;
+  std::uint32_t spool_size_{};
+  std::uint32_t spool_ttl_{};
+  std::uint32_t spool_flush_{};
   bool first_boot_{};
   std::uint32_t ota_session_{};
   std::uint32_t fw_check_{};

@@ -131,6 +131,10 @@ bool NVRAM::TlsVerify() const { return Read(lock_, tls_verify_); }
 std::string NVRAM::CAFile() const { return Read(lock_, ca_file_); }
 bool NVRAM::ReportBatching() const { return Read(lock_, report_batching_); }
 std::size_t NVRAM::ReportCapacity() const { return Read(lock_, report_capacity_); }
+ReportSpoolSettings NVRAM::Spool() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return {spool_dir_, spool_size_, spool_ttl_, spool_flush_};
+}
 bool NVRAM::FirstBoot() const { return Read(lock_, first_boot_); }
 void NVRAM::ClearFirstBoot() {
   Change(lock_, first_boot_, false);

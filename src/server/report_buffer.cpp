@@ -53,6 +53,11 @@ std::vector<std::string> ReportBuffer::TakeFront(std::size_t max_count, std::siz
   return taken;
 }
 
+bool ReportBuffer::HasRoomFor(std::size_t bytes) const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return documents_.size() < max_reports_ && bytes_ + bytes <= max_bytes_;
+}
+
 std::size_t ReportBuffer::Size() const {
   const std::lock_guard<std::mutex> guard(lock_);
   return documents_.size();

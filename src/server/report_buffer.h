@@ -24,6 +24,8 @@ class ReportBuffer {
   // together, but always the first one.
   std::vector<std::string> TakeFront(std::size_t max_count, std::size_t max_bytes);
 
+  // A document of `bytes` would be added without dropping any.
+  bool HasRoomFor(std::size_t bytes) const;
   std::size_t Size() const;
   std::size_t Bytes() const;
   bool Empty() const { return Size() == 0; }

@@ -66,15 +66,21 @@ ServerAPI::ServerAPI(CloudSettings& settings, ServerAPIOptions options)
       report_buffer_(settings_.ReportCapacity(), options_.buffer_max_bytes),
       overwrites_("Report buffer full, reports overwritten since the last notice: ", options_.overwrite_log_period,
                   options_.clock) {
-  // Sleeps while there is nothing to send; after each pass the next waits a full period.
-  if (options_.start_worker) {
-    worker_.emplace(options_.worker_period, [this] { return HasPending(); }, [this] { PostPending(); });
+  const ReportSpoolSettings spool = settings_.Spool();
+  spool_ = OpenSpool(spool);
+  if (!options_.start_worker) return;
+  if (spool_) {  // before the worker, which wakes it
+    const auto interval = std::chrono::seconds(std::max<std::uint32_t>(spool.flush_seconds, 1));
+    spool_flusher_.emplace(interval, [this] { return spool_->Dirty(); }, [this] { spool_->Flush(); });
   }
+  // Sleeps while there is nothing to send; after each pass the next waits a full period.
+  worker_.emplace(options_.worker_period, [this] { return HasPending(); }, [this] { PostPending(); });
 }
 
 ServerAPI::~ServerAPI() {
   stop_.Stop();
   if (worker_) worker_->Stop();
+  if (spool_flusher_) spool_flusher_->Stop();
   const std::lock_guard<std::mutex> guard(authorisation_lock_);
   if (auth_thread_.joinable()) auth_thread_.join();
 }
@@ -86,7 +92,7 @@ void ServerAPI::HeartBeat(const std::string& json) {
 
 void ServerAPI::Report(const std::string& json) {
   ++reports_received_;
-  CountOverwritten(report_buffer_.PushBack(json));
+  if (!SpoolReport(json)) CountOverwritten(report_buffer_.PushBack(json));
   WakeWorker();
 }
 
@@ -94,9 +100,62 @@ ReportCounters ServerAPI::Counters() const {
   return {reports_received_, reports_delivered_, overwrites_.Total(), reports_refused_};
 }
 
+std::size_t ServerAPI::PendingReports() const {
+  return report_buffer_.Size() + (spool_ ? static_cast<std::size_t>(spool_->Unread()) : 0);
+}
+
+std::optional<ReportSpoolStatus> ServerAPI::SpoolStatus() const {
+  if (!spool_) return std::nullopt;
+  return spool_->Status();
+}
+
+void ServerAPI::FlushSpool() {
+  if (spool_) spool_->Flush();
+}
+
+std::unique_ptr<ReportSpool> ServerAPI::OpenSpool(const ReportSpoolSettings& settings) const {
+  if (settings.directory.empty()) return nullptr;
+  ReportSpoolOptions spool;
+  spool.directory = settings.directory;
+  spool.max_bytes = std::uint64_t{std::max<std::uint32_t>(settings.size_mib, 1)} << 20;
+  spool.ttl = std::chrono::hours(settings.ttl_hours);
+  spool.max_document_bytes = options_.buffer_max_bytes;
+  spool.wall_clock = options_.wall_clock;
+  spool.drop_log_period = options_.overwrite_log_period;
+  spool.clock = options_.clock;
+  return ReportSpool::Open(std::move(spool));
+}
+
+bool ServerAPI::SpoolReport(const std::string& json) {
+  if (!spool_ || !spool_->Active()) return false;
+  if (json.size() > options_.buffer_max_bytes) {  // the buffer could never take it
+    CountOverwritten(1);
+    return true;
+  }
+  if (!spool_->Append(json)) return false;
+  if (spool_flusher_) spool_flusher_->Wake();
+  return true;
+}
+
+void ServerAPI::FillFromSpool() {
+  if (!spool_) return;
+  while (const auto size = spool_->NextSize()) {
+    if (!report_buffer_.HasRoomFor(*size)) return;
+    report_buffer_.PushBack(spool_->Next()->document);
+  }
+}
+
+void ServerAPI::SettleSpooled(std::size_t count) {
+  if (!spool_) return;
+  spool_->Settle(count);
+  if (spool_flusher_) spool_flusher_->Wake();
+}
+
 void ServerAPI::CountOverwritten(std::size_t dropped) { overwrites_.Add(dropped); }
 
-bool ServerAPI::HasPending() const { return !heartbeat_queue_.Empty() || !report_buffer_.Empty(); }
+bool ServerAPI::HasPending() const {
+  return !heartbeat_queue_.Empty() || !report_buffer_.Empty() || (spool_ && spool_->Unread() > 0);
+}
 
 void ServerAPI::WakeWorker() const {
   if (worker_) worker_->Wake();
@@ -328,6 +387,7 @@ curl::response ServerAPI::Post(const char* url, const curl::header_list& headers
 void ServerAPI::PostPending() {
   if (!heartbeat_queue_.Empty()) PostHeartBeat(heartbeat_queue_.Pop());
   overwrites_.Flush();
+  FillFromSpool();
   if (!report_buffer_.Empty() && !BackingOff()) PostReports();
 }
 
@@ -362,6 +422,7 @@ void ServerAPI::Settle(Delivery delivery, std::vector<std::string> batch) {
     return;
   }
   suspect_reports_ -= std::min(suspect_reports_, count);
+  SettleSpooled(count);
   if (delivery == Delivery::kTaken) {
     reports_delivered_ += count;
   } else {

@@ -25,6 +25,7 @@
 #include "queue/thread_safe_queue.h"
 #include "server/cloud_client.h"
 #include "server/report_buffer.h"
+#include "server/report_spool.h"
 
 // Where and how ServerAPI reaches the cloud; the defaults are the daemon's.
 struct ServerAPIOptions {
@@ -46,6 +47,8 @@ struct ServerAPIOptions {
   std::chrono::milliseconds overwrite_log_period{60000};
   // The time of the back-off and of that period (tests turn it by hand).
   std::function<std::chrono::steady_clock::time_point()> clock = [] { return std::chrono::steady_clock::now(); };
+  // The time stamped on spooled readings, against which their time-to-live runs.
+  std::function<std::chrono::system_clock::time_point()> wall_clock = [] { return std::chrono::system_clock::now(); };
 };
 
 // What became of the reports handed to ServerAPI, counted since it was made.
@@ -99,13 +102,19 @@ class ServerAPI : public CloudClient {
 
   // One pass of the worker: at most one heartbeat and one report request. The request
   // carries the pending reports merged (when batching is on) or the oldest alone; reports
-  // the server did not take go back to the front.
+  // the server did not take go back to the front. With a spool the buffer is first filled
+  // from it, oldest first, as far as the buffer's bounds allow.
   void PostPending();
 
   std::string AccessToken() const;
   std::string RefreshToken() const;
-  std::size_t PendingReports() const { return report_buffer_.Size(); }
+  // Reports waiting: in the buffer, and in the spool not yet read into it.
+  std::size_t PendingReports() const;
   ReportCounters Counters() const;
+  // The spool of pending readings on storage; nothing when none is configured.
+  std::optional<ReportSpoolStatus> SpoolStatus() const;
+  // Brings the spool to storage now (at shutdown), as its flush thread does each interval.
+  void FlushSpool();
   bool Authenticating() const { return authenticating_; }
   // The server answered 401 to the stored token and no new pair has arrived yet.
   bool TokenRejected() const { return token_rejected_; }
@@ -123,6 +132,12 @@ class ServerAPI : public CloudClient {
   // Sends the oldest pending reports as one request and settles them by its answer.
   void PostReports();
   void Settle(Delivery delivery, std::vector<std::string> batch);
+  std::unique_ptr<ReportSpool> OpenSpool(const ReportSpoolSettings& settings) const;
+  // Appends a report to the spool; false when there is no spool (any longer) to keep it.
+  bool SpoolReport(const std::string& json);
+  void FillFromSpool();
+  // The oldest `count` reports handed out by the spool are done with.
+  void SettleSpooled(std::size_t count);
   // Reports wait after a 5xx or 429 answer.
   bool BackingOff() const { return options_.clock() < report_resume_at_; }
   void BackOff();
@@ -161,7 +176,11 @@ class ServerAPI : public CloudClient {
   curl::session delivery_session_;
   queue::ThreadSafeQueue<std::string> heartbeat_queue_;
   const bool batching_;
+  // Without a spool the buffer holds every pending report, the oldest overwritten when it is
+  // full. With one, every report is spooled and the buffer is a window onto the spool's
+  // oldest pending readings, refilled as it drains.
   ReportBuffer report_buffer_;
+  std::unique_ptr<ReportSpool> spool_;
   // The worker's report state: the back-off, and after a 4xx to a merged request the
   // reports it carried, sent in halves until the refused ones are found.
   std::chrono::milliseconds backoff_{0};
@@ -181,6 +200,8 @@ class ServerAPI : public CloudClient {
   // Ends the authorisation thread's pause between verification polls at destruction.
   mutex::StopSignal stop_;
   std::thread auth_thread_;
+  // Brings the spool to storage at the flush interval, once something was appended or settled.
+  std::optional<queue::PacedWorker> spool_flusher_;
   // Last: its passes use everything above, and it ends first.
   std::optional<queue::PacedWorker> worker_;
 };

@@ -112,6 +112,11 @@ TEST_F(NvramTest, AnEmptyPackageLeavesEveryDefault) {
   EXPECT_EQ(nvram_.CAFile(), "");
   EXPECT_TRUE(nvram_.ReportBatching());
   EXPECT_EQ(nvram_.ReportCapacity(), kDefaultReportCapacity);
+  const ReportSpoolSettings spool = nvram_.Spool();
+  EXPECT_EQ(spool.directory, "") << "no spool unless one is configured";
+  EXPECT_EQ(spool.size_mib, kDefaultSpoolSizeMiB);
+  EXPECT_EQ(spool.ttl_hours, kDefaultSpoolTtlHours);
+  EXPECT_EQ(spool.flush_seconds, kDefaultSpoolFlushSeconds);
   EXPECT_EQ(uci_.Calls(), (std::vector<std::string>{
                               R"(get {"config":"ferrowick","section":"sys"})",
                               R"(get {"config":"ferrowick","section":"auth"})",
@@ -123,7 +128,8 @@ TEST_F(NvramTest, LoadsAndConvertsEverySection) {
   uci_.Reply("sys", R"({"values":{".anonymous":false,".type":"sys",".name":"sys","url":"https://cloud.example.test:8443/api/v1",
       "first_boot":"1","device_id":"0a1b2c3d4e5f","serial_number":"00ff","ota_session":"4","fw_check":"60","extra":"x",
       "tls_verify":"1","ca_file":"/etc/ssl/cloud-ca.pem","report_batching":"0","report_capacity":"12000",
-      "firmware_key":"MCowBQYDK2VwAyEAVytEvdM/K4jxkryJ33nuy388EvcxE3zNJ7SoBgMS6CI="}})");
+      "firmware_key":"MCowBQYDK2VwAyEAVytEvdM/K4jxkryJ33nuy388EvcxE3zNJ7SoBgMS6CI=",
+      "spool_dir":"/mnt/sda1/spool","spool_size":"64","spool_ttl":"24","spool_flush":"10"}})");
   uci_.Reply("auth", R"({"values":{"access_token":"a","refresh_token":"r","client_id":"c","client_secret":"s"}})");
   uci_.Reply("mesh", R"({"values":{"enable":"1","net_idx":"4294967295","net_addr":"32767","group_addr":"51712",
       "token":"18446744073709551615","ttl":"5","netkey":"ABEiM0RVZneImaq7zN3u/w==","appkey":"AAEC","devkey":""}})");
@@ -140,6 +146,11 @@ TEST_F(NvramTest, LoadsAndConvertsEverySection) {
   EXPECT_FALSE(nvram_.ReportBatching());
   EXPECT_EQ(nvram_.ReportCapacity(), 12000u);
   EXPECT_EQ(nvram_.FirmwareKey(), "MCowBQYDK2VwAyEAVytEvdM/K4jxkryJ33nuy388EvcxE3zNJ7SoBgMS6CI=");
+  const ReportSpoolSettings spool = nvram_.Spool();
+  EXPECT_EQ(spool.directory, "/mnt/sda1/spool");
+  EXPECT_EQ(spool.size_mib, 64u);
+  EXPECT_EQ(spool.ttl_hours, 24u);
+  EXPECT_EQ(spool.flush_seconds, 10u);
   EXPECT_EQ(nvram_.AccessToken(), "a");
   EXPECT_EQ(nvram_.RefreshToken(), "r");
   EXPECT_EQ(nvram_.ClientID(), "c");

@@ -99,4 +99,11 @@ std::string LogCapture::Text() const {
   return text.str();
 }
 
+std::size_t LogCapture::Count(const std::string& part) const {
+  const std::string text = Text();
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 }  // namespace testing_support

@@ -78,6 +78,8 @@ class LogCapture {
   LogCapture& operator=(const LogCapture&) = delete;
   std::string Text() const;
   bool Contains(const std::string& part) const { return Text().find(part) != std::string::npos; }
+  // How often the log holds `part`.
+  std::size_t Count(const std::string& part) const;
 
  private:
   ScratchDirectory scratch_;

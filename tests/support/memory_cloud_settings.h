@@ -19,6 +19,7 @@ struct CloudSettingsValues {
   std::string ca_file;
   bool report_batching = true;
   std::size_t report_capacity = kDefaultReportCapacity;
+  ReportSpoolSettings spool;  // no spool unless a test names a directory
 };
 
 // Cloud settings held in memory, safe to read and write from several threads: what the
@@ -45,6 +46,7 @@ class MemoryCloudSettings : public CloudSettings {
   std::string CAFile() const override { return Get(&Values::ca_file); }
   bool ReportBatching() const override { return Get(&Values::report_batching); }
   std::size_t ReportCapacity() const override { return Get(&Values::report_capacity); }
+  ReportSpoolSettings Spool() const override { return Get(&Values::spool); }
 
  private:
   template <typename T>
