@@ -28,7 +28,15 @@ class PacedQueue {
     items_.Push(item);
     worker_.Wake();
   }
+  // Pushes, dropping the oldest items beyond `capacity`; returns how many were dropped.
+  std::size_t PushBounded(const T& item, std::size_t capacity) {
+    const std::size_t dropped = items_.PushBounded(item, capacity);
+    worker_.Wake();
+    return dropped;
+  }
   bool Empty() const { return items_.Empty(); }
+  // Items not yet handed over (the one being handled is no longer counted).
+  std::size_t Size() const { return items_.Size(); }
   // Ends the worker (see PacedWorker::Stop); items still queued stay unsent.
   void Stop() { worker_.Stop(); }
 

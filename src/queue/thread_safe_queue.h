@@ -1,13 +1,15 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 
 namespace queue {
 
-// Locked, unbounded, non-blocking first-in-first-out queue.
+// Locked, non-blocking first-in-first-out queue; unbounded unless pushed with a capacity.
 template <typename T>
 class ThreadSafeQueue {
  public:
@@ -24,6 +26,22 @@ class ThreadSafeQueue {
     signal_.notify_one();
   }
 
+  // Pushes after dropping the oldest elements that leave no room for it among `capacity`
+  // (at least one); returns how many were dropped.
+  std::size_t PushBounded(const T& item, std::size_t capacity) {
+    std::size_t dropped = 0;
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      while (!items_.empty() && items_.size() >= std::max<std::size_t>(capacity, 1)) {
+        items_.pop_front();
+        ++dropped;
+      }
+      items_.push_back(item);
+    }
+    signal_.notify_one();
+    return dropped;
+  }
+
   // The front element, or a value-initialised T when the queue is empty.
   T Pop() {
     const std::lock_guard<std::mutex> guard(lock_);
@@ -36,6 +54,11 @@ class ThreadSafeQueue {
   bool Empty() const {
     const std::lock_guard<std::mutex> guard(lock_);
     return items_.empty();
+  }
+
+  std::size_t Size() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return items_.size();
   }
 
   // For polling consumers: waits until an element is queued or `timeout` has passed,

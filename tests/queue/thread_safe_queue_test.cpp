@@ -85,3 +85,14 @@ TEST(ThreadSafeQueue, WaitEndsOnAnElementOrOnClose) {
   items.Push(6);
   EXPECT_TRUE(items.Wait()) << "a closed queue still hands out what it holds";
 }
+
+TEST(ThreadSafeQueue, ABoundedPushDropsTheOldestBeyondTheCapacity) {
+  queue::ThreadSafeQueue<int> queue;
+  for (int value = 1; value <= 3; ++value) EXPECT_EQ(queue.PushBounded(value, 3), 0u);
+  EXPECT_EQ(queue.PushBounded(4, 3), 1u);
+  queue.Push(5);  // an unbounded push in between
+  EXPECT_EQ(queue.PushBounded(6, 3), 2u);
+  EXPECT_EQ(queue.Size(), 3u);
+  for (const int expected : {4, 5, 6}) EXPECT_EQ(queue.Pop(), expected);
+  EXPECT_TRUE(queue.Empty());
+}
