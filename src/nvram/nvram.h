@@ -84,6 +84,7 @@ class NVRAM : public MeshSettings,
   void MeshAppKey(const std::string& base64_key) override;
   std::vector<std::uint8_t> MeshDevKey() const override;
   void MeshDevKey(const std::vector<std::uint8_t>& key) override;
+  bool MeshCredentialsStored() const override;
 
   std::string DeviceID() const override;
   void DeviceID(const std::string& device_id) override;
@@ -104,6 +105,9 @@ class NVRAM : public MeshSettings,
   void OTASession(const std::uint32_t& sessions);
   std::uint32_t FWCheck() const override;
   void FWCheck(const std::uint32_t& minutes);
+  // "sys" option provisioning_window (minutes; 0, the default: always).
+  std::uint32_t ProvisioningWindow() const override;
+  void ProvisioningWindow(const std::uint32_t& minutes);
 
   std::vector<PLCInfo> PLCList() const override;
   void PLCList(const std::vector<PLCInfo>& list);
@@ -165,5 +169,6 @@ class NVRAM : public MeshSettings,
   bool first_boot_{};
   std::uint32_t ota_session_{};
   std::uint32_t fw_check_{};
+  std::uint32_t provisioning_window_{};
   std::vector<PLCInfo> plc_list_;
 };

@@ -76,6 +76,8 @@ const std::vector<NVRAM::Option>& NVRAM::Options() {
         flag("sys", "first_boot", &NVRAM::first_boot_, false),
         number("sys", "ota_session", &NVRAM::ota_session_, 2),
         number("sys", "fw_check", &NVRAM::fw_check_, 1440),
+        // Minutes of advertising after start or a press of the button; 0: always.
+        number("sys", "provisioning_window", &NVRAM::provisioning_window_, 0),
     };
   }();
   return options;
