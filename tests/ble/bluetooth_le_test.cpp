@@ -239,6 +239,39 @@ TEST_F(BleOnTheBus, DeinitializeWithdrawsEverything) {
 
 namespace {
 
+// Room for five replies waiting for the phone.
+class BleWithFewReplies : public BleOnTheBus {
+ protected:
+  void SetUp() override {
+    BlePlatform platform = Platform();
+    platform.reply_capacity = 5;
+    Start(platform);
+  }
+};
+
+}  // namespace
+
+// Beyond the queue's capacity the oldest replies are dropped, each with a line: the phone
+// gets the end of a long list.
+TEST_F(BleWithFewReplies, TheOldestRepliesAreDroppedBeyondTheCapacity) {
+  ConnectPhone();
+  json results = json::array();
+  for (int index = 0; index < 12; ++index) {
+    results.push_back({{"ssid", "net" + std::to_string(index)}, {"bssid", "00:00:00:00:00:00"}, {"quality", index},
+                       {"encryption", {{"enabled", false}}}});
+  }
+  ble_->PutWirelessAPList(results);
+  std::vector<json> received;
+  for (json reply = NextReply(); reply != json("<none>"); reply = NextReply(1500ms)) received.push_back(reply);
+  ASSERT_FALSE(received.empty());
+  EXPECT_EQ(received.back(), ble::ReplyWLE());
+  EXPECT_LE(received.size(), 7u) << "at most the one being sent and the five that had room";
+  EXPECT_EQ(received[received.size() - 2]["P"]["q"], 11);
+  EXPECT_EQ(Occurrences(log_.Text(), "Reply queue full (5): the oldest reply dropped"), 13 - received.size());
+}
+
+namespace {
+
 // The component started before bluetoothd: set-up is tried again with growing pauses until
 // bluetoothd's name appears, and at once when it does.
 class BleBeforeBluetoothd : public ::testing::Test {
