@@ -26,6 +26,16 @@ namespace {
 
 json Decode(const sim::bluetoothd::Notification& notification) { return json::from_cbor(notification.value); }
 
+// A scan's results: `count` open networks, each with its index as quality.
+json OpenNetworks(int count) {
+  json results = json::array();
+  for (int index = 0; index < count; ++index) {
+    results.push_back({{"ssid", "net" + std::to_string(index)}, {"bssid", "00:00:00:00:00:00"}, {"quality", index},
+                       {"encryption", {{"enabled", false}}}});
+  }
+  return results;
+}
+
 class BleOnTheBus : public ::testing::Test {
  protected:
   void SetUp() override { Start(Platform()); }
@@ -116,12 +126,7 @@ TEST_F(BleOnTheBus, ProvisioningSessionOverNotifications) {
 
 TEST_F(BleOnTheBus, TwentyRepliesLeaveOneEveryHalfSecondInOrder) {
   ConnectPhone();
-  json results = json::array();
-  for (int index = 0; index < 19; ++index) {
-    results.push_back({{"ssid", "net" + std::to_string(index)}, {"bssid", "00:00:00:00:00:00"}, {"quality", index},
-                       {"encryption", {{"enabled", false}}}});
-  }
-  ble_->PutWirelessAPList(results);
+  ble_->PutWirelessAPList(OpenNetworks(19));
   std::vector<sim::bluetoothd::Notification> received;
   for (int index = 0; index < 20; ++index) {
     const auto next = Phone().NextNotification(5s);
@@ -256,12 +261,7 @@ class BleWithFewReplies : public BleOnTheBus {
 // gets the end of a long list.
 TEST_F(BleWithFewReplies, TheOldestRepliesAreDroppedBeyondTheCapacity) {
   ConnectPhone();
-  json results = json::array();
-  for (int index = 0; index < 12; ++index) {
-    results.push_back({{"ssid", "net" + std::to_string(index)}, {"bssid", "00:00:00:00:00:00"}, {"quality", index},
-                       {"encryption", {{"enabled", false}}}});
-  }
-  ble_->PutWirelessAPList(results);
+  ble_->PutWirelessAPList(OpenNetworks(12));
   std::vector<json> received;
   for (json reply = NextReply(); reply != json("<none>"); reply = NextReply(1500ms)) received.push_back(reply);
   ASSERT_FALSE(received.empty());
