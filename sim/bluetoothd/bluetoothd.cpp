@@ -78,8 +78,10 @@ nlohmann::json Bluetoothd::Execute(const nlohmann::json& command) {
   } else if (name == "subscribe") {
     phone_->Subscribe();
   } else if (name == "write") {
-    phone_->Write(command.contains("hex") ? FromHex(command.at("hex").get<std::string>())
-                                          : nlohmann::json::to_cbor(command.at("request")));
+    const Bytes value = command.contains("hex") ? FromHex(command.at("hex").get<std::string>())
+                                                : nlohmann::json::to_cbor(command.at("request"));
+    const int repeat = command.value("repeat", 1);
+    for (int index = 0; index < repeat; ++index) phone_->Write(value);
   } else if (name == "replies") {
     const auto count = command.value("count", 1);
     const auto timeout = std::chrono::milliseconds(command.value("timeout_ms", 5000));

@@ -21,7 +21,8 @@ namespace sim::bluetoothd {
 //   {"cmd":"wait_registered","timeout_ms":N}  until an application and an advertisement are in
 //   {"cmd":"connect","address":"AA:BB:.."}     the phone appears, connected
 //   {"cmd":"subscribe"}   StartNotify on the characteristic that notifies
-//   {"cmd":"write","request":{...}}  a request, encoded in CBOR; or "hex":"a16143..." raw bytes
+//   {"cmd":"write","request":{...}}  a request, encoded in CBOR; or "hex":"a16143..." raw bytes;
+//                         "repeat":N writes it N times, back to back
 //   {"cmd":"replies","count":N,"timeout_ms":N}  waits for N more notifications:
 //                         {"replies":[{"json":..,"hex":..,"ms":time since the previous}]}
 //   {"cmd":"disconnect"}  the phone leaves ("Connected" false)

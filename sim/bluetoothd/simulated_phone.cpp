@@ -38,10 +38,14 @@ std::string Code(const nlohmann::json& reply) {
 SimulatedPhone::SimulatedPhone(sdbus::IConnection& connection, AdapterObject& adapter)
     : connection_(connection), adapter_(adapter) {}
 
-SimulatedPhone::~SimulatedPhone() {
+// The D-Bus objects leave outside lock_: a signal handler holds sdbus-c++'s connection lock
+// while it takes lock_, so lock_ is never held across a D-Bus call.
+SimulatedPhone::~SimulatedPhone() { TakeDevice(); }
+
+std::pair<std::unique_ptr<DeviceObject>, std::unique_ptr<sdbus::IProxy>> SimulatedPhone::TakeDevice() {
   const std::lock_guard<std::mutex> guard(lock_);
-  notify_proxy_.reset();
-  device_.reset();
+  subscribed_ = false;
+  return {std::move(device_), std::move(notify_proxy_)};
 }
 
 Application SimulatedPhone::RequireApplication() const {
@@ -72,9 +76,10 @@ void SimulatedPhone::Connect(const std::string& address) {
       });
   proxy->finishRegistration();
 
+  TakeDevice();  // an earlier device leaves before the new one appears at its path
+  auto device = std::make_unique<DeviceObject>(connection_, address);
   const std::lock_guard<std::mutex> guard(lock_);
-  device_.reset();
-  device_ = std::make_unique<DeviceObject>(connection_, address);
+  device_ = std::move(device);
   notify_proxy_ = std::move(proxy);
   write_path_ = write_path;
   owner_ = application.owner;
@@ -114,16 +119,9 @@ void SimulatedPhone::Write(const Bytes& value) {
 }
 
 void SimulatedPhone::Disconnect() {
-  std::unique_ptr<DeviceObject> device;
-  std::unique_ptr<sdbus::IProxy> proxy;
-  {
-    const std::lock_guard<std::mutex> guard(lock_);
-    if (!device_) return;
-    device_->Disconnect();
-    device = std::move(device_);
-    proxy = std::move(notify_proxy_);
-    subscribed_ = false;
-  }
+  const auto [device, proxy] = TakeDevice();
+  if (!device) return;
+  device->Disconnect();
   std::cout << "phone: disconnected" << std::endl;
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -62,6 +63,8 @@ class SimulatedPhone {
                           std::chrono::milliseconds timeout, nlohmann::json& transcript);
   nlohmann::json AwaitReply(const std::string& code, std::chrono::milliseconds timeout, nlohmann::json& transcript);
   Application RequireApplication() const;
+  // Takes the device and its proxy out, for the caller to drop outside the lock.
+  std::pair<std::unique_ptr<DeviceObject>, std::unique_ptr<sdbus::IProxy>> TakeDevice();
   void OnValueChanged(const std::map<std::string, sdbus::Variant>& changed);
 
   sdbus::IConnection& connection_;

@@ -9,7 +9,7 @@ LOOKS = {
     "InternetNotConnected": "red blink 0.5 s on / 1.5 s off (no internet)",
     "ServerNotConnected": "red blink 1 s on / 1 s off (no cloud)",
     "Normal": "green double blink (cloud reachable)",
-    "SystemErrorPanic": "red on (Bluetooth malfunction)",
+    "SystemErrorPanic": "red on (Bluetooth malfunction, until Bluetooth recovers)",
     "SystemReset": "red, green, blue in turn (reset)",
 }
 
@@ -22,6 +22,7 @@ _EVENTS = [
     (re.compile(r"SYS_EVT_SERVER_CONNECTED"), "ServerConnected"),
     (re.compile(r"SYS_EVT_SERVER_DISCONNECTED"), "ServerDisconnected"),
     (re.compile(r"Bluetooth Malfunction"), "BluetoothMalfunction"),
+    (re.compile(r"SYS_EVT_BLUETOOTH_RECOVERED"), "BluetoothRecovered"),
     (re.compile(r'"event"\s*:\s*"reset"'), "ResetButton"),
 ]
 
@@ -45,18 +46,32 @@ class LedMirror:
     def __init__(self):
         self.state = "BootUp"
         self.changes = 0
+        # During the panic: the state the connectivity events lead to, shown on recovery.
+        self.underneath = None
 
     def feed(self, line):
         """Follows one log line; returns True when the LED changed."""
         for pattern, event in _EVENTS:
             if pattern.search(line):
-                following = _TRANSITIONS.get((self.state, event))
+                following = self._next(event)
                 if following and following != self.state:
                     self.state = following
                     self.changes += 1
                     return True
                 return False
         return False
+
+    def _next(self, event):
+        if self.state != "SystemErrorPanic":
+            following = _TRANSITIONS.get((self.state, event))
+            if following == "SystemErrorPanic":
+                self.underneath = self.state
+            return following
+        if event == "BluetoothRecovered":
+            return self.underneath
+        if event != "ResetButton":
+            self.underneath = _TRANSITIONS.get((self.underneath, event), self.underneath)
+        return None
 
     def looks(self):
         return LOOKS[self.state]

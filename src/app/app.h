@@ -82,7 +82,8 @@ class App : public mailbox::DepescheSender,
   void OnWanStatus(const char* json, logging::Severity severity);
   void Authenticate();
   void ScanWirelessAccessPoints();
-  void OnScanReply(const char* json);
+  // Hands a scan's results to BLE provisioning; false when the reply has none.
+  bool OnScanReply(const char* json);
   void SetWirelessAccessPoint(const mailbox::Depesche& message);
   // Arms the set-up timer for a new request, replacing a pending one.
   void ArmNetworkSetup();

@@ -88,6 +88,10 @@ void App::OnMessage(const mailbox::Depesche& message) {
       LOG_ERROR << "Bluetooth Malfunction";
       LEDStateMachine::Dispatch(BluetoothMalfunction{});
       break;
+    case SYS_EVT_BLUETOOTH_RECOVERED:
+      LOG_VERBOSE << "SYS_EVT_BLUETOOTH_RECOVERED";
+      LEDStateMachine::Dispatch(BluetoothRecovered{});
+      break;
     case SYS_EVT_MESHD_MALFUNCTION:
       LOG_VERBOSE << "bluetooth-meshd malfunction";
       SendMeshdMalfunction();
@@ -164,17 +168,24 @@ void App::HandleBeacon(const mailbox::Depesche& message) {
   mesh_->UpdateBeacon(payload.at("device_id").get<std::string>(), payload.at("beacon").get<bool>());
 }
 
+// BLE provisioning runs one scan at a time: it is told how each one ended, with or without
+// a list.
 void App::ScanWirelessAccessPoints() {
   ipc::UBUS bus(kBusTimeoutSeconds, platform_.ubus_socket);
-  bus.Call("iwinfo", "scan", R"({"device":"wlan0"})", [this](const char* json) { OnScanReply(json); });
+  bool listed = false;
+  bus.Call("iwinfo", "scan", R"({"device":"wlan0"})", [this, &listed](const char* json) { listed = OnScanReply(json); });
+  if (!listed) ble_->WirelessScanFailed();
 }
 
-void App::OnScanReply(const char* json) {
+bool App::OnScanReply(const char* json) {
   try {
     const auto reply = nlohmann::json::parse(json);
-    if (reply.contains("results")) ble_->PutWirelessAPList(reply.at("results"));
+    if (!reply.contains("results")) return false;
+    ble_->PutWirelessAPList(reply.at("results"));
+    return true;
   } catch (const std::exception& error) {
     LOG_ERROR << error.what();
+    return false;
   }
 }
 

@@ -87,11 +87,14 @@ void App::NetworkEventHandler(const char* json) {
   }
 }
 
+// Any press of a button opens the provisioning window again (while the gateway provisions);
+// the reset button also reaches the LED.
 void App::ButtonEventHandler(const char* json) {
   LOG_VERBOSE << (json ? json : "");
   const auto event = ParseEvent(json);
   if (!event || !event->is_object() || !event->contains("event") || !event->at("event").is_string()) return;
   if (Fnv1a(event->at("event").get<std::string>()) == kResetButton) LEDStateMachine::Dispatch(ResetButton{});
+  if (initialised_) ble_->OpenProvisioningWindow();
 }
 
 void App::ArmNetworkSetup() {

@@ -24,4 +24,15 @@ struct BlePlatform {
   std::chrono::milliseconds disconnect_grace = std::chrono::seconds(2);
   std::chrono::milliseconds identity_wait = std::chrono::seconds(1);  // per attempt
   std::chrono::milliseconds identity_retry = std::chrono::milliseconds(100);
+  // Pauses between set-up attempts while bluetoothd is absent or refuses.
+  std::chrono::milliseconds set_up_retry_first = std::chrono::seconds(2);
+  std::chrono::milliseconds set_up_retry_longest = std::chrono::seconds(60);
+  // How long one minute of the provisioning window ("sys" option provisioning_window) lasts.
+  std::chrono::milliseconds window_minute = std::chrono::minutes(1);
+  // Requests taken back to back before the transmit pace applies to them, and the replies
+  // that may wait for the phone when a request comes.
+  std::size_t request_burst = 8;
+  std::size_t request_backlog = 8;
+  // Replies waiting for the phone at most; beyond it the oldest is dropped.
+  std::size_t reply_capacity = 128;
 };

@@ -4,8 +4,8 @@
 
 #include <array>
 #include <exception>
-#include <limits>
 
+#include "ble/mesh_credentials.h"
 #include "common/fnv1a.h"
 #include "log/json_text.h"
 #include "log/log.h"
@@ -26,22 +26,6 @@ bool OpenSslRandom(std::uint8_t* bytes, std::size_t count) {
 
 // The request for the log, without the keys it carries.
 std::string LogText(const nlohmann::json& request) { return logging::JsonText(request, {"k", "n", "a"}); }
-
-// A 16-bit unsigned field of "M"; throws std::invalid_argument for anything else.
-std::uint16_t Address(const nlohmann::json& request, const char* name) {
-  const auto& value = request.at(name);
-  if (!value.is_number_integer() || value < 0 || value > std::numeric_limits<std::uint16_t>::max()) {
-    throw std::invalid_argument(std::string("\"") + name + "\" is not a 16-bit address: " + logging::JsonText(value));
-  }
-  return value.get<std::uint16_t>();
-}
-
-// A key field of "M"; throws std::invalid_argument unless it is a UTF-8 text.
-std::string KeyText(const nlohmann::json& request, const char* name) {
-  const auto& value = request.at(name);
-  if (!IsUtf8Text(value)) throw std::invalid_argument(std::string("\"") + name + "\" is not a UTF-8 text");
-  return value.get<std::string>();
-}
 
 }  // namespace
 
@@ -108,8 +92,13 @@ void ProvisioningProtocol::DeviceInformation() {
   Queue(DeviceInfoReply(settings_.SerialNumber(), settings_.DeviceID()));
 }
 
+// One scan at a time: a request during a scan is answered by that scan's list.
 void ProvisioningProtocol::ScanWireless() {
-  Post(mailbox::APP_EVT_SCAN_WIRELESS_AP);
+  if (scan_running_.exchange(true)) {
+    LOG_DEBUG << "Wi-Fi scan already running: its list answers this request too";
+  } else {
+    Post(mailbox::APP_EVT_SCAN_WIRELESS_AP);
+  }
   Queue(ReplyWS());
 }
 
@@ -128,24 +117,22 @@ void ProvisioningProtocol::SetWireless(const nlohmann::json& request) {
 }
 
 void ProvisioningProtocol::StoreMeshCredentials(const nlohmann::json& request) {
-  // Every field is checked before anything is stored.
-  const auto network_key = KeyText(request, "n");
-  const auto application_key = KeyText(request, "a");
-  const auto unicast = Address(request, "u");
-  const bool has_group = request.contains("g");
-  const auto group = has_group ? Address(request, "g") : std::uint16_t{0};
-
+  // Every field is checked, and the device key drawn, before anything is stored.
+  const MeshCredentials credentials = ReadMeshCredentials(request);
   std::vector<std::uint8_t> device_key(kDeviceKeySize);
   if (!random_(device_key.data(), device_key.size())) throw std::runtime_error("Failed to generate device key");
   settings_.MeshDevKey(device_key);
-  settings_.MeshNetKey(network_key);
-  settings_.MeshAppKey(application_key);
-  settings_.NetAddr(unicast);
-  if (has_group) settings_.GroupAddr(group);
+  settings_.MeshNetKey(credentials.network_key);
+  settings_.MeshAppKey(credentials.application_key);
+  settings_.NetAddr(credentials.unicast);
+  if (credentials.group) settings_.GroupAddr(*credentials.group);
   Queue(ReplyM());
 }
 
+// The mesh cannot start without its keys: a mesh mode stored without them would leave the
+// gateway with neither a mesh nor a way back to provisioning.
 void ProvisioningProtocol::RequestStart() {
+  if (!settings_.MeshCredentialsStored()) throw std::runtime_error("no mesh keys are stored");
   start_requested_ = true;
   ArmStart(start_mesh_delay_);
   Queue(ReplyS());
@@ -170,6 +157,7 @@ void ProvisioningProtocol::PostStartMesh() {
 }
 
 void ProvisioningProtocol::PutWirelessAPList(const nlohmann::json& results) {
+  scan_running_ = false;
   if (results.is_array()) {
     for (const auto& result : results) {
       const auto reply = AccessPointReply(result);
@@ -179,6 +167,11 @@ void ProvisioningProtocol::PutWirelessAPList(const nlohmann::json& results) {
     }
   }
   Queue(ReplyWLE());
+}
+
+void ProvisioningProtocol::WirelessScanFailed() {
+  scan_running_ = false;
+  LOG_ERROR << "Wi-Fi scan failed: no list for the phone";
 }
 
 void ProvisioningProtocol::PutWirelessConnectionEvent(bool ok) { Queue(ok ? ReplyWCS() : ReplyWCF()); }

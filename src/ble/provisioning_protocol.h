@@ -21,7 +21,9 @@ namespace ble {
 // The provisioning commands a phone sends: "I" (identity), "WS" (Wi-Fi scan), "WP" (Wi-Fi
 // set-up), "M" (mesh credentials) and "S" (start the mesh). Replies are handed to `transmit`
 // as encoded CBOR; work for the rest of the system is posted to the application. The
-// identity is read from `settings`, and the mesh credentials are stored there.
+// identity is read from `settings`, and the mesh credentials are stored there: all of them
+// or, when any field is wrong, none. "S" needs mesh credentials in the store; one Wi-Fi scan
+// runs at a time, its list answering every "WS" that came meanwhile.
 class ProvisioningProtocol : public mailbox::DepescheSender {
  public:
   using Transmit = std::function<void(Bytes)>;
@@ -35,8 +37,10 @@ class ProvisioningProtocol : public mailbox::DepescheSender {
   // Handles one value written by the phone. A value that is not a request is logged and
   // dropped; nothing thrown leaves.
   void HandleRequest(const Bytes& value);
-  // Queues one "WL" per usable access point of a scan, then "WLE".
+  // Queues one "WL" per usable access point of a scan, then "WLE"; the scan has ended.
   void PutWirelessAPList(const nlohmann::json& results);
+  // The scan ended without a list (nothing is sent); the next "WS" starts a new one.
+  void WirelessScanFailed();
   // Queues "WCS" or "WCF".
   void PutWirelessConnectionEvent(bool ok);
   // The phone's "Connected" state changed: after "S", the mesh starts a short while later.
@@ -64,6 +68,7 @@ class ProvisioningProtocol : public mailbox::DepescheSender {
   const std::chrono::milliseconds disconnect_grace_;
   std::atomic<bool> start_requested_{false};
   std::atomic<bool> start_posted_{false};
+  std::atomic<bool> scan_running_{false};  // from posting a scan until its list or failure
   std::mutex start_lock_;  // makes replacing the pending start timer one step
   std::uint64_t start_timer_ = 0;
   // Last: destroying it runs the pending handlers, which use the members above.

@@ -14,6 +14,7 @@ enum MessageId : std::uint32_t {
   SYS_EVT_SERVER_DISCONNECTED = 0x1008,
   SYS_EVT_BLUETOOTH_MALFUNCTION = 0x1014,
   SYS_EVT_MESHD_MALFUNCTION = 0x1015,
+  SYS_EVT_BLUETOOTH_RECOVERED = 0x1016,   // BLE provisioning set up after a failed start
   APP_EVT_OAUTH_REQUEST = 0x2001,
   APP_EVT_WEBSOCKET_SUBSCRIBE = 0x2003,   // payload std::string: device identifier
   APP_EVT_WEBSOCKET_EVT_FOLDS = 0x2004,   // payload JSON {"device_id", "folds"}

@@ -44,6 +44,14 @@ class StopSignal {
     return !stopped_;
   }
 
+  // Sleeps until `ready()` holds, `deadline` passes or a stop comes; false on a stop.
+  template <typename Clock, typename Duration, typename Predicate>
+  bool WaitUntil(std::chrono::time_point<Clock, Duration> deadline, Predicate ready) const {
+    std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait_until(guard, deadline, [this, &ready] { return stopped_ || ready(); });
+    return !stopped_;
+  }
+
   // Makes WaitUntil look at its condition again. Taking the lock orders the caller's change
   // before the waiter's next look, so no wake-up is lost.
   void Notify() const;

@@ -52,4 +52,10 @@ std::vector<std::uint8_t> Decode(const std::string& text) {
   return bytes;
 }
 
+std::optional<std::vector<std::uint8_t>> DecodeCanonical(const std::string& text) {
+  auto bytes = Decode(text);
+  if (Encode(bytes) != text) return std::nullopt;
+  return bytes;
+}
+
 }  // namespace base64

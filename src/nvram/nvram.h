@@ -84,6 +84,7 @@ class NVRAM : public MeshSettings,
   void MeshAppKey(const std::string& base64_key) override;
   std::vector<std::uint8_t> MeshDevKey() const override;
   void MeshDevKey(const std::vector<std::uint8_t>& key) override;
+  bool MeshCredentialsStored() const override;
 
   std::string DeviceID() const override;
   void DeviceID(const std::string& device_id) override;
@@ -109,6 +110,9 @@ class NVRAM : public MeshSettings,
   // "sys" option firmware_key (default empty: images are not signed).
   std::string FirmwareKey() const override;
   void FirmwareKey(const std::string& key);
+  // "sys" option provisioning_window (minutes; 0, the default: always).
+  std::uint32_t ProvisioningWindow() const override;
+  void ProvisioningWindow(const std::uint32_t& minutes);
 
   std::vector<PLCInfo> PLCList() const override;
   void PLCList(const std::vector<PLCInfo>& list);
@@ -175,5 +179,6 @@ class NVRAM : public MeshSettings,
   std::uint32_t ota_session_{};
   std::uint32_t fw_check_{};
   std::string firmware_key_;
+  std::uint32_t provisioning_window_{};
   std::vector<PLCInfo> plc_list_;
 };

@@ -81,6 +81,8 @@ const std::vector<NVRAM::Option>& NVRAM::Options() {
         number("sys", "ota_session", &NVRAM::ota_session_, 2),
         number("sys", "fw_check", &NVRAM::fw_check_, 1440),
         text("sys", "firmware_key", &NVRAM::firmware_key_),
+        // Minutes of advertising after start or a press of the button; 0: always.
+        number("sys", "provisioning_window", &NVRAM::provisioning_window_, 0),
     };
   }();
   return options;

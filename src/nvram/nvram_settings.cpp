@@ -117,6 +117,15 @@ void NVRAM::MeshDevKey(const std::vector<std::uint8_t>& key) {
   SetKey(devkey_, "devkey", base64::Encode(key), false);
 }
 
+bool NVRAM::MeshCredentialsStored() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  const auto is_key = [](const std::string& text) {
+    const auto key = base64::DecodeCanonical(text);
+    return key && key->size() == kKeySize;
+  };
+  return is_key(netkey_) && is_key(appkey_) && is_key(devkey_) && net_addr_ != 0 && net_addr_ < 0x8000;
+}
+
 std::string NVRAM::DeviceID() const { return Read(lock_, device_id_); }
 void NVRAM::DeviceID(const std::string& device_id) {
   if (Replace(device_id_, device_id)) SetValue("sys", "device_id", device_id, kPackage);
@@ -153,6 +162,13 @@ void NVRAM::FWCheck(const std::uint32_t& minutes) {
 std::string NVRAM::FirmwareKey() const { return Read(lock_, firmware_key_); }
 void NVRAM::FirmwareKey(const std::string& key) {
   if (Replace(firmware_key_, key)) SetValue("sys", "firmware_key", key, kPackage);
+}
+
+std::uint32_t NVRAM::ProvisioningWindow() const { return Read(lock_, provisioning_window_); }
+void NVRAM::ProvisioningWindow(const std::uint32_t& minutes) {
+  if (Change(lock_, provisioning_window_, minutes)) {
+    SetValue("sys", "provisioning_window", std::to_string(minutes), kPackage);
+  }
 }
 
 std::vector<PLCInfo> NVRAM::PLCList() const { return Read(lock_, plc_list_); }

@@ -27,4 +27,11 @@ class ProvisioningSettings {
   // Throw std::runtime_error "Address error." / "Group Address Error." for an address out of range.
   virtual void NetAddr(const std::uint16_t& address) = 0;
   virtual void GroupAddr(const std::uint16_t& address) = 0;
+  // True when the mesh can start from what is stored: the network, application and device
+  // keys each Base64 of 16 bytes, and a unicast address.
+  virtual bool MeshCredentialsStored() const = 0;
+
+  // How many minutes after start (or a press of the button) the gateway advertises and
+  // takes requests; 0: always.
+  virtual std::uint32_t ProvisioningWindow() const = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -36,6 +37,11 @@ class ThreadSafeQueue {
   bool Empty() const {
     const std::lock_guard<std::mutex> guard(lock_);
     return items_.empty();
+  }
+
+  std::size_t Size() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return items_.size();
   }
 
   // For polling consumers: waits until an element is queued or `timeout` has passed,

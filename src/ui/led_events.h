@@ -7,6 +7,7 @@
 struct ServerConnected {};
 struct ServerDisconnected {};
 struct BluetoothMalfunction {};
+struct BluetoothRecovered {};
 struct ResetButton {};
 struct IndicatorOn {};
 struct IndicatorOff {};

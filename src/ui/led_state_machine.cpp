@@ -18,9 +18,15 @@ void BootUp::Entry() {
 
 void BootUp::React(const NetworkConnected&) { Transit<ServerNotConnected>(); }
 void BootUp::React(const NetworkDisconnected&) { Transit<InternetNotConnected>(); }
-void BootUp::React(const BluetoothMalfunction&) { Transit<SystemErrorPanic>(); }
+void BootUp::React(const BluetoothMalfunction&) {
+  SystemErrorPanic::Over(Connectivity::boot_up);
+  Transit<SystemErrorPanic>();
+}
 
-void LedConnectivityState::React(const BluetoothMalfunction&) { Transit<SystemErrorPanic>(); }
+void LedConnectivityState::React(const BluetoothMalfunction&) {
+  SystemErrorPanic::Over(Shows());
+  Transit<SystemErrorPanic>();
+}
 void LedConnectivityState::React(const ResetButton&) { Transit<SystemReset>(); }
 void LedConnectivityState::React(const IndicatorOn&) { Led().SetValue(ui::LedColour::amber, 1); }
 void LedConnectivityState::React(const IndicatorOff&) { Led().SetValue(ui::LedColour::amber, 0); }
@@ -51,6 +57,33 @@ void Normal::React(const ServerDisconnected&) { Transit<ServerNotConnected>(); }
 void SystemErrorPanic::Entry() {
   Led().StopBlinking();
   Led().SetValue(ui::LedColour::red, 1);
+}
+
+// The transitions of the connectivity states, followed without being shown.
+void SystemErrorPanic::React(const NetworkConnected&) {
+  if (underneath_ == Connectivity::boot_up || underneath_ == Connectivity::internet_not_connected) {
+    underneath_ = Connectivity::server_not_connected;
+  }
+}
+void SystemErrorPanic::React(const NetworkDisconnected&) { underneath_ = Connectivity::internet_not_connected; }
+void SystemErrorPanic::React(const ServerConnected&) {
+  if (underneath_ == Connectivity::server_not_connected) underneath_ = Connectivity::normal;
+}
+void SystemErrorPanic::React(const ServerDisconnected&) {
+  if (underneath_ == Connectivity::normal) underneath_ = Connectivity::server_not_connected;
+}
+
+void SystemErrorPanic::React(const BluetoothRecovered&) {
+  switch (underneath_) {
+    case Connectivity::boot_up:
+      return Transit<BootUp>();
+    case Connectivity::internet_not_connected:
+      return Transit<InternetNotConnected>();
+    case Connectivity::server_not_connected:
+      return Transit<ServerNotConnected>();
+    case Connectivity::normal:
+      return Transit<Normal>();
+  }
 }
 
 void SystemReset::Entry() {

@@ -11,8 +11,11 @@
 //   InternetNotConnected  slow red flash
 //   ServerNotConnected    even red blinking
 //   Normal                green double flash
-//   SystemErrorPanic      steady red (final)
+//   SystemErrorPanic      steady red, until Bluetooth recovers
 //   SystemReset           fast red-green-blue cycle (final)
+//
+// During SystemErrorPanic the connectivity events are followed without being shown, so that
+// the LED shows the state they lead to once Bluetooth recovers.
 //
 // Entry actions reach the LED through Singleton<ui::LED>. Events arrive from more than one
 // thread (the application's messages, the button handler), so Dispatch is serialised.
@@ -25,6 +28,7 @@ class LEDStateMachine : public tinyfsm::Fsm<LEDStateMachine> {
   virtual void React(const ServerConnected&) {}
   virtual void React(const ServerDisconnected&) {}
   virtual void React(const BluetoothMalfunction&) {}
+  virtual void React(const BluetoothRecovered&) {}
   virtual void React(const ResetButton&) {}
   virtual void React(const IndicatorOn&) {}
   virtual void React(const IndicatorOff&) {}
@@ -43,6 +47,9 @@ class LEDStateMachine : public tinyfsm::Fsm<LEDStateMachine> {
   static inline std::mutex dispatch_lock_;
 };
 
+// What the LED shows of the gateway's connectivity, outside the two alarm states.
+enum class Connectivity { boot_up, internet_not_connected, server_not_connected, normal };
+
 class BootUp : public LEDStateMachine {
  public:
   void Entry() override;
@@ -56,6 +63,7 @@ class BootUp : public LEDStateMachine {
 // reset button and the amber indicator.
 class LedConnectivityState : public LEDStateMachine {
  public:
+  virtual Connectivity Shows() const = 0;
   void React(const BluetoothMalfunction&) override;
   void React(const ResetButton&) override;
   void React(const IndicatorOn&) override;
@@ -65,6 +73,7 @@ class LedConnectivityState : public LEDStateMachine {
 
 class InternetNotConnected : public LedConnectivityState {
  public:
+  Connectivity Shows() const override { return Connectivity::internet_not_connected; }
   void Entry() override;
   void React(const NetworkConnected&) override;
   using LedConnectivityState::React;
@@ -72,6 +81,7 @@ class InternetNotConnected : public LedConnectivityState {
 
 class ServerNotConnected : public LedConnectivityState {
  public:
+  Connectivity Shows() const override { return Connectivity::server_not_connected; }
   void Entry() override;
   void React(const NetworkDisconnected&) override;
   void React(const ServerConnected&) override;
@@ -80,6 +90,7 @@ class ServerNotConnected : public LedConnectivityState {
 
 class Normal : public LedConnectivityState {
  public:
+  Connectivity Shows() const override { return Connectivity::normal; }
   void Entry() override;
   void React(const NetworkDisconnected&) override;
   void React(const ServerDisconnected&) override;
@@ -88,7 +99,20 @@ class Normal : public LedConnectivityState {
 
 class SystemErrorPanic : public LEDStateMachine {
  public:
+  // Enters the panic over a state that showed `shown`.
+  static void Over(Connectivity shown) { underneath_ = shown; }
+
   void Entry() override;
+  void React(const NetworkConnected&) override;
+  void React(const NetworkDisconnected&) override;
+  void React(const ServerConnected&) override;
+  void React(const ServerDisconnected&) override;
+  void React(const BluetoothRecovered&) override;
+  using LEDStateMachine::React;
+
+ private:
+  // What the connectivity events since the malfunction lead to; changed under Dispatch's lock.
+  static inline Connectivity underneath_ = Connectivity::boot_up;
 };
 
 class SystemReset : public LEDStateMachine {

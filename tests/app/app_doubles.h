@@ -74,9 +74,11 @@ class BleDouble : public ProvisioningComponent {
   void PutWirelessAPList(const nlohmann::json& results) override {
     journal_->Record("ble.PutWirelessAPList " + results.dump());
   }
+  void WirelessScanFailed() override { journal_->Record("ble.WirelessScanFailed"); }
   void PutWirelessConnectionEvent(bool connected, const std::string& address) override {
     journal_->Record(std::string("ble.PutWirelessConnectionEvent ") + (connected ? "true" : "false") + " " + address);
   }
+  void OpenProvisioningWindow() override { journal_->Record("ble.OpenProvisioningWindow"); }
 
  private:
   std::shared_ptr<Journal> journal_;

@@ -12,6 +12,7 @@
 #include "mailbox/message_id.h"
 #include "nvram/nvram.h"
 #include "support/wait.h"
+#include "ui/led_state_machine.h"
 #include "websocket/channel_component.h"
 
 using namespace std::chrono_literals;
@@ -111,6 +112,8 @@ TEST(AppMessages, TableOfMessagesToComponentCalls) {
       {"server disconnected", SYS_EVT_SERVER_DISCONNECTED, nullptr, {}, {}},
       {"indicator", SYS_EVT_INDICATOR, MakePayload(true), {}, {}},
       {"malfunction", SYS_EVT_BLUETOOTH_MALFUNCTION, nullptr, {}, {}},
+      {"recovery", SYS_EVT_BLUETOOTH_RECOVERED, nullptr, {}, {}},
+      {"a scan that cannot be made ends at once", APP_EVT_SCAN_WIRELESS_AP, nullptr, {"ble.WirelessScanFailed"}, {}},
       {"wifi set-up without a key stores nothing", APP_EVT_SET_WIRELESS_AP, Json(R"({"s":"ssid","e":"psk2"})"), {}, {}},
   };
   for (const auto& entry : cases) {
@@ -123,6 +126,19 @@ TEST(AppMessages, TableOfMessagesToComponentCalls) {
     EXPECT_TRUE(WaitUntil([&] { return gateway.app->Posted().size() >= expected_posts.size(); }, 2s));
     EXPECT_EQ(gateway.app->Posted(), expected_posts);
   }
+}
+
+// BLE provisioning set up after a failed start: the LED leaves its error state for what the
+// connectivity messages since have led to.
+TEST(AppMessages, ARecoveryAfterTheMalfunctionGivesTheLedBack) {
+  TestGateway gateway;
+  gateway.Handle(mailbox::SYS_EVT_NETWORK_CONNECTED);
+  gateway.Handle(mailbox::SYS_EVT_BLUETOOTH_MALFUNCTION);
+  EXPECT_TRUE(LEDStateMachine::IsInState<SystemErrorPanic>());
+  gateway.Handle(mailbox::SYS_EVT_SERVER_CONNECTED);
+  EXPECT_TRUE(LEDStateMachine::IsInState<SystemErrorPanic>());
+  gateway.Handle(mailbox::SYS_EVT_BLUETOOTH_RECOVERED);
+  EXPECT_TRUE(LEDStateMachine::IsInState<Normal>());
 }
 
 TEST(AppMessages, FailedAuthorisationPostsNothing) {

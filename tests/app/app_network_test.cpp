@@ -210,6 +210,29 @@ TEST_F(AppOnTheBus, ScanResultsGoToBle) {
   EXPECT_EQ(results[0]["ssid"], "Office");
 }
 
+// BLE provisioning runs one scan at a time, so it hears how each ended, also without results.
+TEST_F(AppOnTheBus, AScanWithoutResultsEndsTheScanForBle) {
+  StartGateway(R"({"scan":{"wlan0":null}})");
+  journal_->Clear();
+  app_->Post({nullptr, app_.get(), APP_EVT_SCAN_WIRELESS_AP, nullptr});
+  app_->DispatchMessages();
+  EXPECT_EQ(journal_->Calls(), (Strings{"ble.WirelessScanFailed"}));
+}
+
+// Any button opens the provisioning window again; only the reset button reaches the LED.
+TEST_F(AppOnTheBus, AnyButtonOpensTheProvisioningWindow) {
+  StartGateway();
+  app_->DispatchMessages();
+  journal_->Clear();
+  ASSERT_TRUE(Send("button", R"({"event":"wps"})"));
+  ASSERT_TRUE(WaitUntil([&] { return journal_->Calls() == Strings{"ble.OpenProvisioningWindow"}; }));
+  EXPECT_TRUE(LEDStateMachine::IsInState<ServerNotConnected>());
+  ASSERT_TRUE(Send("button", R"({"action":"pressed"})"));  // no "event": not a button press
+  ASSERT_TRUE(Send("button", R"({"event":"reset"})"));
+  EXPECT_TRUE(WaitUntil([&] { return journal_->Calls().size() == 2; }));
+  EXPECT_EQ(journal_->Calls(), (Strings{"ble.OpenProvisioningWindow", "ble.OpenProvisioningWindow"}));
+}
+
 TEST_F(AppOnTheBus, ButtonResetReachesTheLed) {
   StartGateway();
   app_->DispatchMessages();  // the WAN is up: the LED left BootUp, where the button is ignored

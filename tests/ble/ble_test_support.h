@@ -118,4 +118,13 @@ class MemoryStore {
   NVRAM store_{"/nonexistent/ubus.sock"};
 };
 
+// Mesh credentials as an accepted "M" leaves them.
+inline void StoreMeshKeys(NVRAM& store) {
+  store.MeshDevKey(std::vector<std::uint8_t>(16, 0x5A));
+  store.MeshNetKey("AAECAwQFBgcICQoLDA0ODw==");
+  store.MeshAppKey("EBESExQVFhcYGRobHB0eHw==");
+  store.NetAddr(7);
+  store.GroupAddr(0xCA01);
+}
+
 }  // namespace ble_test

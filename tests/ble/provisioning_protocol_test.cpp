@@ -50,6 +50,13 @@ class Protocol : public ::testing::Test {
     return raw_;
   }
   void Send(const char* request) { protocol_->HandleRequest(Cbor(request)); }
+  void StoreMeshKeys() { ble_test::StoreMeshKeys(store_.Store()); }
+  // Everything "M" may store, for comparison.
+  std::vector<std::string> StoredCredentials() {
+    auto& store = store_.Store();
+    return {base64::Encode(store.MeshDevKey()), base64::Encode(store.MeshNetKey()),
+            base64::Encode(store.MeshAppKey()), std::to_string(store.NetAddr()), std::to_string(store.GroupAddr())};
+  }
 
   ble_test::MemoryStore store_;
   std::shared_ptr<ble_test::RecordingPoster> poster_ = std::make_shared<ble_test::RecordingPoster>();
@@ -152,7 +159,11 @@ TEST_F(Protocol, MeshCredentialsAreStored) {
   EXPECT_NE(store.MeshDevKey(), first_key);
 }
 
+// Every field is checked before anything is stored: a refused request leaves the earlier
+// credentials as they were, and gets no reply.
 TEST_F(Protocol, MeshCredentialsRefusedWithoutReply) {
+  StoreMeshKeys();
+  const auto stored = StoredCredentials();
   const std::vector<const char*> refused{
       R"({"C":"M","n":"","a":"EBESExQVFhcYGRobHB0eHw==","u":2})",                  // empty key
       R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":"","u":2})",                  // empty key
@@ -167,12 +178,74 @@ TEST_F(Protocol, MeshCredentialsRefusedWithoutReply) {
       R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":"EBESExQVFhcYGRobHB0eHw==","u":-1})",
       R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":"EBESExQVFhcYGRobHB0eHw==","u":65538})",
       R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":"EBESExQVFhcYGRobHB0eHw==","u":2.5})",
+      // Keys that are not Base64 of exactly 16 bytes, each field wrong in turn.
+      R"({"C":"M","n":"x","a":"EBESExQVFhcYGRobHB0eHw==","u":2})",
+      R"({"C":"M","n":"AAECAwQFBgcICQoLDA0O","a":"EBESExQVFhcYGRobHB0eHw==","u":2})",          // 15 bytes
+      R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODxA=","a":"EBESExQVFhcYGRobHB0eHw==","u":2})",      // 17 bytes
+      R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw","a":"EBESExQVFhcYGRobHB0eHw==","u":2})",        // unpadded
+      R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODx==","a":"EBESExQVFhcYGRobHB0eHw==","u":2})",      // stray bits
+      R"({"C":"M","n":"AAECAwQFBgcICQoL!A0ODw==","a":"EBESExQVFhcYGRobHB0eHw==","u":2})",
+      R"({"C":"M","n":"AAECAwQFBgcI CQoLDA0ODw==","a":"EBESExQVFhcYGRobHB0eHw==","u":2})",
+      R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":"EBESExQVFhcYGRobHB0e","u":2})",
+      R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":"EBESExQVFhcYGRobHB0eHw==x","u":2})",
+      R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":["EBESExQVFhcYGRobHB0eHw=="],"u":2})",
+      R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":"EBESExQVFhcYGRobHB0eHw==","u":2,"g":"51712"})",
+      R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":"EBESExQVFhcYGRobHB0eHw==","u":2,"g":null})",
   };
-  for (const auto* request : refused) Send(request);
+  for (const auto* request : refused) {
+    Send(request);
+    EXPECT_EQ(StoredCredentials(), stored) << request;
+  }
   EXPECT_TRUE(Replies().empty());
   // The protocol carries on with the next request.
   Send(R"({"C":"S"})");
   EXPECT_EQ(Replies(), (std::vector<json>{ble::ReplyS()}));
+}
+
+// A key may come with the line break a phone's encoder adds; it is stored without it.
+TEST_F(Protocol, KeysAreStoredInTheirCanonicalForm) {
+  protocol_->HandleRequest(json::to_cbor(
+      json{{"C", "M"}, {"n", "AAECAwQFBgcICQoLDA0ODw==\n"}, {"a", " EBESExQVFhcYGRobHB0eHw==\r\n"}, {"u", 0x7FFF}}));
+  EXPECT_EQ(Replies(), (std::vector<json>{ble::ReplyM()}));
+  EXPECT_EQ(base64::Encode(store_.Store().MeshNetKey()), "AAECAwQFBgcICQoLDA0ODw==");
+  EXPECT_EQ(base64::Encode(store_.Store().MeshAppKey()), "EBESExQVFhcYGRobHB0eHw==");
+  EXPECT_EQ(store_.Store().NetAddr(), 0x7FFF);
+  EXPECT_TRUE(store_.Store().MeshCredentialsStored());
+}
+
+// "S" without stored mesh keys would store mesh mode with nothing to start: refused with a
+// line, no reply and nothing posted; once "M" is accepted, "S" is.
+TEST_F(Protocol, StartIsRefusedUntilMeshKeysAreStored) {
+  Send(R"({"C":"S"})");
+  Send(R"({"C":"M","n":"x","a":"EBESExQVFhcYGRobHB0eHw==","u":2})");
+  Send(R"({"C":"S"})");
+  EXPECT_TRUE(Replies().empty());
+  EXPECT_FALSE(protocol_->StartRequested());
+  protocol_->PhoneConnectionChanged();
+  Send(R"({"C":"M","n":"AAECAwQFBgcICQoLDA0ODw==","a":"EBESExQVFhcYGRobHB0eHw==","u":2})");
+  Send(R"({"C":"S"})");
+  EXPECT_EQ(Replies(), (std::vector<json>{ble::ReplyM(), ble::ReplyS()}));
+  EXPECT_TRUE(protocol_->StartRequested());
+  EXPECT_TRUE(WaitUntil([&] { return poster_->Ids() == Ids{mailbox::APP_EVT_START_MESH}; }, 5s));
+}
+
+// One scan at a time: requests during a scan get their "WS" and share its list; the scan
+// ends with its list or its failure, and the next request starts another.
+TEST_F(Protocol, ScanRequestsDuringAScanShareItsList) {
+  for (int index = 0; index < 3; ++index) Send(R"({"C":"WS"})");
+  EXPECT_EQ(Replies(), (std::vector<json>(3, ble::ReplyWS())));
+  EXPECT_EQ(poster_->Ids(), (Ids{mailbox::APP_EVT_SCAN_WIRELESS_AP}));
+  protocol_->PutWirelessAPList(json::array());
+  EXPECT_EQ(Replies().back(), ble::ReplyWLE());
+  EXPECT_EQ(Replies().size(), 4u) << "one list for the three requests";
+
+  Send(R"({"C":"WS"})");
+  Send(R"({"C":"WS"})");
+  EXPECT_EQ(poster_->Ids().size(), 2u);
+  protocol_->WirelessScanFailed();
+  EXPECT_EQ(Replies().size(), 6u) << "a failed scan sends nothing";
+  Send(R"({"C":"WS"})");
+  EXPECT_EQ(poster_->Ids().size(), 3u);
 }
 
 TEST_F(Protocol, NonUtf8KeysAreRefused) {
@@ -204,6 +277,7 @@ TEST_F(Protocol, GarbageIsDroppedAndTheNextRequestAnswered) {
 }
 
 TEST_F(Protocol, StartWithoutDisconnectPostsAfterTheDelay) {
+  StoreMeshKeys();
   Send(R"({"C":"S"})");
   EXPECT_EQ(Replies(), (std::vector<json>{ble::ReplyS()}));
   EXPECT_TRUE(protocol_->StartRequested());
@@ -212,6 +286,7 @@ TEST_F(Protocol, StartWithoutDisconnectPostsAfterTheDelay) {
 }
 
 TEST_F(Protocol, StartThenDisconnectPostsOnceAfterTheGrace) {
+  StoreMeshKeys();
   Send(R"({"C":"S"})");
   const auto changed = std::chrono::steady_clock::now();
   protocol_->PhoneConnectionChanged();

@@ -60,3 +60,22 @@ TEST(StopSignal, AfterAResetWaitsPauseAgainUntilTheNextStop) {
   ASSERT_TRUE(EndsSoon(paused));
   EXPECT_FALSE(paused.get());
 }
+
+TEST(StopSignal, AWaitWithADeadlineEndsAtItOrOnItsConditionOrAStop) {
+  mutex::StopSignal stop;
+  const auto start = Clock::now();
+  EXPECT_TRUE(stop.WaitUntil(start + 30ms, [] { return false; }));
+  EXPECT_GE(Clock::now() - start, 30ms);
+
+  std::atomic<bool> ready{false};
+  auto waiting = std::async(std::launch::async, [&] { return stop.WaitUntil(Clock::now() + 1h, [&] { return ready.load(); }); });
+  ready = true;
+  stop.Notify();
+  ASSERT_TRUE(EndsSoon(waiting));
+  EXPECT_TRUE(waiting.get());
+
+  auto paused = std::async(std::launch::async, [&] { return stop.WaitUntil(Clock::now() + 1h, [] { return false; }); });
+  stop.Stop();
+  ASSERT_TRUE(EndsSoon(paused));
+  EXPECT_FALSE(paused.get());
+}

@@ -117,6 +117,8 @@ TEST_F(NvramTest, AnEmptyPackageLeavesEveryDefault) {
   EXPECT_EQ(spool.size_mib, kDefaultSpoolSizeMiB);
   EXPECT_EQ(spool.ttl_hours, kDefaultSpoolTtlHours);
   EXPECT_EQ(spool.flush_seconds, kDefaultSpoolFlushSeconds);
+  EXPECT_EQ(nvram_.ProvisioningWindow(), 0u) << "advertising without end unless asked for";
+  EXPECT_FALSE(nvram_.MeshCredentialsStored());
   EXPECT_EQ(uci_.Calls(), (std::vector<std::string>{
                               R"(get {"config":"ferrowick","section":"sys"})",
                               R"(get {"config":"ferrowick","section":"auth"})",
@@ -129,7 +131,8 @@ TEST_F(NvramTest, LoadsAndConvertsEverySection) {
       "first_boot":"1","device_id":"0a1b2c3d4e5f","serial_number":"00ff","ota_session":"4","fw_check":"60","extra":"x",
       "tls_verify":"1","ca_file":"/etc/ssl/cloud-ca.pem","report_batching":"0","report_capacity":"12000",
       "firmware_key":"MCowBQYDK2VwAyEAVytEvdM/K4jxkryJ33nuy388EvcxE3zNJ7SoBgMS6CI=",
-      "spool_dir":"/mnt/sda1/spool","spool_size":"64","spool_ttl":"24","spool_flush":"10"}})");
+      "spool_dir":"/mnt/sda1/spool","spool_size":"64","spool_ttl":"24","spool_flush":"10",
+      "provisioning_window":"15"}})");
   uci_.Reply("auth", R"({"values":{"access_token":"a","refresh_token":"r","client_id":"c","client_secret":"s"}})");
   uci_.Reply("mesh", R"({"values":{"enable":"1","net_idx":"4294967295","net_addr":"32767","group_addr":"51712",
       "token":"18446744073709551615","ttl":"5","netkey":"ABEiM0RVZneImaq7zN3u/w==","appkey":"AAEC","devkey":""}})");
@@ -151,6 +154,7 @@ TEST_F(NvramTest, LoadsAndConvertsEverySection) {
   EXPECT_EQ(spool.size_mib, 64u);
   EXPECT_EQ(spool.ttl_hours, 24u);
   EXPECT_EQ(spool.flush_seconds, 10u);
+  EXPECT_EQ(nvram_.ProvisioningWindow(), 15u);
   EXPECT_EQ(nvram_.AccessToken(), "a");
   EXPECT_EQ(nvram_.RefreshToken(), "r");
   EXPECT_EQ(nvram_.ClientID(), "c");
@@ -257,6 +261,33 @@ TEST_F(NvramTest, KeysAreNotLoggedInClear) {
   EXPECT_TRUE(log_.Contains(R"j("key":"*** (10 chars)")j")) << log_.Text();
 }
 
+// The mesh can start only from three keys of 16 bytes in their Base64 form and a unicast
+// address; keys the store would fill with zeros do not count.
+TEST_F(NvramTest, MeshCredentialsAreStoredOnlyWhenTheMeshCanStartFromThem) {
+  const std::string key = "AAECAwQFBgcICQoLDA0ODw==";
+  const struct {
+    const char* netkey;
+    const char* appkey;
+    const char* devkey;
+    const char* net_addr;
+    bool stored;
+  } cases[] = {
+      {key.c_str(), key.c_str(), key.c_str(), "1", true},
+      {key.c_str(), key.c_str(), key.c_str(), "0", false},
+      {"", key.c_str(), key.c_str(), "1", false},
+      {key.c_str(), "x", key.c_str(), "1", false},
+      {key.c_str(), key.c_str(), "AAECAwQFBgcICQoLDA0O", "1", false},
+      {key.c_str(), "AAECAwQFBgcICQoLDA0ODw", key.c_str(), "1", false},
+  };
+  for (const auto& entry : cases) {
+    uci_.Reply("mesh", std::string(R"({"values":{"netkey":")") + entry.netkey + R"(","appkey":")" + entry.appkey +
+                           R"(","devkey":")" + entry.devkey + R"(","net_addr":")" + entry.net_addr + R"("}})");
+    nvram_.Init();
+    EXPECT_EQ(nvram_.MeshCredentialsStored(), entry.stored) << entry.netkey << " " << entry.appkey << " "
+                                                             << entry.devkey << " " << entry.net_addr;
+  }
+}
+
 TEST_F(NvramTest, SettersValidateAndWriteThroughWithACommit) {
   nvram_.Init();
   uci_.ClearCalls();
@@ -296,6 +327,8 @@ TEST_F(NvramTest, SettersValidateAndWriteThroughWithACommit) {
   nvram_.AccessToken("tok");
   nvram_.OTASession(2);
   nvram_.FWCheck(1440);
+  nvram_.ProvisioningWindow(0);  // unchanged: not written
+  nvram_.ProvisioningWindow(15);
   nvram_.ClearFirstBoot();
   nvram_.Token(5000000000);
   EXPECT_EQ(uci_.Calls(), (std::vector<std::string>{
@@ -307,6 +340,7 @@ TEST_F(NvramTest, SettersValidateAndWriteThroughWithACommit) {
                               SetCall("auth", "access_token", "tok"), kCommit,
                               SetCall("sys", "ota_session", "2"), kCommit,
                               SetCall("sys", "fw_check", "1440"), kCommit,
+                              SetCall("sys", "provisioning_window", "15"), kCommit,
                               SetCall("sys", "first_boot", "0"), kCommit,
                               SetCall("mesh", "token", "5000000000"), kCommit}));
   EXPECT_EQ(nvram_.MeshDevKey(), std::vector<std::uint8_t>(16, 0xff));

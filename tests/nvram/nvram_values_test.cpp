@@ -45,6 +45,17 @@ TEST(Base64, EncodesAndDecodesKeys) {
   EXPECT_TRUE(base64::Decode("").empty());
 }
 
+// Only the text Encode gives for its bytes: padding included, no stray bits, nothing around.
+TEST(Base64, CanonicalDecodingRefusesEveryOtherText) {
+  EXPECT_EQ(base64::DecodeCanonical("ABEiM0RVZneImaq7zN3u/w=="), base64::Decode("ABEiM0RVZneImaq7zN3u/w=="));
+  EXPECT_EQ(base64::DecodeCanonical("YWJj"), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+  EXPECT_EQ(base64::DecodeCanonical(""), std::vector<std::uint8_t>{});
+  for (const std::string bad : {"ABEiM0RVZneImaq7zN3u/w", "ABEiM0RVZneImaq7zN3u/x==", "ABEiM0RVZneImaq7zN3u/w==\n",
+                                " YWJj", "YW!j", "YQ=", "YQ==YQ=="}) {
+    EXPECT_FALSE(base64::DecodeCanonical(bad)) << bad;
+  }
+}
+
 TEST(UrlHost, TakesTheHostOfHttpHttpsAndWebsocketUrlsOnly) {
   struct Case {
     std::string url;

@@ -94,6 +94,7 @@ TEST(InitScript, ReloadRestartsTheDaemonOnlyForSettingsItDoesNotWrite) {
       {"a person names a CA file", kShownDefaults + "ferrowick.sys.ca_file='/etc/ssl/cloud.pem'\n", true},
       {"a person turns certificate checks off", Replacing(kShownDefaults, "tls_verify='1'", "tls_verify='0'"),
        true},
+      {"a person sets a provisioning window", kShownDefaults + "ferrowick.sys.provisioning_window='15'\n", true},
   };
   const std::string directory = ipc_test::MakeTempDirectory("init-script");
   for (const auto& test : cases) {

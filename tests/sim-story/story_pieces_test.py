@@ -78,6 +78,11 @@ class LedMirrorTest(unittest.TestCase):
             (["SYS_EVT_SERVER_CONNECTED"], "BootUp"),  # no cloud before the network
             (["SYS_EVT_NETWORK_DISCONNECTED", "SYS_EVT_SERVER_CONNECTED"], "InternetNotConnected"),
             (["SYS_EVT_NETWORK_CONNECTED", "Bluetooth Malfunction", "SYS_EVT_SERVER_CONNECTED"], "SystemErrorPanic"),
+            # Bluetooth set up after all: what the connectivity events since lead to.
+            (["SYS_EVT_NETWORK_CONNECTED", "Bluetooth Malfunction", "SYS_EVT_SERVER_CONNECTED",
+              "SYS_EVT_BLUETOOTH_RECOVERED"], "Normal"),
+            (["Bluetooth Malfunction", "SYS_EVT_BLUETOOTH_RECOVERED"], "BootUp"),
+            (["SYS_EVT_BLUETOOTH_RECOVERED"], "BootUp"),
             (['{"event":"reset"}'], "BootUp"),  # the button only counts once connectivity is shown
             (["SYS_EVT_NETWORK_DISCONNECTED", '{"event": "reset"}'], "SystemReset"),
         ]

@@ -237,6 +237,42 @@ TEST_F(LEDStateMachineTest, ResetIsFinalAndKeepsCycling) {
   }
 }
 
+// The Bluetooth malfunction ends when BLE provisioning is set up after all: the LED shows what
+// the connectivity events since the malfunction lead to, as if they had come without it.
+TEST_F(LEDStateMachineTest, ARecoveryEndsThePanicWithTheConnectivityItFollowed) {
+  const struct {
+    State before;
+    std::vector<Event> during;
+    State after;
+  } table[] = {
+      {State::boot, {}, State::boot},
+      {State::boot, {Event::net_up}, State::server},
+      {State::boot, {Event::server_up}, State::boot},
+      {State::internet, {Event::net_up, Event::server_up}, State::normal},
+      {State::server, {}, State::server},
+      {State::server, {Event::server_up, Event::net_up}, State::normal},
+      {State::normal, {Event::server_down}, State::server},
+      {State::normal, {Event::net_down, Event::reset, Event::indicator_on}, State::internet},
+      {State::normal, {Event::net_down, Event::net_up}, State::server},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE("from state " + std::to_string(static_cast<int>(row.before)) + " after " +
+                 std::to_string(row.during.size()) + " events");
+    StartIn(row.before);
+    Dispatch(Event::bt_fail);
+    for (const Event event : row.during) Dispatch(event);
+    ASSERT_EQ(Current(), State::panic);
+    LEDStateMachine::Dispatch(BluetoothRecovered{});
+    EXPECT_EQ(Current(), row.after);
+  }
+  // Outside the panic a recovery changes nothing; the reset stays final.
+  for (const State state : {State::boot, State::internet, State::server, State::normal, State::reset}) {
+    StartIn(state);
+    LEDStateMachine::Dispatch(BluetoothRecovered{});
+    EXPECT_EQ(Current(), state);
+  }
+}
+
 // Button events arrive on the bus listener's thread while the application dispatches its
 // own; dispatch is serialised, so the machine ends in one state with one blink thread.
 TEST_F(LEDStateMachineTest, ConcurrentDispatchIsSerialised) {
