@@ -5,102 +5,24 @@
 // reporting; a cloud outage of a minute loses no reading; restarts of the mesh daemon and of
 // the daemon itself are survived.
 
-#include <signal.h>
-#include <stdlib.h>
-
 #include <gtest/gtest.h>
 
-#include <map>
-#include <numeric>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "cloud/control_client.h"
-#include "standin/control_socket.h"
-#include "support/sandbox.h"
-#include "support/subprocess.h"
+#include "sensor_sandbox.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
 using nlohmann::json;
-using testing_support::SourcePath;
-using testing_support::Subprocess;
 using testing_support::WaitUntil;
 
 namespace {
 
-// Two runs of the daemon: the first may be stopped by a test, the second replaces the shell.
-const char* const kTwoRuns = R"("$0"; echo "first run ended"; exec "$0")";
-
-class SandboxedSensors : public ::testing::Test {
+class SandboxedSensors : public testing_support::SensorSandbox {
  protected:
-  // Two nodes, the second a three-channel device; a fold minute lasts ten seconds for them,
-  // so their six kinds report less than once a second, the cloud client's pace.
-  void Start(bool mesh_mode) {
-    setenv("QUELLARON_SENSORS", "2", 1);
-    setenv("QUELLARON_SENSOR_THREE_CHANNEL_EVERY", "2", 1);
-    setenv("QUELLARON_SENSOR_MINUTE_MS", "10000", 1);
-    std::vector<std::string> command{"/bin/bash", SourcePath("sim/sandbox/sandbox"), "--build",
-                                     testing_support::BuildPath(""), "--", SourcePath("sim/sandbox/with-tokens")};
-    if (mesh_mode) command.push_back(SourcePath("sim/sandbox/mesh-mode"));
-    for (const std::string part : {"/bin/bash", "-c", kTwoRuns}) command.push_back(part);
-    command.push_back(testing_support::BuildPath("src/app/quellaron"));
-    daemon_ = std::make_unique<Subprocess>(command);
-    unsetenv("QUELLARON_SENSORS");
-    unsetenv("QUELLARON_SENSOR_THREE_CHANNEL_EVERY");
-    unsetenv("QUELLARON_SENSOR_MINUTE_MS");
-    ASSERT_TRUE(daemon_->WaitForOutput("[App::Init@", 60s)) << daemon_->Output();
-  }
-  void TearDown() override {
-    if (!daemon_) return;
-    daemon_->Signal(SIGTERM);
-    EXPECT_TRUE(daemon_->Wait(30s).has_value());
-  }
-
-  std::string Root() const { return "/proc/" + std::to_string(daemon_->Pid()) + "/root"; }
-  sim::cloud::ControlClient Cloud() const { return sim::cloud::ControlClient(Root() + "/run/sim/cloud.sock"); }
+  void Start(bool mesh_mode) { SensorSandbox::Start({mesh_mode, false}); }
   json Meshd(const json& command) const { return sim::standin::ControlCall(Root() + "/run/sim/meshd.sock", command); }
-  json Sensors() const { return Meshd({{"cmd", "sensors"}}).at("sensors"); }
-  json Sensor(std::size_t index) const { return Sensors().at(index); }
-  int ReportsSent() const {
-    int sent = 0;
-    for (const auto& sensor : Sensors()) sent += sensor.at("reports_sent").get<int>();
-    return sent;
-  }
-  // The readings the cloud accepted, per device id.
-  std::map<std::string, std::vector<json>> Readings() const {
-    std::map<std::string, std::vector<json>> readings;
-    for (const auto& request : Cloud().Requests()) {
-      if (request.value("target", "").find("/gateways/report") == std::string::npos) continue;
-      if (request.value("status", 0) != 200) continue;
-      // One request may carry the readings of several reports.
-      const json body = json::parse(request.at("body").get<std::string>());
-      for (const auto& node : body.at("nodes")) {
-        for (const auto& reading : node.at("vs")) readings[node.at("id")].push_back(reading);
-      }
-    }
-    return readings;
-  }
-  std::size_t ReadingCount() const {
-    const auto readings = Readings();
-    return std::accumulate(readings.begin(), readings.end(), std::size_t{0},
-                           [](std::size_t sum, const auto& entry) { return sum + entry.second.size(); });
-  }
-  bool EveryDeviceReported() const {
-    const json sensors = Sensors();
-    const auto readings = Readings();
-    for (const auto& sensor : sensors) {
-      for (const auto& device : sensor.at("device_ids")) {
-        if (readings.count(device.get<std::string>()) == 0) return false;
-      }
-    }
-    return true;
-  }
-  // True once more readings than `count` have arrived.
-  bool MoreReadingsThan(std::size_t count) const { return ReadingCount() > count; }
-
-  std::unique_ptr<Subprocess> daemon_;
 };
 
 }  // namespace
@@ -138,26 +60,7 @@ TEST_F(SandboxedSensors, ReadingsReachTheCloudAndPushedSettingsReachTheNodes) {
   }
   EXPECT_EQ(readings.at(three + "_2").front().at("k"), "current");
 
-  // The cloud's settings (the device entries) reached the nodes.
-  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("channels").at("0").at("folds_acknowledged") >= 1; }, 60s));
-  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("beacon_acknowledged") >= 1; }, 60s));
-
-  // Folds and a beacon change pushed over the websocket: the node takes and acknowledges them
-  // and reports what the new folds name.
-  Cloud().Call("POST", "/channel/folds", {{"device_id", single}, {"folds", {{{"key", "PH"}, {"fold", 1}}}}});
-  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("channels").at("0").at("folds") == json{{"PH", 1}}; }, 60s))
-      << Sensor(0);
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        const auto now = Readings();
-        return now.count(single) != 0 && now.at(single).back().at("k") == "PH";
-      },
-      60s));
-
-  const int beacons = Sensor(0).at("beacon_acknowledged");
-  Cloud().Call("POST", "/channel/beacon", {{"device_id", single}, {"ble_enabled", false}});
-  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("beacon_acknowledged") > beacons; }, 60s)) << Sensor(0);
-  EXPECT_FALSE(Sensor(0).at("beacon_enabled"));
+  PushedSettingsReachTheFirstNode();
 }
 
 TEST_F(SandboxedSensors, ACloudOutageOfAMinuteLosesNoReading) {
@@ -201,9 +104,7 @@ TEST_F(SandboxedSensors, RestartsOfTheMeshDaemonAndOfTheDaemonAreSurvived) {
 
   // The daemon restarts: it attaches with its token (no new join) and the readings go on.
   ASSERT_TRUE(Meshd({{"cmd", "clear"}}).at("ok"));
-  Subprocess stop({"/usr/bin/pkill", "-TERM", "-x", "-P", std::to_string(daemon_->Pid()), "quellaron"});
-  ASSERT_TRUE(stop.Wait(10s).has_value());
-  ASSERT_TRUE(daemon_->WaitForOutput("first run ended", 30s)) << daemon_->Output();
+  RestartDaemon();
   count = ReadingCount();
   EXPECT_TRUE(WaitUntil([&] { return MoreReadingsThan(count + 3); }, 90s)) << daemon_->Output();
   const json records = Meshd({{"cmd", "records"}}).at("records");
