@@ -1,10 +1,15 @@
 #include "afalg/socket_table.h"
 
+#include <new>
+
 namespace sim::afalg {
 
+// Never destroyed: libc still writes (flushing its streams) after static destructors ran, and
+// every write asks the table.
 SocketTable& SocketTable::Instance() {
-  static SocketTable table;
-  return table;
+  alignas(SocketTable) static unsigned char storage[sizeof(SocketTable)];
+  static SocketTable* const table = new (storage) SocketTable();
+  return *table;
 }
 
 void SocketTable::Add(int fd, std::unique_ptr<AlgSocket> socket) {
