@@ -20,9 +20,11 @@ mesh_sensor_args=(--sensors "${QUELLARON_SENSORS:-0}" --three-channel-every "${Q
 if [ "${QUELLARON_MESHD:-sim}" = real ]; then
   meshd=/usr/libexec/bluetooth/bluetooth-meshd
   [ -x "$meshd" ] || { echo "sandbox: $meshd is missing (Debian package bluez-meshd; scripts/setup installs it)" >&2; exit 1; }
+  afalg="$SANDBOX_BUILD/sim/afalg/libafalg-openssl.so"
+  [ -f "$afalg" ] || { echo "sandbox: $afalg is not built" >&2; exit 1; }
   mkdir -p /run/sim /var/lib/bluetooth/mesh
   respawn_standin meshd env DBUS_SESSION_BUS_ADDRESS=unix:path=/run/dbus/system_bus_socket \
-    LD_PRELOAD="$SANDBOX_BUILD/sim/afalg/libafalg-openssl.so" \
+    LD_PRELOAD="$afalg" \
     "$meshd" --nodetach --debug --storage /var/lib/bluetooth/mesh --io=unit:/run/sim/meshd-io.sock
   # Ready once its network object answers.
   meshd_deadline=$((SECONDS + 10))
@@ -41,7 +43,7 @@ if [ "${QUELLARON_MESHD:-sim}" = real ]; then
     wait_for_path /run/sim/meshnodes.ready
     "$here/tools/control" sensor-settings >/dev/null
   fi
-  unset meshd meshd_deadline
+  unset meshd afalg meshd_deadline
 elif [ -x "$SANDBOX_BUILD/sim/meshd/sim-meshd" ]; then
   mkdir -p /run/sim /var/lib/bluetooth/mesh
   rm -f /run/sim/meshd.ready
