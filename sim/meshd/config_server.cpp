@@ -2,29 +2,12 @@
 
 #include <algorithm>
 
+#include "meshd/config_opcodes.h"
+
 namespace sim::meshd {
 
 namespace {
 
-constexpr std::uint32_t kAppKeyAdd = 0x00;
-constexpr std::uint32_t kAppKeyGet = 0x8001;
-constexpr std::uint32_t kAppKeyList = 0x8002;
-constexpr std::uint32_t kAppKeyStatus = 0x8003;
-constexpr std::uint32_t kDefaultTtlGet = 0x800C;
-constexpr std::uint32_t kDefaultTtlSet = 0x800D;
-constexpr std::uint32_t kDefaultTtlStatus = 0x800E;
-constexpr std::uint32_t kModelSubscriptionAdd = 0x801B;
-constexpr std::uint32_t kModelSubscriptionStatus = 0x801F;
-constexpr std::uint32_t kModelSubscriptionGet = 0x8029;
-constexpr std::uint32_t kModelSubscriptionList = 0x802A;
-constexpr std::uint32_t kVendorModelSubscriptionGet = 0x802B;
-constexpr std::uint32_t kVendorModelSubscriptionList = 0x802C;
-constexpr std::uint32_t kModelAppBind = 0x803D;
-constexpr std::uint32_t kModelAppStatus = 0x803E;
-constexpr std::uint32_t kModelAppGet = 0x804B;
-constexpr std::uint32_t kModelAppList = 0x804C;
-constexpr std::uint32_t kVendorModelAppGet = 0x804D;
-constexpr std::uint32_t kVendorModelAppList = 0x804E;
 
 constexpr std::uint8_t kSuccess = 0x00;
 constexpr std::uint8_t kInvalidAddress = 0x01;
@@ -41,11 +24,6 @@ constexpr std::size_t kMaxAppKeys = 8;
 constexpr std::uint8_t kTtlMask = 0x7F;
 
 std::uint16_t Le16(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)); }
-
-void PutLe16(Bytes& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
 
 // The model id of a request: company then model for a vendor model, the model alone else.
 std::uint32_t RequestModelId(bool vendor, const std::uint8_t* bytes) {

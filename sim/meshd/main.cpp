@@ -30,18 +30,13 @@ Arguments ParseArguments(int argc, char** argv) {
     const std::string name = argv[index];
     if (index + 1 >= argc) throw std::invalid_argument("missing value after " + name);
     const std::string value = argv[++index];
+    if (sim::meshd::ParseSensorOption(name, value, arguments.options.sensors)) continue;
     if (name == "--bus") {
       arguments.options.bus_address = value;
     } else if (name == "--state") {
       arguments.options.state_file = value;
     } else if (name == "--control") {
       arguments.options.control_socket = value;
-    } else if (name == "--sensors") {
-      arguments.options.sensors = std::stoi(value);
-    } else if (name == "--three-channel-every") {
-      arguments.options.three_channel_every = std::stoi(value);
-    } else if (name == "--sensor-minute-ms") {
-      arguments.options.sensor_minute = std::chrono::milliseconds(std::stoll(value));
     } else if (name == "--ready") {
       arguments.ready_file = value;
     } else {

@@ -38,8 +38,7 @@ void MeshDaemon::Start() {
   sensors_ = std::make_unique<SensorField>([this](std::uint16_t source, std::uint16_t destination, Bytes data) {
     worker_->Post([this, source, destination, data = std::move(data)] { FromSensor(source, destination, data); });
   });
-  sensors_->Control({{"cmd", "pace"}, {"minute_ms", options_.sensor_minute.count()}});
-  sensors_->Add(options_.sensors, options_.three_channel_every);
+  PopulateField(*sensors_, options_.sensors);
   started_ = true;
   if (!options_.control_socket.empty()) {
     control_ = std::make_unique<sim::standin::ControlSocket>(

@@ -16,6 +16,7 @@
 #include "meshd/daemon_record.h"
 #include "meshd/deliveries.h"
 #include "meshd/node_state.h"
+#include "meshd/sensor_options.h"
 #include "meshd/state_file.h"
 #include "meshd/worker.h"
 
@@ -34,9 +35,7 @@ struct MeshDaemonOptions {
   std::string state_file;      // stored nodes; empty: kept in memory only
   std::string control_socket;  // empty: none (Control still works in process)
   std::chrono::milliseconds call_timeout{30000};  // wait for an application's replies
-  int sensors = 0;                 // simulated sensor nodes at start
-  int three_channel_every = 3;     // every n-th of them a three-channel device (0: none)
-  std::chrono::milliseconds sensor_minute{60000};  // how long a fold minute lasts for them
+  SensorFieldOptions sensors;      // the simulated sensor nodes in radio range
 };
 
 // The stand-in of BlueZ's bluetooth-meshd towards an application: owns "org.bluez.mesh",

@@ -52,6 +52,11 @@ std::string ToHex(const Bytes& bytes) {
   return text;
 }
 
+void PutLe16(Bytes& out, std::uint16_t value) {
+  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
 Bytes FromHex(const std::string& text) {
   std::string digits;
   for (const char c : text) {

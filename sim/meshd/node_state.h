@@ -82,6 +82,7 @@ struct NodeState {
 };
 
 std::string ToHex(const Bytes& bytes);
+void PutLe16(Bytes& out, std::uint16_t value);  // appends `value` little-endian
 Bytes FromHex(const std::string& text);  // throws std::invalid_argument
 
 nlohmann::json ToJson(const NodeState& node);

@@ -15,6 +15,8 @@ using sensor_wire::GatewayMessage;
 constexpr auto kBlockWait = 12s;
 constexpr int kBlockRetries = 10;
 constexpr std::uint8_t kSensorDataStatus = 0xC1;
+constexpr std::size_t kReportHeader = 6;  // opcode and the three header bytes before the body
+constexpr std::size_t kRecentReports = 32;
 
 nlohmann::json DefaultFolds(std::uint16_t channel, bool three_channels) {
   if (channel > 0) return {{"current", 1}};
@@ -96,7 +98,12 @@ std::vector<Bytes> SensorNode::Outgoing(std::vector<Bytes> messages) {
   std::vector<Bytes> sent;
   for (auto& message : messages) {
     if (Lost()) continue;
-    if (!faults_.malformed && !message.empty() && message[0] == kSensorDataStatus) ++reports_sent_;
+    if (!faults_.malformed && !message.empty() && message[0] == kSensorDataStatus) {
+      ++reports_sent_;
+      // Kept so a test can tell what reached the cloud from what the node measured.
+      recent_reports_.push_back(nlohmann::json::from_cbor(message.begin() + kReportHeader, message.end()));
+      if (recent_reports_.size() > kRecentReports) recent_reports_.pop_front();
+    }
     if (faults_.malformed) {
       // Cut short or scrambled after the opcode, never empty.
       std::uniform_int_distribution<std::size_t> cut(1, message.size());
@@ -282,6 +289,7 @@ nlohmann::json SensorNode::Describe() const {
           {"beacon_enabled", beacon_enabled_},
           {"beacon_acknowledged", beacon_acknowledged_},
           {"reports_sent", reports_sent_},
+          {"recent_reports", recent_reports_},
           {"gets_answered", gets_answered_},
           {"channels", channels},
           {"firmware", {{"active", firmware_.active}, {"next_block", firmware_.next_block}, {"blocks", firmware_.blocks}}},

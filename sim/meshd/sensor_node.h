@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <random>
 #include <string>
@@ -105,6 +106,7 @@ class SensorNode {
   bool beacon_enabled_ = false;
   int beacon_acknowledged_ = 0;
   int reports_sent_ = 0;  // well-formed reports that went out
+  std::deque<nlohmann::json> recent_reports_;  // the bodies of the last ones, oldest first
   int gets_answered_ = 0;
   std::map<std::uint16_t, Channel> channels_;
   FirmwareTransfer firmware_;

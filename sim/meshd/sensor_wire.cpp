@@ -14,11 +14,6 @@ constexpr std::uint8_t kSettingSet = 0xC3;
 constexpr std::uint8_t kSettingStatus = 0xC4;
 constexpr std::size_t kMaxSensorBody = 128;
 
-void Put16(Bytes& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
 std::uint16_t Get16(const Bytes& in, std::size_t at) {
   return static_cast<std::uint16_t>(in[at] | (in[at + 1] << 8));
 }
@@ -27,7 +22,7 @@ Bytes Opcode(std::uint8_t first) { return {first, kCompanyLow, kCompanyHigh}; }
 
 Bytes SettingStatus(std::uint16_t identifier, const Bytes& data) {
   Bytes out = Opcode(kSettingStatus);
-  Put16(out, identifier);
+  PutLe16(out, identifier);
   out.push_back(0x00);  // sub-command
   out.insert(out.end(), data.begin(), data.end());
   return out;
@@ -118,9 +113,9 @@ Bytes SensorDataStatus(const nlohmann::json& body) {
 Bytes Announcement(const std::array<std::uint8_t, 6>& device_id, std::uint16_t device_type,
                    const FirmwareVersion& version, std::uint16_t extra) {
   Bytes data(device_id.begin(), device_id.end());
-  Put16(data, device_type);
+  PutLe16(data, device_type);
   data.insert(data.end(), version.parts.begin(), version.parts.end());
-  Put16(data, extra);
+  PutLe16(data, extra);
   return SettingStatus(kGatewayInfo, data);
 }
 
@@ -130,8 +125,8 @@ Bytes BeaconAcknowledgement(bool enabled) { return SettingStatus(kBeaconCtrl, {s
 
 Bytes BlockRequest(std::uint16_t firmware_type, std::uint16_t block_index) {
   Bytes data{0x00};
-  Put16(data, firmware_type);
-  Put16(data, block_index);
+  PutLe16(data, firmware_type);
+  PutLe16(data, block_index);
   return SettingStatus(kFirmware, data);
 }
 

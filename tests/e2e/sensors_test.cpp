@@ -10,18 +10,22 @@
 #include <string>
 #include <vector>
 
-#include "sandboxed_sensors.h"
-#include "standin/control_socket.h"
-#include "support/sandbox.h"
-#include "support/subprocess.h"
+#include "sensor_sandbox.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
 using nlohmann::json;
-using testing_support::SandboxedSensors;
-using testing_support::Subprocess;
 using testing_support::WaitUntil;
 
+namespace {
+
+class SandboxedSensors : public testing_support::SensorSandbox {
+ protected:
+  void Start(bool mesh_mode) { SensorSandbox::Start({mesh_mode, false}); }
+  json Meshd(const json& command) const { return sim::standin::ControlCall(Root() + "/run/sim/meshd.sock", command); }
+};
+
+}  // namespace
 
 TEST_F(SandboxedSensors, ANewGatewayProvisionedByThePhoneReportsSensorReadings) {
   Start(false);
@@ -56,26 +60,7 @@ TEST_F(SandboxedSensors, ReadingsReachTheCloudAndPushedSettingsReachTheNodes) {
   }
   EXPECT_EQ(readings.at(three + "_2").front().at("k"), "current");
 
-  // The cloud's settings (the device entries) reached the nodes.
-  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("channels").at("0").at("folds_acknowledged") >= 1; }, 60s));
-  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("beacon_acknowledged") >= 1; }, 60s));
-
-  // Folds and a beacon change pushed over the websocket: the node takes and acknowledges them
-  // and reports what the new folds name.
-  Cloud().Call("POST", "/channel/folds", {{"device_id", single}, {"folds", {{{"key", "PH"}, {"fold", 1}}}}});
-  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("channels").at("0").at("folds") == json{{"PH", 1}}; }, 60s))
-      << Sensor(0);
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        const auto now = Readings();
-        return now.count(single) != 0 && now.at(single).back().at("k") == "PH";
-      },
-      60s));
-
-  const int beacons = Sensor(0).at("beacon_acknowledged");
-  Cloud().Call("POST", "/channel/beacon", {{"device_id", single}, {"ble_enabled", false}});
-  ASSERT_TRUE(WaitUntil([&] { return Sensor(0).at("beacon_acknowledged") > beacons; }, 60s)) << Sensor(0);
-  EXPECT_FALSE(Sensor(0).at("beacon_enabled"));
+  PushedSettingsReachTheFirstNode();
 }
 
 TEST_F(SandboxedSensors, ACloudOutageOfAMinuteLosesNoReading) {
@@ -119,9 +104,7 @@ TEST_F(SandboxedSensors, RestartsOfTheMeshDaemonAndOfTheDaemonAreSurvived) {
 
   // The daemon restarts: it attaches with its token (no new join) and the readings go on.
   ASSERT_TRUE(Meshd({{"cmd", "clear"}}).at("ok"));
-  Subprocess stop({"/usr/bin/pkill", "-TERM", "-x", "-P", std::to_string(daemon_->Pid()), "quellaron"});
-  ASSERT_TRUE(stop.Wait(10s).has_value());
-  ASSERT_TRUE(daemon_->WaitForOutput("first run ended", 30s)) << daemon_->Output();
+  RestartDaemon();
   count = ReadingCount();
   EXPECT_TRUE(WaitUntil([&] { return MoreReadingsThan(count + 3); }, 90s)) << daemon_->Output();
   const json records = Meshd({{"cmd", "records"}}).at("records");

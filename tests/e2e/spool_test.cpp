@@ -7,13 +7,14 @@
 #include <set>
 #include <string>
 
-#include "sandboxed_sensors.h"
+#include "sensor_sandbox.h"
 #include "support/sandbox.h"
 #include "support/subprocess.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
-using testing_support::SandboxedSensors;
+using nlohmann::json;
+using testing_support::SensorSandbox;
 using testing_support::SourcePath;
 using testing_support::Subprocess;
 using testing_support::WaitUntil;
@@ -22,7 +23,7 @@ namespace {
 
 const std::string kSpool = "/var/lib/quellaron/spool";
 
-class SandboxedSpool : public SandboxedSensors {
+class SandboxedSpool : public SensorSandbox {
  protected:
   // The distinct readings the cloud took (a reading sent twice counts once).
   std::set<std::string> DistinctReadings() const {
@@ -45,7 +46,7 @@ class SandboxedSpool : public SandboxedSensors {
 }  // namespace
 
 TEST_F(SandboxedSpool, ReadingsSpooledInAnOutageSurviveAKillAndAreDeliveredAfterTheRestart) {
-  Start(true, {SourcePath("sim/sandbox/with-spool"), kSpool});
+  Start({true, false, {SourcePath("sim/sandbox/with-spool"), kSpool}});
   ASSERT_TRUE(WaitUntil([&] { return EveryDeviceReported(); }, 90s)) << daemon_->Output();
 
   // The cloud goes away: no connection accepted, every request and the channel dropped.
@@ -54,7 +55,7 @@ TEST_F(SandboxedSpool, ReadingsSpooledInAnOutageSurviveAKillAndAreDeliveredAfter
   Cloud().Call("POST", "/channel/drop", json::object());
   const int sent_before = ReportsSent();
   ASSERT_TRUE(WaitUntil([&] { return ReportsSent() >= sent_before + 12; }, 60s)) << "the nodes go on reporting";
-  ASSERT_TRUE(Meshd({{"cmd", "sensor_faults"}, {"silent", true}}).at("ok"));
+  ASSERT_TRUE(SensorsControl({{"cmd", "sensor_faults"}, {"silent", true}}).at("ok"));
   const auto sent = static_cast<std::size_t>(ReportsSent());
   ASSERT_TRUE(WaitUntil([&] { return ReportsTaken() >= sent; }, 30s)) << ReportsTaken() << " of " << sent;
   const std::size_t before_kill = DistinctReadings().size();

@@ -91,6 +91,11 @@ TEST_F(SensorNodeTest, AnnouncesOnTheGatewaysBeaconAndOnlyThenReports) {
   }
   EXPECT_GE(temp, 9);
   EXPECT_LE(temp, 11);
+  // The last reports' bodies are kept, oldest first, as a test compares them with what arrived.
+  const json recent = node.Describe().at("recent_reports");
+  ASSERT_FALSE(recent.empty());
+  EXPECT_EQ(recent.back(), reports.back());
+  EXPECT_LE(recent.size(), 32u);
 }
 
 // What the stand-in lists at the cloud for each node: its device ids with their default kinds.

@@ -1,8 +1,7 @@
 #include "test_application.h"
 
-#include <future>
-
 #include "application1_adaptor.h"
+#include "meshd/event_loop.h"
 #include "element1_adaptor.h"
 #include "management1_proxy.h"
 #include "network1_proxy.h"
@@ -107,19 +106,7 @@ TestApplication::TestApplication(const std::string& bus_address, Shape shape)
   if (shape.application) application_ = std::make_unique<Application>(*connection_, *this);
   if (shape.element) element_ = std::make_unique<Element>(*connection_, *this);
   connection_->enterEventLoopAsync();
-  WaitForEventLoop();
-}
-
-// sdbus-c++ 1.2 routes a synchronous call through the event loop only once the loop thread
-// runs; before that the call holds the connection, and the daemon's GetManagedObjects, which
-// it makes before answering Import or Attach, goes unanswered. An asynchronous ping whose
-// reply arrives proves the loop runs.
-void TestApplication::WaitForEventLoop() {
-  auto bus = sdbus::createProxy(*connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus");
-  std::promise<void> answered;
-  bus->callMethodAsync("GetId").onInterface("org.freedesktop.DBus").uponReplyInvoke(
-      [&answered](const sdbus::Error*, const std::string&) { answered.set_value(); });
-  answered.get_future().wait();
+  sim::meshd::WaitForEventLoop(*connection_);
 }
 
 TestApplication::~TestApplication() {

@@ -67,8 +67,6 @@ class TestApplication {
   std::vector<ModelUpdate> ModelUpdates() const;
 
  private:
-  void WaitForEventLoop();
-
   class Root;
   class Application;
   class Element;
