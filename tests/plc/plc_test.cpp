@@ -19,6 +19,7 @@
 
 #include "plc/address_text.h"
 #include "plc/plc_server.h"
+#include "plc/read_groups.h"
 #include "support/stack_size.h"
 #include "sim-cloud/stand_in_cloud.h"
 #include "support/wait.h"
@@ -204,6 +205,26 @@ TEST(AddressText, TheMatcherAgreesWithTheAddressPatternAndLongTextsCostNoStack) 
       EXPECT_FALSE(MatchAddressText(std::string(length, 'a'))) << length;
     }
   });
+}
+
+TEST(GroupReads, SixteenOfATypeToARequestInTheOrderGivenAndLoneValuesApart) {
+  using xgt::fenet::DataType;
+  std::vector<DueRead> due;
+  for (std::uint32_t word = 0; word < 33; ++word) {
+    due.push_back({"w" + std::to_string(word), {"k", 'D', DataType::kWord, word, 0}, word == 5});
+    if (word == 2) due.push_back({"bit", {"b", 'M', DataType::kBit, 1, 3}, false});
+  }
+  const auto groups = GroupReads(due);
+  std::vector<std::pair<std::string, std::size_t>> shape;  // first id, size
+  for (const auto& group : groups) shape.emplace_back(group.ids.front(), group.ids.size());
+  EXPECT_EQ(shape, (std::vector<std::pair<std::string, std::size_t>>{
+                       {"w0", 16}, {"bit", 1}, {"w5", 1}, {"w17", 16}}));
+  EXPECT_EQ(groups[0].ids[15], "w16");  // w5 read alone, so the first request ends at w16
+  EXPECT_EQ(groups[3].ids.back(), "w32");
+  for (const auto& group : groups) {
+    for (const auto& address : group.addresses) EXPECT_EQ(address.type, group.addresses.front().type);
+  }
+  EXPECT_TRUE(GroupReads({}).empty());
 }
 
 TEST(FoldOf, TheLastElementWinsNoneGivesTenAndBadValuesAreRefused) {
