@@ -31,33 +31,60 @@ char LetterOf(std::uint16_t data_type) {
   return data_type < 5 ? kLetters[data_type] : '\0';
 }
 
-// "%DW100" or "%MX103" (bit types: the last hexadecimal digit is the bit).
-void ParseVariable(ReadRequest& request, char expected_letter) {
-  const std::string& name = request.variable;
+// "%DW100" or "%MX103" (bit types: the last hexadecimal digit is the bit); the problems it has.
+VariableRef ParseVariable(const std::string& name, char expected_letter, std::vector<std::string>& problems) {
+  VariableRef ref{};
   if (name.size() < 4 || name[0] != '%') {
-    request.problems.push_back("variable name " + name + " is not %<device><type><address>");
-    return;
+    problems.push_back("variable name " + name + " is not %<device><type><address>");
+    return ref;
   }
-  request.ref.device = name[1];
-  request.ref.type = name[2];
+  ref.device = name[1];
+  ref.type = name[2];
   if (name[2] != expected_letter) {
-    request.problems.push_back(std::string("variable type letter ") + name[2] + " does not match the data type");
+    problems.push_back(std::string("variable type letter ") + name[2] + " does not match the data type");
   }
   std::string digits = name.substr(3);
   if (name[2] == 'X') {
     const char bit = digits.back();
     if (!std::isxdigit(static_cast<unsigned char>(bit)) || std::isupper(static_cast<unsigned char>(bit))) {
-      request.problems.push_back("bit digit of " + name + " is not lowercase hexadecimal");
-      return;
+      problems.push_back("bit digit of " + name + " is not lowercase hexadecimal");
+      return ref;
     }
-    request.ref.bit = static_cast<std::uint32_t>(std::stoul(std::string(1, bit), nullptr, 16));
+    ref.bit = static_cast<std::uint32_t>(std::stoul(std::string(1, bit), nullptr, 16));
     digits.pop_back();
   }
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) {
-    request.problems.push_back("address of " + name + " is not a decimal number");
-    return;
+    problems.push_back("address of " + name + " is not a decimal number");
+    return ref;
   }
-  request.ref.address = static_cast<std::uint32_t>(std::stoul(digits));
+  ref.address = static_cast<std::uint32_t>(std::stoul(digits));
+  return ref;
+}
+
+// The variable names after the fixed fields, one (length, name) pair per block.
+void ParseVariables(const std::vector<std::uint8_t>& frame, std::size_t count, ReadRequest& request) {
+  auto& problems = request.problems;
+  std::size_t at = kHeaderSize + 8;
+  for (std::size_t index = 0; index < count; ++index) {
+    if (frame.size() < at + 2) {
+      problems.push_back(index == 0 ? "the variable name length is missing"
+                                    : "block count is " + std::to_string(count) + " but the frame holds " +
+                                          std::to_string(index) + " variable name(s)");
+      return;
+    }
+    const std::size_t name_length = U16(frame, at);
+    if (frame.size() < at + 2 + name_length) {
+      problems.push_back("variable name length " + std::to_string(name_length) + " does not match the frame");
+      return;
+    }
+    request.variables.emplace_back(frame.begin() + static_cast<long>(at + 2),
+                                   frame.begin() + static_cast<long>(at + 2 + name_length));
+    at += 2 + name_length;
+  }
+  if (at != frame.size()) {
+    problems.push_back("variable name length " + std::to_string(U16(frame, kHeaderSize + 8)) +
+                       " does not match the frame");
+  }
 }
 
 std::vector<std::uint8_t> Header(const ReadRequest& request, std::size_t body_length) {
@@ -104,30 +131,39 @@ ReadRequest CheckReadRequest(const std::vector<std::uint8_t>& frame, std::uint8_
   const char letter = LetterOf(request.data_type);
   if (letter == '\0') problems.push_back("data type " + Hex(request.data_type) + " is not a single-variable type");
   if (U16(frame, 24) != 0) problems.push_back("reserved field is " + Hex(U16(frame, 24)) + ", not 0");
-  if (U16(frame, 26) != 1) problems.push_back("block count is " + std::to_string(U16(frame, 26)) + ", not 1");
-  if (frame.size() < kHeaderSize + 10) {
-    problems.push_back("the variable name length is missing");
+  const std::size_t count = U16(frame, 26);
+  if (count < 1 || count > ReadRequest::kMaxVariables) {
+    problems.push_back("block count is " + std::to_string(count) + ", not 1 to " +
+                       std::to_string(ReadRequest::kMaxVariables));
     return request;
   }
-  const std::size_t name_length = U16(frame, 28);
-  if (frame.size() != kHeaderSize + 10 + name_length) {
-    problems.push_back("variable name length " + std::to_string(name_length) + " does not match the frame");
-    return request;
+  ParseVariables(frame, count, request);
+  if (request.variables.size() != count) return request;
+  for (const auto& name : request.variables) {
+    request.refs.push_back(letter != '\0' ? ParseVariable(name, letter, problems) : VariableRef{});
   }
-  request.variable.assign(frame.begin() + 30, frame.end());
-  if (letter != '\0') ParseVariable(request, letter);
+  request.variable = request.variables.front();
+  request.ref = request.refs.front();
   return request;
 }
 
 std::vector<std::uint8_t> ReadResponse(const ReadRequest& request, const std::vector<std::uint8_t>& data) {
-  auto frame = Header(request, 10 + 2 + data.size());
+  return ReadResponse(request, std::vector<std::vector<std::uint8_t>>{data});
+}
+
+std::vector<std::uint8_t> ReadResponse(const ReadRequest& request, const std::vector<std::vector<std::uint8_t>>& blocks) {
+  std::size_t body_length = 10;
+  for (const auto& block : blocks) body_length += 2 + block.size();
+  auto frame = Header(request, body_length);
   PutU16(frame, 0x0055);
   PutU16(frame, request.data_type);
   PutU16(frame, 0);  // reserved
   PutU16(frame, 0);  // error state
-  PutU16(frame, 1);  // block count
-  PutU16(frame, static_cast<std::uint16_t>(data.size()));
-  frame.insert(frame.end(), data.begin(), data.end());
+  PutU16(frame, static_cast<std::uint16_t>(blocks.size()));
+  for (const auto& block : blocks) {
+    PutU16(frame, static_cast<std::uint16_t>(block.size()));
+    frame.insert(frame.end(), block.begin(), block.end());
+  }
   return frame;
 }
 

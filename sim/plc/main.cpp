@@ -1,5 +1,5 @@
-// The stand-in PLC: a FEnet module on TCP (port 2004 by default) answering single-variable
-// reads, with a control socket (commands in plc_server.h). Runs until SIGTERM or SIGINT.
+// The stand-in PLC: a FEnet module on TCP (port 2004 by default) answering reads of 1 to 16
+// variables, with a control socket (commands in plc_server.h). Runs until SIGTERM or SIGINT.
 //
 //   sim-plc [--listen ADDR:PORT] [--base N] [--slot N] [--control SOCKET] [--setup JSON-FILE]
 

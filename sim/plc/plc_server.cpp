@@ -1,5 +1,6 @@
 #include "plc/plc_server.h"
 
+#include <ctime>
 #include <future>
 #include <iostream>
 
@@ -69,17 +70,26 @@ class PlcServer::Session : public std::enable_shared_from_this<PlcServer::Sessio
       ReadHeader();  // silent: the request stays unanswered
       return;
     }
+    const bool split = server_.mode_ == "split" && answer_.size() > kHeaderSize;
+    Send(0, split ? kHeaderSize : answer_.size(), close_after);
+  }
+  // Sends answer_[from, to) after the delay, then the rest (after the delay again), then reads
+  // the next request or closes.
+  void Send(std::size_t from, std::size_t to, bool close_after) {
     timer_.expires_after(server_.delay_);
-    timer_.async_wait([self = shared_from_this(), close_after](boost::system::error_code error) {
+    timer_.async_wait([self = shared_from_this(), from, to, close_after](boost::system::error_code error) {
       if (error) return;
-      net::async_write(self->socket_, net::buffer(self->answer_), [self, close_after](boost::system::error_code failed, std::size_t) {
-        if (failed) return;
-        if (close_after) {
-          self->Close();
-        } else {
-          self->ReadHeader();
-        }
-      });
+      net::async_write(self->socket_, net::buffer(self->answer_.data() + from, to - from),
+                       [self, to, close_after](boost::system::error_code failed, std::size_t) {
+                         if (failed) return;
+                         if (to < self->answer_.size()) {
+                           self->Send(to, self->answer_.size(), close_after);
+                         } else if (close_after) {
+                           self->Close();
+                         } else {
+                           self->ReadHeader();
+                         }
+                       });
     });
   }
 
@@ -128,6 +138,7 @@ void PlcServer::Open() {
 void PlcServer::Accept() {
   acceptor_.async_accept([this](boost::system::error_code error, tcp::socket socket) {
     if (error) return;  // closed by a power-off
+    ++accepted_;
     auto session = std::make_shared<Session>(*this, std::move(socket));
     sessions_.remove_if([](const std::weak_ptr<Session>& entry) { return entry.expired(); });
     sessions_.push_back(session);
@@ -176,7 +187,7 @@ nlohmann::json PlcServer::Execute(const nlohmann::json& command) {
     memory_.Apply(command);
   } else if (name == "mode") {
     const std::string mode = command.at("mode").get<std::string>();
-    static const std::set<std::string> kModes{"normal", "error", "silent", "short", "oversized", "mismatch"};
+    static const std::set<std::string> kModes{"normal", "error", "silent", "short", "oversized", "mismatch", "split"};
     if (kModes.count(mode) == 0) throw std::invalid_argument("unknown mode " + mode);
     mode_ = mode;
     if (command.contains("error_code")) error_code_ = command.at("error_code").get<std::uint8_t>();
@@ -209,7 +220,7 @@ nlohmann::json PlcServer::Execute(const nlohmann::json& command) {
   } else if (name == "status") {
     sessions_.remove_if([](const std::weak_ptr<Session>& entry) { return entry.expired(); });
     reply.update({{"port", port_}, {"power", power_}, {"mode", mode_}, {"delay_ms", delay_.count()},
-                  {"connections", sessions_.size()}});
+                  {"connections", sessions_.size()}, {"accepted", accepted_}, {"requests", received_}});
   } else {
     throw std::invalid_argument("unknown command " + name);
   }
@@ -224,8 +235,10 @@ std::vector<std::uint8_t> PlcServer::Answer(const std::vector<std::uint8_t>& fra
     hex += kDigits[byte >> 4];
     hex += kDigits[byte & 0x0F];
   }
-  nlohmann::json record{
-      {"variable", request.variable}, {"problems", request.problems}, {"frame", hex}, {"mono_ms", MonotonicMs()}};
+  nlohmann::json record{{"variable", request.variable}, {"variables", request.variables},
+                        {"problems", request.problems},  {"frame", hex},
+                        {"mono_ms", MonotonicMs()}};
+  ++received_;
   std::vector<std::uint8_t> answer;
   if (!request.problems.empty()) {
     for (const auto& problem : request.problems) std::cerr << "sim-plc: bad request: " << problem << std::endl;
@@ -237,15 +250,26 @@ std::vector<std::uint8_t> PlcServer::Answer(const std::vector<std::uint8_t>& fra
     record["answer"] = "error";
     answer = ErrorResponse(request, error_code_);
   } else {
-    const auto data = memory_.Read(request.ref.device, request.ref.type, request.ref.address, request.ref.bit);
-    if (!data) {
-      std::cerr << "sim-plc: " << request.variable << " lies outside the memory" << std::endl;
+    std::vector<std::vector<std::uint8_t>> blocks;
+    for (std::size_t index = 0; index < request.refs.size(); ++index) {
+      const auto& ref = request.refs[index];
+      const auto data = memory_.Read(ref.device, ref.type, ref.address, ref.bit);
+      if (!data) {
+        std::cerr << "sim-plc: " << request.variables[index] << " lies outside the memory" << std::endl;
+        break;
+      }
+      blocks.push_back(*data);
+    }
+    if (blocks.size() != request.refs.size()) {
       record["answer"] = "error";
       answer = ErrorResponse(request, 0x04);
     } else {
-      answer = ReadResponse(request, *data);
+      answer = ReadResponse(request, blocks);
       record["answer"] = mode_;
-      record["value"] = LittleEndian(*data);
+      nlohmann::json values = nlohmann::json::array();
+      for (const auto& block : blocks) values.push_back(LittleEndian(block));
+      record["value"] = values.front();
+      record["values"] = std::move(values);
       if (mode_ == "short") {
         answer.resize(answer.size() / 2);
         close_after = true;

@@ -31,7 +31,7 @@ struct ServerOptions {
   std::chrono::milliseconds tick{1000};
 };
 
-// The stand-in PLC: a FEnet module answering single-variable reads from its memory, which
+// The stand-in PLC: a FEnet module answering reads of 1 to 16 variables from its memory, which
 // checks every field of each request and logs what it finds wrong (and answers such a
 // request with an error state). Scriptable through Control (in process) or the control
 // socket, one JSON object per line, one JSON reply line each:
@@ -39,16 +39,20 @@ struct ServerOptions {
 //   {"cmd":"mode","mode":M,"error_code":N}  how reads are answered: "normal"; "error" (error
 //       state 0xFFFF and the code); "silent" (never answered); "short" (half a frame, then
 //       the connection closes); "oversized" (a length field of 60000); "mismatch" (a
-//       response of another data type)
+//       response of another data type); "split" (the header, then the rest after the delay
+//       again)
 //   {"cmd":"delay","ms":N}          answers wait N ms
 //   {"cmd":"power","on":false}      power off: open connections drop, new ones are refused;
 //   {"cmd":"power","on":true}       power on again (the memory is kept, as retentive memory)
 //   {"cmd":"restart","off_ms":N}    power off, and on again after N ms
-//   {"cmd":"requests"}              {"requests":[{"variable","problems":[...],"answer","frame":hex,
-//                                   "mono_ms","value"}]}: "mono_ms" when it came (CLOCK_MONOTONIC),
-//                                   "value" the number read (answers from memory only)
+//   {"cmd":"requests"}              {"requests":[{"variable","variables","problems":[...],"answer","frame":hex,
+//                                   "mono_ms","value","values"}]}: "variable" the first of "variables",
+//                                   "mono_ms" when it came (CLOCK_MONOTONIC), "values" the numbers
+//                                   read (answers from memory only), "value" the first of them
 //   {"cmd":"clear"}                 forgets the recorded requests
-//   {"cmd":"status"}                {"port","power","mode","delay_ms","connections"}
+//   {"cmd":"status"}                {"port","power","mode","delay_ms","connections","accepted","requests"}:
+//                                   connections open now, accepted since the start, requests received
+// A request naming a variable outside the memory is answered with an error state (code 0x04).
 // Every command answers {"ok":true,...} or {"ok":false,"error":text}.
 class PlcServer {
  public:
@@ -93,6 +97,8 @@ class PlcServer {
   std::uint8_t error_code_ = 0x12;
   std::chrono::milliseconds delay_{0};
   nlohmann::json requests_ = nlohmann::json::array();
+  std::uint64_t accepted_ = 0;  // connections since the start
+  std::uint64_t received_ = 0;  // requests since the start
 };
 
 }  // namespace sim::plc

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -11,9 +12,11 @@
 #include <nlohmann/json.hpp>
 
 #include "nvram/plc_info.h"
+#include "plc/plc_link.h"
 #include "plc/plc_qos.h"
 #include "plc/poll_periods.h"
-#include "timer/timer_worker.h"
+#include "plc/read_groups.h"
+#include "timer/timer_queue.h"
 #include "xgt/fenet/client.h"
 
 // How a PLC reaches its device and where its readings go; the defaults are the daemon's.
@@ -25,15 +28,19 @@ struct PLCOptions {
   std::function<void(const std::string& json)> report;
 };
 
-// One polled PLC: its FEnet client and one poller per configured value. The pollers share one
-// timer worker, so one PLC polls on one thread, its reads one at a time; PLCs do not wait for
-// one another. The poller list is locked, since the manager changes it while pollers run.
+// One polled PLC: its FEnet client (one kept connection) and one poller per configured value.
+// It polls on one timer thread of its own: each time values fall due, those due within the
+// group window are read together, up to 16 of one data type a request, and each reading is
+// reported on its own. While the PLC does not answer, nothing is sent to it until its link's
+// pause has passed. PLCs do not wait for one another. The poller list is locked, since the
+// manager changes it while the PLC polls.
 class PLC {
  public:
-  // Throws std::runtime_error "Unsupported PLC Vendor." / "Unsupported PLC Protocol.".
+  // Throws std::runtime_error "Unsupported PLC Vendor." / "Unsupported PLC Protocol.", or for
+  // a base or slot outside 0 to 15.
   PLC(const PLCInfo& info, PLCOptions options);
-  // Stops every poller; returns once a read in flight has ended.
-  virtual ~PLC();
+  // Stops polling; returns once a read in flight has ended.
+  virtual ~PLC() = default;
   PLC(const PLC&) = delete;
   PLC& operator=(const PLC&) = delete;
 
@@ -47,8 +54,6 @@ class PLC {
   // Sets the fold (the last of `folds`; 10 for none) of the poller named `id`; false when
   // this PLC has no such poller.
   bool UpdateFolds(const std::string& id, const nlohmann::json& folds);
-  // One poll: reads the value and hands its document to the report queue.
-  bool ReadMemory(const std::string& id);
 
   // (id, fold) of every poller, in the order of creation.
   std::vector<std::pair<std::string, int>> Pollers() const;
@@ -57,16 +62,32 @@ class PLC {
   const std::string& Proto() const { return proto_; }
 
  private:
-  static void CheckSupported(const PLCInfo& info);
-  std::shared_ptr<PLCQoS> FindPoller(const std::string& id) const;  // caller holds pollers_lock_
+  using Clock = PLCQoS::Clock;
 
+  static void CheckSupported(const PLCInfo& info);
+  // Each of these is called with pollers_lock_ held.
+  std::shared_ptr<PLCQoS> FindPoller(const std::string& id) const;
+  std::vector<ReadGroup> DueGroups(Clock::time_point now) const;
+  void Arm();
+  void ApplyReadings(const ReadGroup& group, const xgt::fenet::ReadOutcome& outcome, Clock::time_point round_start);
+  void ApplyRefusal(const ReadGroup& group, const std::string& reason, Clock::time_point now);
+
+  void OnTimer(bool cancelled);
+  // One round on the timer thread: reads what is due, group by group, until the PLC fails.
+  void PollDue();
+
+  const std::string name_;  // "PLC <id>"
   const PLCOptions options_;
   std::string vendor_;
   std::string proto_;
   std::shared_ptr<xgt::fenet::Client> client_;
-  std::shared_ptr<timer::TimerWorker> worker_;  // declared before the pollers, which use it
-  mutable std::mutex pollers_lock_;
+  mutable std::mutex pollers_lock_;  // the members below
   std::vector<std::shared_ptr<PLCQoS>> pollers_;
+  PlcLink link_;
+  bool polling_ = false;  // a round is under way; it arms the next timer when it ends
+  std::optional<std::pair<std::uint64_t, Clock::time_point>> armed_;  // the pending timer and its time
+  // Last, so it ends first: its destruction waits for a running round, which uses the above.
+  timer::TimerQueue timer_;
 };
 
 // The fold a folds value sets: its last element (an array's elements, an object's values or

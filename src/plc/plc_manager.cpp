@@ -39,7 +39,7 @@ PLCManager::~PLCManager() {
 
 void PLCManager::LoadStored() {
   for (const auto& info : services_.settings.PLCList()) {
-    stored_ids_.insert(info.id);
+    stored_[info.id] = info;
     try {
       auto plc = std::make_shared<PLC>(info, options_.plc);
       const std::lock_guard<std::mutex> guard(plcs_lock_);
@@ -64,12 +64,19 @@ void PLCManager::UpdatePLCList(const std::string& text) {
   try {
     const auto list = nlohmann::json::parse(text);
     if (!list.is_array()) throw std::invalid_argument("PLC list is not an array");
-    std::vector<PLCInfo> records;
+    std::set<std::uint32_t> listed;
     for (const auto& entry : list) {
-      records.push_back(FromServerEntry(entry));
-      ApplyRecord(records.back());
+      try {
+        const PLCInfo info = FromServerEntry(entry);
+        listed.insert(info.id);
+        ApplyRecord(info);
+      } catch (const RefusedPLCEntry& refused) {
+        // That entry only: a PLC it names keeps running as it was, and stays.
+        LOG_ERROR << refused.what();
+        listed.insert(refused.Id());
+      }
     }
-    RemoveUnlisted(records);
+    RemoveUnlisted(listed);
   } catch (const std::exception& error) {
     LOG_ERROR << error.what();
   }
@@ -95,17 +102,21 @@ void PLCManager::AddPLC(const PLCInfo& info) {
 }
 
 void PLCManager::StoreRecord(const PLCInfo& info) {
-  if (stored_ids_.insert(info.id).second) {
+  // Only what changed is written: each write is a commit to the router's flash.
+  const auto stored = stored_.find(info.id);
+  if (stored == stored_.end()) {
     services_.settings.AddPLC(info);
-  } else {
+  } else if (stored->second != info) {
     services_.settings.UpdatePLC(info);
+  } else {
+    return;
   }
+  stored_[info.id] = info;
 }
 
-void PLCManager::RemoveUnlisted(const std::vector<PLCInfo>& records) {
-  std::set<std::uint32_t> listed;
-  for (const auto& info : records) listed.insert(info.id);
-  std::set<std::uint32_t> known = stored_ids_;
+void PLCManager::RemoveUnlisted(const std::set<std::uint32_t>& listed) {
+  std::set<std::uint32_t> known;
+  for (const auto& entry : stored_) known.insert(entry.first);
   for (const auto id : Ids()) known.insert(id);
   for (const auto id : known) {
     if (listed.count(id) != 0) continue;
@@ -113,7 +124,7 @@ void PLCManager::RemoveUnlisted(const std::vector<PLCInfo>& records) {
     PLCInfo info;
     info.id = id;
     services_.settings.DeletePLC(info);
-    stored_ids_.erase(id);
+    stored_.erase(id);
     std::shared_ptr<PLC> doomed;
     {
       const std::lock_guard<std::mutex> guard(plcs_lock_);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -50,7 +51,9 @@ class PLCManager : public PlcComponent, public mailbox::DepescheSender {
   // Hands new folds for the poller named `device_id` to every PLC.
   void UpdateFolds(const std::string& device_id, const nlohmann::json& folds) override;
   // Applies one server list (a JSON array text). An error ends the update at that entry,
-  // with an error line; what was applied before it stays.
+  // with an error line; what was applied before it stays. An entry the gateway refuses on its
+  // own (a field beyond its bound) costs one error line and that entry only. A record that
+  // did not change is not written again.
   void UpdatePLCList(const std::string& text);
 
   std::vector<std::uint32_t> Ids() const;
@@ -64,14 +67,14 @@ class PLCManager : public PlcComponent, public mailbox::DepescheSender {
   void Worker();
   void ApplyRecord(const PLCInfo& info);
   void AddPLC(const PLCInfo& info);
-  void RemoveUnlisted(const std::vector<PLCInfo>& records);
+  void RemoveUnlisted(const std::set<std::uint32_t>& listed);
   void StoreRecord(const PLCInfo& info);
 
   const PlcServices services_;
   PLCManagerOptions options_;
   mutable std::mutex plcs_lock_;  // the map; the worker writes it, UpdateFolds reads it
   std::unordered_map<std::uint32_t, std::shared_ptr<PLC>> plcs_;
-  std::set<std::uint32_t> stored_ids_;  // ids with a stored record; worker thread only
+  std::map<std::uint32_t, PLCInfo> stored_;  // the stored records, as last written; worker thread only
   mutex::StopSignal stop_;  // ends the worker's pauses at destruction
   std::thread worker_;
 };

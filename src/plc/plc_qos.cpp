@@ -2,23 +2,25 @@
 
 #include "log/log.h"
 
-PLCQoS::PLCQoS(std::string name, int fold, ReadCallback callback, std::shared_ptr<timer::TimerWorker> worker,
-               PollPeriods periods)
-    : name_(std::move(name)), periods_(periods), fold_(fold), callback_(std::move(callback)), timer_(std::move(worker)) {
-  Arm(periods_.fold_unit * fold_.load());
+PLCQoS::PLCQoS(std::string name, int fold, Clock::time_point created, const PollPeriods& periods)
+    : name_(std::move(name)),
+      periods_(periods),
+      fold_(fold),
+      due_(created + periods.fold_unit * fold),
+      backoff_(periods.retry, periods.longest_retry) {
   LOG_VERBOSE << "fold : " << fold;
 }
 
-void PLCQoS::Arm(std::chrono::milliseconds delay) {
-  timer_id_ = timer_.Add(delay, [this](bool cancelled) { TimerHandler(cancelled); });
+std::size_t PLCQoS::Read(Clock::time_point round_start) {
+  due_ = round_start + periods_.fold_unit * fold_;
+  alone_ = false;
+  backoff_.Reset();
+  const std::size_t ended = refusals_;
+  refusals_ = 0;
+  return ended;
 }
 
-void PLCQoS::TimerHandler(bool cancelled) {
-  if (cancelled) return;
-  LOG_VERBOSE << "Poll " << name_ << " (fold " << fold_ << ")";
-  Arm(periods_.fold_unit * fold_.load());
-  if (!callback_(name_)) {
-    timer_.Cancel(timer_id_);
-    Arm(periods_.retry);
-  }
+bool PLCQoS::Refused(Clock::time_point now) {
+  due_ = now + backoff_.Next();
+  return refusals_++ == 0;
 }

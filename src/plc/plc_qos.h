@@ -1,41 +1,45 @@
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-#include <functional>
-#include <memory>
+#include <chrono>
+#include <cstddef>
 #include <string>
 
+#include "ipc/reconnect_backoff.h"
 #include "plc/poll_periods.h"
-#include "timer/timer_queue.h"
 
-// Polls one value of a PLC: every `fold` minutes, and every 2 s after a failed read until a
-// read succeeds. Its timers run on the worker shared by the pollers of its PLC.
+// When one value of a PLC is due: one fold after its last read (the first time one fold after
+// its creation). A value the PLC refused is asked again after its own pauses, doubling from
+// the first retry period up to the longest, so it delays no other value. A value whose
+// request with others was refused is read in a request of its own until it reads again, so
+// one bad address cannot fail the values it was grouped with. Not thread-safe: its PLC
+// guards it.
 class PLCQoS {
  public:
-  using ReadCallback = std::function<bool(const std::string& id)>;
+  using Clock = std::chrono::steady_clock;
 
-  PLCQoS(std::string name, int fold, ReadCallback callback, std::shared_ptr<timer::TimerWorker> worker,
-         PollPeriods periods = {});
-  // Returns once a read of this poller in flight has ended.
-  virtual ~PLCQoS() = default;
-  PLCQoS(const PLCQoS&) = delete;
-  PLCQoS& operator=(const PLCQoS&) = delete;
+  PLCQoS(std::string name, int fold, Clock::time_point created, const PollPeriods& periods);
 
   const std::string& Name() const { return name_; }
   int Fold() const { return fold_; }
-  // Stores the fold only; the new period applies from the next re-arm.
+  // Stores the fold only; the new period applies from the next read.
   void SetFold(int fold) { fold_ = fold; }
-  void TimerHandler(bool cancelled);
+  Clock::time_point Due() const { return due_; }
+  bool ReadAlone() const { return alone_; }
+
+  // Read in the round that started at `round_start`: due one fold later. Returns how many
+  // refusals in a row this read ends (0 when it was not refused).
+  std::size_t Read(Clock::time_point round_start);
+  // The request it shared with other values was refused: from now on it is read alone.
+  void GroupRefused() { alone_ = true; }
+  // Refused alone at `now`: due after its next pause. True for the first refusal in a row.
+  bool Refused(Clock::time_point now);
 
  private:
-  void Arm(std::chrono::milliseconds delay);
-
   const std::string name_;
   const PollPeriods periods_;
-  std::atomic<int> fold_;
-  const ReadCallback callback_;
-  std::atomic<std::uint64_t> timer_id_{0};
-  // Last, so it ends first: its destruction waits for a running handler, which uses the above.
-  timer::TimerQueue timer_;
+  int fold_;
+  Clock::time_point due_;
+  bool alone_ = false;
+  std::size_t refusals_ = 0;
+  ipc::ReconnectBackoff backoff_;
 };

@@ -27,7 +27,7 @@ class PacedQueue {
   Pushed Push(const T& item) { return items_.Push(item); }
   bool Empty() const { return items_.Empty(); }
   // Items not yet handed over (the one being handled is no longer counted).
-  std::size_t Size() const { return items_.Size(); }
+  std::size_t Size() const { return items_.Counters().waiting; }
   // Ends the worker (see PacedWorker::Stop); items still queued stay unsent.
   void Stop() { items_.Stop(); }
 

@@ -6,6 +6,7 @@
 
 #include "curl/curl_interface.h"
 #include "curl/form_escape.h"
+#include "common/json_nesting.h"
 #include "log/log.h"
 #include "server/report_batch.h"
 
@@ -14,6 +15,10 @@ namespace {
 using nlohmann::json;
 
 bool Success(long status) { return status >= 200 && status <= 299; }
+
+// A PLC list body nests five levels (body, list, PLC, its addresses, an address); deeper ones are
+// refused before they are parsed and written out again.
+constexpr std::size_t kMaxPlcListNesting = 32;
 
 // A failed initialisation is not fatal here: each request then reports it as its status.
 std::shared_ptr<const void> LeaseCurl() {
@@ -324,6 +329,10 @@ std::string ServerAPI::PLCInfo(const std::string& device_id) {
   const curl::header_list headers(BearerHeaders("cache-control: no-cache"));
   const auto [text, status] = Get(base_url_ + devices_path_ + "/" + device_id, headers);
   if (!Success(status)) return "";
+  if (!JsonNestingWithin(text, kMaxPlcListNesting)) {
+    LOG_ERROR << "PLC list refused: nested deeper than " << kMaxPlcListNesting << " levels";
+    return "";
+  }
   try {
     const json body = json::parse(text);
     if (body.is_object() && body.contains("plcs")) return body.at("plcs").dump();

@@ -47,7 +47,7 @@ std::string AsReported(const json& value) {
 class SandboxedRealMesh : public testing_support::SensorSandbox {
  protected:
   void StartWithRealDaemon() {
-    Start({true, true});
+    Start({true, true, {}});
     if (HasFatalFailure()) return;
     ASSERT_TRUE(Nodes({{"cmd", "join"}, {"net_key", kNetKey}, {"app_key", kAppKey}}).at("ok"));
     ASSERT_TRUE(WaitUntil([&] { return NodesReady(); }, 30s)) << Nodes({{"cmd", "nodes"}}).dump();

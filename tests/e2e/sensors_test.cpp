@@ -21,7 +21,7 @@ namespace {
 
 class SandboxedSensors : public testing_support::SensorSandbox {
  protected:
-  void Start(bool mesh_mode) { SensorSandbox::Start({mesh_mode, false}); }
+  void Start(bool mesh_mode) { SensorSandbox::Start({mesh_mode, false, {}}); }
   json Meshd(const json& command) const { return sim::standin::ControlCall(Root() + "/run/sim/meshd.sock", command); }
 };
 

@@ -19,6 +19,7 @@
 #include "ipc/connection.h"
 #include "ipc/ubus.h"
 #include "ipc/ubus_listener.h"
+#include "support/stack_size.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -61,21 +62,6 @@ class EchoProvider {
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
-
-// Runs `work` on a thread whose stack has `size` bytes and waits for it to end.
-void RunWithStackOf(std::size_t size, const std::function<void()>& work) {
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, size), 0);
-  pthread_t thread;
-  const int created = pthread_create(&thread, &attributes, [](void* argument) -> void* {
-    (*static_cast<const std::function<void()>*>(argument))();
-    return nullptr;
-  }, const_cast<std::function<void()>*>(&work));
-  pthread_attr_destroy(&attributes);
-  ASSERT_EQ(created, 0);
-  pthread_join(thread, nullptr);
-}
 
 class UbusComponent : public ::testing::Test {
  protected:
@@ -304,9 +290,9 @@ TEST_F(UbusComponent, CallsAndServingFitASmallThreadStack) {
                                id, 5s),
             ipc::kOk);
   std::atomic<bool> stop{false};
-  std::thread server([&] { RunWithStackOf(kStack, [&] { provider.Serve(stop); }); });
+  std::thread server([&] { testing_support::RunWithStackOf(kStack, [&] { provider.Serve(stop); }); });
   std::string reply;
-  RunWithStackOf(kStack, [&] {
+  testing_support::RunWithStackOf(kStack, [&] {
     ipc::UBUS bus(30, broker_.Socket());
     bus.Call("test.small", "echo", R"({"value":"small"})", [&](const char* text) { reply = text; });
   });

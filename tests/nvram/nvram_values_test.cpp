@@ -115,3 +115,44 @@ TEST(PLCInfoJson, ServerEntriesFillTheRecordOrFailWithAReason) {
     EXPECT_ANY_THROW(FromServerEntry(nlohmann::json::parse(bad))) << bad;
   }
 }
+
+TEST(PLCInfoJson, FieldsBeyondTheirBoundsRefuseTheirEntryOrLeaveOutTheirAddress) {
+  using nlohmann::json;
+  const auto entry = [](json extra) {
+    json value{{"id", 5}, {"name", "n"}};
+    value.update(extra);
+    return value;
+  };
+  const std::string hex48(48, 'a');
+  // At the bounds: taken.
+  const auto widest = FromServerEntry(entry({{"name", std::string(128, 'n')},
+                                             {"vendor", std::string(16, 'v')},
+                                             {"proto", std::string(16, 'p')},
+                                             {"ip_address", std::string(253, 'h')},
+                                             {"base", "15"},
+                                             {"slot", 15u},
+                                             {"plc_addresses", json::array({{{"device_id", hex48},
+                                                                             {"sensor_type", std::string(64, 'k')},
+                                                                             {"addr", "W.D." + std::string(28, '1')}}})}}));
+  EXPECT_EQ(widest.base, 15);
+  EXPECT_EQ(widest.slot, 15);
+  EXPECT_EQ(widest.plc_addresses.size(), 1u);
+  // One past: the entry is refused, naming its id.
+  for (const json& extra : {json{{"name", std::string(129, 'n')}}, json{{"vendor", std::string(17, 'v')}},
+                            json{{"proto", std::string(17, 'p')}}, json{{"ip_address", std::string(254, 'h')}},
+                            json{{"base", "16"}}, json{{"slot", 16u}}, json{{"base", "4294967"}}}) {
+    try {
+      FromServerEntry(entry(extra));
+      ADD_FAILURE() << extra.dump() << " taken";
+    } catch (const RefusedPLCEntry& refused) {
+      EXPECT_EQ(refused.Id(), 5u) << extra.dump();
+    }
+  }
+  // An address part one past its bound leaves out that address only.
+  const auto some = FromServerEntry(entry(
+      {{"plc_addresses", json::array({{{"device_id", hex48 + "a"}, {"sensor_type", "t"}, {"addr", "W.D.1"}},
+                                      {{"device_id", hex48}, {"sensor_type", std::string(65, 'k')}, {"addr", "W.D.1"}},
+                                      {{"device_id", hex48}, {"sensor_type", "t"}, {"addr", "W.D." + std::string(29, '1')}},
+                                      {{"device_id", hex48}, {"sensor_type", "t"}, {"addr", "W.D.2"}}})}}));
+  EXPECT_EQ(some.plc_addresses, std::vector<std::string>{hex48 + ".t.W.D.2"});
+}

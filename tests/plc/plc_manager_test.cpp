@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <regex>
 #include <string>
@@ -15,6 +16,7 @@
 #include "server/server_api.h"
 #include "sim-cloud/stand_in_cloud.h"
 #include "support/memory_cloud_settings.h"
+#include "support/stack_size.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -25,6 +27,37 @@ namespace {
 
 const std::string kTemp(48, 'a');
 const std::string kDoor(48, 'b');
+
+// The store, with a count of the PLC records written to it.
+class CountingSettings : public PlcSettings {
+ public:
+  explicit CountingSettings(PlcSettings& store) : store_(store) {}
+  std::string DeviceID() const override { return store_.DeviceID(); }
+  std::vector<PLCInfo> PLCList() const override { return store_.PLCList(); }
+  void AddPLC(const PLCInfo& info) override {
+    ++writes_;
+    store_.AddPLC(info);
+  }
+  void UpdatePLC(const PLCInfo& info) override {
+    ++writes_;
+    store_.UpdatePLC(info);
+  }
+  void DeletePLC(const PLCInfo& info) override {
+    ++writes_;
+    store_.DeletePLC(info);
+  }
+  int Writes() const { return writes_; }
+
+ private:
+  PlcSettings& store_;
+  std::atomic<int> writes_{0};
+};
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
 
 class PLCManagerTest : public ::testing::Test {
  protected:
@@ -40,13 +73,16 @@ class PLCManagerTest : public ::testing::Test {
   }
 
   std::unique_ptr<PLCManager> MakeManager(std::chrono::milliseconds first_fetch = 1h) {
+    return MakeManager(store_, first_fetch);
+  }
+  std::unique_ptr<PLCManager> MakeManager(PlcSettings& settings, std::chrono::milliseconds first_fetch = 1h) {
     PLCManagerOptions options;
     options.first_fetch = first_fetch;
     options.fetch_period = 1h;
     options.plc.client.port = std::to_string(plc_server_.Port());
     options.plc.periods.fold_unit = 200ms;
     options.plc.periods.retry = 100ms;
-    return std::make_unique<PLCManager>(nullptr, PlcServices{store_, *cloud_client_}, options);
+    return std::make_unique<PLCManager>(nullptr, PlcServices{settings, *cloud_client_}, options);
   }
 
   static json Entry(std::uint32_t id, const std::string& address, json extra = json::object()) {
@@ -156,4 +192,64 @@ TEST_F(PLCManagerTest, DestructionEndsTheWaitBetweenFetchesAtOnce) {
   const auto started = std::chrono::steady_clock::now();
   manager.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+}
+
+TEST_F(PLCManagerTest, AnUnchangedListWritesNothingToTheStoreAndAChangedRecordIsWrittenOnce) {
+  CountingSettings settings(store_);
+  auto manager = MakeManager(settings);
+  const json list = json::array({Entry(8, kTemp), Entry(9, kDoor)});
+  manager->UpdatePLCList(list.dump());
+  const int first = settings.Writes();  // 8 and 9 added, the stored 7 deleted
+  EXPECT_EQ(first, 3);
+  manager->UpdateFolds(kTemp, json::array({5}));
+  manager->UpdatePLCList(list.dump());
+  EXPECT_EQ(settings.Writes(), first);
+  // The pollers' folds still go back to one minute, as every refreshed list has done.
+  EXPECT_EQ(manager->Find(8)->Pollers(), (std::vector<std::pair<std::string, int>>{{kTemp, 1}}));
+  manager->UpdatePLCList(json::array({Entry(8, kTemp, {{"name", "renamed"}}), Entry(9, kDoor)}).dump());
+  EXPECT_EQ(settings.Writes(), first + 1);
+  EXPECT_NE(platform_.ReadConfig("ferrowick").find("option name 'renamed'"), std::string::npos);
+
+  // After a restart the records read back from the store count as written.
+  manager.reset();
+  NVRAM reloaded{platform_.Socket()};
+  reloaded.Init();
+  CountingSettings restarted(reloaded);
+  manager = MakeManager(restarted);
+  manager->UpdatePLCList(json::array({Entry(8, kTemp, {{"name", "renamed"}}), Entry(9, kDoor)}).dump());
+  EXPECT_EQ(restarted.Writes(), 0);
+}
+
+TEST_F(PLCManagerTest, LongFieldsAndPositionsOutsideTheirBitsAreRefusedEntryByEntryWithoutACrashOnASmallStack) {
+  auto manager = MakeManager();
+  manager->UpdatePLCList(json::array({Entry(8, kTemp), Entry(9, kDoor)}).dump());
+  const auto plc9 = manager->Find(9);
+  for (const std::size_t length : {65u, 480u, 40000u, 200000u}) {
+    const std::string long_text(length, 'k');
+    json addresses = json::array();
+    addresses.push_back({{"device_id", kTemp}, {"sensor_type", long_text}, {"addr", "W.D.100"}});
+    addresses.push_back({{"device_id", kTemp}, {"sensor_type", "temp"}, {"addr", "W.D." + std::string(length, '1')}});
+    addresses.push_back({{"device_id", kDoor}, {"sensor_type", "door"}, {"addr", "X.M.10.3"}});
+    const json list = json::array({Entry(8, kTemp, {{"plc_addresses", addresses}}),
+                                   Entry(9, kDoor, {{"name", std::string(length + 64, 'n')}}),
+                                   Entry(10, kTemp, {{"base", "16"}}), Entry(11, kDoor, {{"slot", "20"}}),
+                                   Entry(12, kDoor)});
+    const auto errors_before = Count(log_.Text(), "ERROR");
+    testing_support::RunWithStackOf(testing_support::kRouterThreadStack, [&] { manager->UpdatePLCList(list.dump()); });
+    const std::string text = log_.Text();
+    // One line per refused address or entry, and PLC 8's poller of the refused addresses goes;
+    // the rest of the list applies, and no PLC is deleted.
+    EXPECT_EQ(Count(text, "ERROR"), errors_before + 6) << length << "\n" << text.substr(text.size() - 2000);
+    EXPECT_TRUE(log_.Contains("PLC 8: address left out, its sensor_type has " + std::to_string(length) + " bytes"));
+    EXPECT_TRUE(log_.Contains("PLC 8: address left out, its addr has " + std::to_string(length + 4) + " bytes"));
+    EXPECT_TRUE(log_.Contains("PLC 9 refused: name of " + std::to_string(length + 64) + " bytes; at most 128"));
+    EXPECT_TRUE(log_.Contains("PLC 10 refused: base 16 is outside 0 to 15"));
+    EXPECT_TRUE(log_.Contains("PLC 11 refused: slot 20 is outside 0 to 15"));
+    EXPECT_TRUE(log_.Contains("Delete : " + kTemp));
+    EXPECT_EQ(manager->Ids(), (std::vector<std::uint32_t>{8, 9, 12}));
+    EXPECT_EQ(manager->Find(8)->Pollers(), (std::vector<std::pair<std::string, int>>{{kDoor, 1}}));
+    EXPECT_EQ(manager->Find(9), plc9);  // kept as it was
+    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"8", "9", "12"}));
+    manager->UpdatePLCList(json::array({Entry(8, kTemp), Entry(9, kDoor)}).dump());
+  }
 }

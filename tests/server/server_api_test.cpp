@@ -12,6 +12,7 @@
 #include "sim-cloud/stand_in_cloud.h"
 #include "sim-cloud/thread_wakeups.h"
 #include "support/memory_cloud_settings.h"
+#include "support/stack_size.h"
 #include "support/wait.h"
 
 using namespace std::chrono_literals;
@@ -526,6 +527,22 @@ TEST_F(ServerAPITest, PLCInfoReturnsThePlcsMemberOrNothing) {
   EXPECT_EQ(server->PLCInfo("broken"), "");
   EXPECT_EQ(server->PLCInfo("array"), "");
   EXPECT_EQ(server->PLCInfo("unknown"), "") << "404";
+}
+
+TEST_F(ServerAPITest, APlcListNestedTooDeeplyIsRefusedWithoutExhaustingASmallStack) {
+  auto server = MakeServer();
+  const std::string deep = "{\"plcs\":" + std::string(10000, '[') + std::string(10000, ']') + "}";
+  const std::string fine = R"({"plcs":[{"id":7,"name":"p","plc_addresses":[{"device_id":"a","addr":"[{\"x"}]}]})";
+  Control().Call("PUT", "/scenario", json{{"devices", {{"deep", deep}, {"fine", fine}}}});
+  std::string deep_list = "unset";
+  std::string fine_list;
+  testing_support::RunWithStackOf(testing_support::kRouterThreadStack, [&] {
+    deep_list = server->PLCInfo("deep");
+    fine_list = server->PLCInfo("fine");
+  });
+  EXPECT_EQ(deep_list, "");
+  EXPECT_TRUE(log_.Contains("PLC list refused: nested deeper than 32 levels"));
+  EXPECT_EQ(json::parse(fine_list)[0].at("plc_addresses")[0].at("addr"), "[{\"x");
 }
 
 TEST_F(ServerAPITest, DeviceBeaconFoldsReadsTheSensorSettings) {

@@ -32,6 +32,28 @@ TEST(StandInPlcRequestCheck, AWellFormedReadPassesAndItsAnswerCarriesTheValue) {
   EXPECT_EQ(answer.back(), 0x12);
 }
 
+TEST(StandInPlcRequestCheck, ARequestOfUpToSixteenVariablesPassesAndIsAnsweredBlockByBlock) {
+  xgt::fenet::ReadRequestPacket packet(0, 1);
+  for (std::uint32_t word = 0; word < 16; ++word) ASSERT_TRUE(packet.AddVariable('D', xgt::fenet::DataType::kWord, word));
+  auto frame = packet.Encode();
+  const auto request = sim::plc::CheckReadRequest(frame, 0x01);
+  EXPECT_TRUE(request.problems.empty()) << request.problems.front();
+  ASSERT_EQ(request.refs.size(), 16u);
+  EXPECT_EQ(request.variables[15], "%DW15");
+  EXPECT_EQ(request.refs[15].address, 15u);
+  const auto answer = sim::plc::ReadResponse(request, std::vector<std::vector<std::uint8_t>>(16, {0x34, 0x12}));
+  EXPECT_EQ(sim::plc::BodyLength(answer), answer.size() - sim::plc::kHeaderSize);
+  EXPECT_EQ(answer.size(), sim::plc::kHeaderSize + 10 + 16 * 4);
+  // A 17th variable (written by hand: the gateway's packet refuses it) is named.
+  frame[26] = 17;
+  const std::string name = "%DW16";
+  frame.push_back(static_cast<std::uint8_t>(name.size()));
+  frame.push_back(0);
+  frame.insert(frame.end(), name.begin(), name.end());
+  frame[16] = static_cast<std::uint8_t>(frame.size() - sim::plc::kHeaderSize);
+  EXPECT_EQ(sim::plc::CheckReadRequest(frame, 0x01).problems.front(), "block count is 17, not 1 to 16");
+}
+
 TEST(StandInPlcRequestCheck, EachWrongFieldIsNamed) {
   struct Case {
     std::function<void(std::vector<std::uint8_t>&)> spoil;

@@ -19,19 +19,35 @@
 
 namespace xgt::fenet {
 
-// Where and how the client reaches its PLC; the defaults are the daemon's.
+// Where and how the client reaches its PLC; the defaults are the daemon's. An exchange has one
+// deadline: `connect_timeout` to connect when no connection is open, then `answer_timeout` for
+// the request to go out and the whole answer to come back.
 struct ClientOptions {
   std::string port = "2004";
   std::chrono::milliseconds connect_timeout{1000};
-  std::chrono::milliseconds write_timeout{5000};
-  std::chrono::milliseconds read_timeout{5000};
+  std::chrono::milliseconds answer_timeout{5000};
   packet::UnixClock clock = packet::SystemUnixTime;
 };
 
-// Reads single variables from one PLC over FEnet: one fresh connection per read, one read
-// at a time. Keeps the map from value id to memory address. Thread-safe: the map and the
-// PLC's host, base and slot have a lock of their own, so they can be changed while a read
-// is in flight; a change applies from the next read.
+// How one read request ended.
+struct ReadOutcome {
+  enum class Status {
+    kRead,        // `values` holds one value per variable, in order
+    kRefused,     // the PLC answered with an error state
+    kUnanswered,  // no valid answer: no connection, time-out, closed, short or mismatched frame
+  };
+  Status status = Status::kUnanswered;
+  std::vector<std::uint64_t> values;
+  std::string reason;  // why it failed, one line for the log
+};
+
+// Reads variables from one PLC over FEnet on one kept connection: opened by the first read,
+// reused by the next ones, closed by any failure, so the next read connects again. One
+// exchange at a time, each answer belonging to the request just sent. A connection the PLC
+// closed while idle is noticed before the next request and replaced without a failure. Keeps
+// the map from value id to memory address. Thread-safe: the map and the PLC's host, base and
+// slot have a lock of their own, so they can be changed while a read is in flight; a change
+// applies from the next read (a new host with a new connection).
 class Client {
  public:
   // The largest frame body accepted after the header: a full continuous read and its fields.
@@ -51,12 +67,19 @@ class Client {
   void SetParams(std::uint8_t base, std::uint8_t slot, const std::string& host);
   std::string Host() const;
 
-  // (true, {"address": "D100", "value": first block as unsigned 64-bit}) or (false, null).
+  // One request for 1 to 16 addresses of one data type. Logs nothing: the caller decides
+  // what a failure is worth.
+  ReadOutcome Read(const std::vector<MemoryAddress>& addresses);
+  // (true, {"address": "D100", "value": first block as unsigned 64-bit}) or (false, null), with
+  // one error line saying why.
   Result ReadMemory(const MemoryAddress& address);
   // (true, {"nodes":[{"id":id,"vs":[{"k":key,"ts":now,"v":value text}]}]}) or (false, null).
   Result ReadMemory(const std::string& id);
   // Writing is not offered; nothing is sent.
   bool WriteMemory() const { return false; }
+
+  // The Unix time a reading is stamped with.
+  std::int64_t Now() const { return options_.clock(); }
 
  private:
   struct Target {
@@ -65,9 +88,17 @@ class Client {
     std::uint8_t slot = 0;
   };
   Target CurrentTarget() const;
-  // One connection: the request out, one whole response in. False with one error line.
-  bool Exchange(const std::string& host, const std::vector<unsigned char>& request, ResponsePacket& response);
-  bool ReceiveFrame(const std::string& host, std::vector<unsigned char>& frame);
+  // The request out and one whole frame in, on the kept connection or a new one. An empty
+  // reason on success.
+  std::string Exchange(const std::string& host, const std::vector<unsigned char>& request,
+                       std::vector<unsigned char>& frame);
+  // One attempt on the open connection; `untouched` tells whether the PLC sent nothing back.
+  std::string SendAndReceive(const std::string& host, const std::vector<unsigned char>& request,
+                             std::vector<unsigned char>& frame, bool& untouched);
+  std::string Connect(const std::string& host);
+  // What the frame says: the values, a refusal, or a frame that does not answer the read.
+  static ReadOutcome Interpret(const std::string& host, const std::vector<MemoryAddress>& addresses,
+                               const std::vector<unsigned char>& frame);
 
   const ClientOptions options_;
   mutable std::mutex params_lock_;  // host_, base_, slot_, addresses_
@@ -75,8 +106,9 @@ class Client {
   std::uint8_t base_;
   std::uint8_t slot_;
   std::unordered_map<std::string, MemoryAddress> addresses_;
-  std::mutex exchange_lock_;  // one exchange with the PLC at a time
+  std::mutex exchange_lock_;  // one exchange with the PLC at a time; the members below
   TCPClient tcp_;
+  std::string connected_host_;  // the host of the open connection
 };
 
 }  // namespace xgt::fenet

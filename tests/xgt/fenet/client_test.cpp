@@ -1,14 +1,18 @@
 // The FEnet client against the stand-in PLC in process: the bytes it sends, the documents it
-// makes, and every way a read can fail (one error line each, never a crash).
+// makes, every way a read can fail (one error line each, never a crash), the kept connection
+// and reads of several variables in one request.
 #include "xgt/fenet/client.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "plc/plc_server.h"
 #include "sim-cloud/stand_in_cloud.h"
+#include "support/wait.h"
 #include "xgt/fenet/value_text.h"
 
 using namespace std::chrono_literals;
@@ -33,8 +37,7 @@ class FenetClientTest : public ::testing::Test {
   xgt::fenet::ClientOptions Options() const {
     xgt::fenet::ClientOptions options;
     options.port = std::to_string(plc_.Port());
-    options.read_timeout = 500ms;
-    options.write_timeout = 500ms;
+    options.answer_timeout = 500ms;
     options.clock = [] { return std::int64_t{1700000000}; };
     return options;
   }
@@ -42,6 +45,7 @@ class FenetClientTest : public ::testing::Test {
     return std::make_unique<xgt::fenet::Client>("127.0.0.1", 0, slot, Options());
   }
   json Requests() { return plc_.Control({{"cmd", "requests"}}).at("requests"); }
+  std::uint64_t Accepted() { return plc_.Control({{"cmd", "status"}}).at("accepted"); }
   std::size_t ErrorLines() const {
     const std::string text = log_.Text();
     std::size_t count = 0;
@@ -179,4 +183,85 @@ TEST_F(FenetClientTest, AnUnknownIdFailsAndAddressesAreReplacedOrForgotten) {
   client->KeepMemoryAddresses({});
   EXPECT_FALSE(client->FindMemoryAddress(kId));
   EXPECT_FALSE(client->WriteMemory());
+}
+
+TEST_F(FenetClientTest, OneConnectionCarriesManyReadsAndAnyFailureMakesTheNextReadConnectAgain) {
+  auto client = MakeClient();
+  const xgt::MemoryAddress address{"temp", 'D', xgt::fenet::DataType::kWord, 100, 0};
+  for (int read = 0; read < 20; ++read) ASSERT_TRUE(client->ReadMemory(address).first);
+  EXPECT_EQ(Accepted(), 1u);
+  EXPECT_EQ(Requests().size(), 20u);
+
+  // A PLC that closes the idle connection (a restart) costs no failed read: the next read
+  // notices and connects again.
+  plc_.Control({{"cmd", "restart"}, {"off_ms", 0}});
+  ASSERT_TRUE(testing_support::WaitUntil([&] { return plc_.Control({{"cmd", "status"}}).at("power") == true; }));
+  EXPECT_TRUE(client->ReadMemory(address).first) << log_.Text();
+  EXPECT_EQ(Accepted(), 2u);
+
+  const json failures[] = {
+      {{"cmd", "mode"}, {"mode", "error"}},    {{"cmd", "mode"}, {"mode", "silent"}},
+      {{"cmd", "mode"}, {"mode", "short"}},    {{"cmd", "mode"}, {"mode", "oversized"}},
+      {{"cmd", "mode"}, {"mode", "mismatch"}},
+  };
+  for (const auto& failure : failures) {
+    plc_.Control(failure);
+    EXPECT_FALSE(client->ReadMemory(address).first) << failure.dump();
+    plc_.Control({{"cmd", "mode"}, {"mode", "normal"}});
+    const auto accepted = Accepted();
+    EXPECT_TRUE(client->ReadMemory(address).first) << failure.dump();
+    EXPECT_TRUE(client->ReadMemory(address).first) << failure.dump();
+    EXPECT_EQ(Accepted(), accepted + 1) << "one new connection after " << failure.dump();
+  }
+
+  // A new host gets a new connection.
+  client->SetParams(0, 1, "localhost");
+  const auto accepted = Accepted();
+  EXPECT_TRUE(client->ReadMemory(address).first);
+  EXPECT_EQ(Accepted(), accepted + 1);
+}
+
+TEST_F(FenetClientTest, TheWholeAnswerHasOneDeadline) {
+  auto client = MakeClient();  // 500 ms for the answer
+  const xgt::MemoryAddress address{"temp", 'D', xgt::fenet::DataType::kWord, 100, 0};
+  // The header after 300 ms and the rest 300 ms later: each part in time, the whole too late.
+  plc_.Control({{"cmd", "mode"}, {"mode", "split"}});
+  plc_.Control({{"cmd", "delay"}, {"ms", 300}});
+  EXPECT_FALSE(client->ReadMemory(address).first);
+  EXPECT_TRUE(log_.Contains("header bytes but not the")) << log_.Text();
+  plc_.Control({{"cmd", "delay"}, {"ms", 100}});
+  EXPECT_TRUE(client->ReadMemory(address).first) << log_.Text();
+}
+
+TEST_F(FenetClientTest, OneRequestReadsUpToSixteenVariablesOfOneType) {
+  auto client = MakeClient();
+  std::vector<xgt::MemoryAddress> addresses;
+  for (std::uint32_t word = 0; word < 16; ++word) {
+    addresses.push_back({"w" + std::to_string(word), 'D', xgt::fenet::DataType::kWord, word, 0});
+  }
+  addresses[7].address = 100;  // 1234 in the stand-in's memory
+  const auto outcome = client->Read(addresses);
+  ASSERT_EQ(outcome.status, xgt::fenet::ReadOutcome::Status::kRead) << outcome.reason;
+  ASSERT_EQ(outcome.values.size(), 16u);
+  EXPECT_EQ(outcome.values[7], 1234u);
+  EXPECT_EQ(outcome.values[0], 0u);
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].at("variables").size(), 16u);
+  EXPECT_EQ(requests[0].at("variables")[7], "%DW100");
+  EXPECT_EQ(requests[0].at("problems"), json::array());
+
+  addresses.push_back({"w16", 'D', xgt::fenet::DataType::kWord, 16, 0});
+  EXPECT_THROW(client->Read(addresses), std::invalid_argument);
+  EXPECT_THROW(client->Read({{"a", 'D', xgt::fenet::DataType::kWord, 1, 0}, {"b", 'M', xgt::fenet::DataType::kBit, 1, 0}}),
+               std::invalid_argument);
+
+  // One address outside the PLC's memory: the PLC refuses the whole request.
+  addresses.pop_back();
+  addresses[3].address = 40000;
+  const auto refused = client->Read(addresses);
+  EXPECT_EQ(refused.status, xgt::fenet::ReadOutcome::Status::kRefused);
+  EXPECT_NE(refused.reason.find("refused the read of %DW0 and 15 more: error state 0xFFFF, code 0x0004"),
+            std::string::npos)
+      << refused.reason;
 }

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <pthread.h>
+
+#include <cstddef>
+#include <functional>
+#include <stdexcept>
+
+namespace testing_support {
+
+// A router's default thread stack (musl's), on which every thread of the daemon must get by.
+constexpr std::size_t kRouterThreadStack = 128 * 1024;
+
+// Runs `work` on a thread whose stack has `size` bytes and waits for it to end.
+inline void RunWithStackOf(std::size_t size, const std::function<void()>& work) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) throw std::runtime_error("pthread_attr_init failed");
+  if (pthread_attr_setstacksize(&attributes, size) != 0) {
+    pthread_attr_destroy(&attributes);
+    throw std::runtime_error("pthread_attr_setstacksize failed");
+  }
+  pthread_t thread;
+  const int created = pthread_create(
+      &thread, &attributes,
+      [](void* argument) -> void* {
+        (*static_cast<const std::function<void()>*>(argument))();
+        return nullptr;
+      },
+      const_cast<std::function<void()>*>(&work));
+  pthread_attr_destroy(&attributes);
+  if (created != 0) throw std::runtime_error("pthread_create failed");
+  pthread_join(thread, nullptr);
+}
+
+}  // namespace testing_support
