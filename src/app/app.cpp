@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/app_state_machine.h"
+#include "app/cloud_watch.h"
 #include "hci/hci_socket_controller.h"
 #include "ble/bluetooth_le.h"
 #include "common/singleton.h"
@@ -56,6 +57,7 @@ void App::Init() {
   ble_ = components_.make_ble(self);
   websocket_ = components_.make_websocket(self);
   plc_manager_ = components_.make_plc_manager(self);
+  WatchCloud();
   initialised_ = true;
 
   listener_ = std::make_shared<ipc::UBUSListener>(kBusTimeoutSeconds, platform_.ubus_socket);
@@ -71,6 +73,23 @@ void App::Init() {
   GetIPAddress(platform_.ubus_socket);
   QueryWanStatus(logging::Severity::debug);
   components_.start_firmware_timers();
+}
+
+void App::WatchCloud() {
+  cloud_watch_ = std::make_shared<CloudWatch>(
+      *timers_,
+      [app = weak_from_this()](std::uint32_t id) {
+        if (const auto self = app.lock()) self->PostToSelf(id);
+      },
+      platform_.cloud_grace);
+  const std::weak_ptr<CloudWatch> watch = cloud_watch_;
+  websocket_->ObserveConnection([watch](bool open) {
+    if (const auto live = watch.lock()) live->OnChannel(open);
+  });
+  if (!components_.observe_deliveries) return;
+  components_.observe_deliveries([watch](bool delivered) {
+    if (const auto live = watch.lock()) live->OnDelivery(delivered);
+  });
 }
 
 void App::Run() {
@@ -150,6 +169,9 @@ AppComponents ProductionComponents() {
     Cloud().Authentication(device_id, std::move(done));
   };
   components.start_firmware_timers = [] { Firmware().StartTimers(); };
+  components.observe_deliveries = [](std::function<void(bool)> observer) {
+    Cloud().ObserveDeliveries(std::move(observer));
+  };
   components.flush_reports = [] {
     if (Singleton<ServerAPI>::Exists()) Cloud().FlushSpool();
   };

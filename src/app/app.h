@@ -19,6 +19,7 @@ class MeshComponent;
 class ProvisioningComponent;
 class ChannelComponent;
 class PlcComponent;
+class CloudWatch;
 namespace ipc {
 class UBUSListener;
 }
@@ -98,6 +99,8 @@ class App : public mailbox::DepescheSender,
   void HandleFolds(const mailbox::Depesche& message);
   void HandleBeacon(const mailbox::Depesche& message);
   void SendMeshdMalfunction();
+  // Watches the cloud's deliveries and channel, to tell the LED when it is out of reach.
+  void WatchCloud();
   HciOutcome CheckHci(HciCounters& counters, bool log_ok);
 
   const AppPlatform platform_;
@@ -121,6 +124,7 @@ class App : public mailbox::DepescheSender,
   std::unique_ptr<PlcComponent> plc_manager_;
   std::shared_ptr<ipc::UBUSListener> listener_;
   std::unique_ptr<timer::TimerQueue> timers_;
+  std::shared_ptr<CloudWatch> cloud_watch_;  // after the timer queue it uses
   HciCounters periodic_hci_;  // touched only by the timer worker
   HciCounters oneshot_hci_;   // touched only by message threads, one at a time
 };

@@ -24,6 +24,8 @@ struct AppPlatform {
   std::chrono::milliseconds network_setup_timeout = std::chrono::seconds(20);
   std::chrono::milliseconds hci_retry = std::chrono::seconds(10);
   std::chrono::milliseconds hci_period = std::chrono::seconds(90);
+  // How long the cloud may stay out of reach before the LED says so.
+  std::chrono::milliseconds cloud_grace = std::chrono::seconds(60);
   std::shared_ptr<HciController> hci;  // null: the raw HCI socket
 };
 
@@ -37,6 +39,9 @@ struct AppComponents {
   // Cloud authorisation for a device id; the result handler is called once.
   std::function<void(const std::string&, std::function<void(bool)>)> authenticate;
   std::function<void()> start_firmware_timers;
+  // Hands the cloud client an observer of its deliveries (true: the server answered one for
+  // good). May be empty.
+  std::function<void(std::function<void(bool delivered)>)> observe_deliveries;
   // At shutdown: brings what the cloud client spooled, and the mark of what the cloud took,
   // to storage, so a clean restart sends nothing twice. May be empty.
   std::function<void()> flush_reports;

@@ -15,6 +15,14 @@ namespace {
 // Created before main, so the application, its timer thread and its state machines exist
 // when start-up begins.
 const std::shared_ptr<App> application = std::make_shared<App>();
+
+// Every line is written until the store has been read; then the configured threshold holds.
+void ApplyLogLevel(std::uint32_t level) {
+  if (level == NVRAM::kDefaultLogLevel) return;
+  LOG_INFO << "Log level " << level << ": lines above it are not written";
+  logging::SetThreshold(static_cast<logging::Severity>(level));
+}
+
 }  // namespace
 
 int main() {
@@ -25,6 +33,7 @@ int main() {
     LOG_ERROR << "Status LED unavailable: " << led_error;
   }
   Singleton<NVRAM>::Instance().Init();
+  ApplyLogLevel(Singleton<NVRAM>::Instance().LogLevel());
   application->Init();
   application->Run();
   Singleton<NVRAM>::Destroy();

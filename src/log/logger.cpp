@@ -86,6 +86,11 @@ void Stop() {
   process_logger.reset();
 }
 
+void SetThreshold(Severity value) {
+  const std::lock_guard<std::mutex> guard(logger_lock);
+  if (process_logger) threshold = static_cast<int>(value);
+}
+
 bool IsEnabled(Severity severity) noexcept {
   const int value = static_cast<int>(severity);
   return value > 0 && value <= threshold.load(std::memory_order_relaxed);

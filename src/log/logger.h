@@ -21,6 +21,9 @@ struct Settings {
 // Records written before Start (or after Stop) are dropped.
 void Start(const Settings& settings = Settings{});
 void Stop();
+// Changes the threshold of a running logger: records above `threshold` are not written, to
+// either appender. Does nothing when no logger runs.
+void SetThreshold(Severity threshold);
 
 // Writes one record to every appender; `function_signature` is the compiler's full signature.
 void Write(Severity severity, const char* function_signature, int line, std::string_view message);

@@ -37,6 +37,12 @@ std::uint64_t ParseDigits(const std::string& text, unsigned bits, const char* wh
   return DigitsFrom(text, 0, bits, what);
 }
 
+std::uint64_t ParseInRange(const std::string& text, std::uint64_t low, std::uint64_t high, const char* what) {
+  const std::uint64_t value = ParseUnsigned(text, 64, what);
+  if (value < low || value > high) Fail(text, what);
+  return value;
+}
+
 bool ParseFlag(const std::string& text, const char* what) {
   std::size_t at = 0;
   const bool minus = !text.empty() && text[0] == '-';

@@ -28,6 +28,7 @@ class NVRAM : public MeshSettings,
               public ProvisioningSettings {
  public:
   static constexpr const char* kPackage = "ferrowick";
+  static constexpr std::uint32_t kDefaultLogLevel = 6;
 
   explicit NVRAM(std::string socket_path = ipc::kDefaultSocket);
   ~NVRAM() override;
@@ -110,6 +111,8 @@ class NVRAM : public MeshSettings,
   // "sys" option firmware_key (default empty: images are not signed).
   std::string FirmwareKey() const override;
   void FirmwareKey(const std::string& key);
+  // "sys" option log_level: the log's threshold, 1 (fatal) to 6 (verbose, the default).
+  std::uint32_t LogLevel() const;
   // "sys" option provisioning_window (minutes; 0, the default: always).
   std::uint32_t ProvisioningWindow() const override;
   void ProvisioningWindow(const std::uint32_t& minutes);
@@ -180,5 +183,6 @@ class NVRAM : public MeshSettings,
   std::uint32_t fw_check_{};
   std::string firmware_key_;
   std::uint32_t provisioning_window_{};
+  std::uint32_t log_level_{};
   std::vector<PLCInfo> plc_list_;
 };

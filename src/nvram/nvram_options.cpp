@@ -83,6 +83,11 @@ const std::vector<NVRAM::Option>& NVRAM::Options() {
         text("sys", "firmware_key", &NVRAM::firmware_key_),
         // Minutes of advertising after start or a press of the button; 0: always.
         number("sys", "provisioning_window", &NVRAM::provisioning_window_, 0),
+        // The log's threshold, 1 (fatal) to 6 (verbose, the default: every line).
+        Option{"sys", "log_level", [](NVRAM& nvram) { nvram.log_level_ = kDefaultLogLevel; },
+               [](NVRAM& nvram, const std::string& stored) {
+                 nvram.log_level_ = static_cast<std::uint32_t>(decimal::ParseInRange(stored, 1, 6, "log_level"));
+               }},
     };
   }();
   return options;

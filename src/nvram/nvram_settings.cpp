@@ -164,6 +164,8 @@ void NVRAM::FirmwareKey(const std::string& key) {
   if (Replace(firmware_key_, key)) SetValue("sys", "firmware_key", key, kPackage);
 }
 
+std::uint32_t NVRAM::LogLevel() const { return Read(lock_, log_level_); }
+
 std::uint32_t NVRAM::ProvisioningWindow() const { return Read(lock_, provisioning_window_); }
 void NVRAM::ProvisioningWindow(const std::uint32_t& minutes) {
   if (Change(lock_, provisioning_window_, minutes)) {

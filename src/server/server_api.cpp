@@ -276,6 +276,22 @@ bool ServerAPI::PostData(const std::string& json) {
 }
 
 ServerAPI::Delivery ServerAPI::Deliver(const char* path, const std::string& json, std::size_t reports) {
+  const Delivery delivery = Exchange(path, json, reports);
+  std::function<void(bool)> observer;
+  {
+    const std::lock_guard<std::mutex> guard(observer_lock_);
+    observer = delivery_observer_;
+  }
+  if (observer) observer(delivery == Delivery::kTaken || delivery == Delivery::kRefused);
+  return delivery;
+}
+
+void ServerAPI::ObserveDeliveries(std::function<void(bool delivered)> observer) {
+  const std::lock_guard<std::mutex> guard(observer_lock_);
+  delivery_observer_ = std::move(observer);
+}
+
+ServerAPI::Delivery ServerAPI::Exchange(const char* path, const std::string& json, std::size_t reports) {
   const curl::header_list headers(BearerHeaders("cache-control: no-cache"));
   const std::string url = base_url_ + path;
   curl::response answer;

@@ -115,6 +115,9 @@ class ServerAPI : public CloudClient {
   std::optional<ReportSpoolStatus> SpoolStatus() const;
   // Brings the spool to storage now (at shutdown), as its flush thread does each interval.
   void FlushSpool();
+  // Told the outcome of every heartbeat and report request, on the worker thread: true when
+  // the server answered it for good (took or refused it), false when it goes again.
+  void ObserveDeliveries(std::function<void(bool delivered)> observer);
   bool Authenticating() const { return authenticating_; }
   // The server answered 401 to the stored token and no new pair has arrived yet.
   bool TokenRejected() const { return token_rejected_; }
@@ -129,6 +132,8 @@ class ServerAPI : public CloudClient {
   };
   // `reports`: how many reports a report request carries.
   Delivery Deliver(const char* path, const std::string& json, std::size_t reports = 1);
+  // One request and what its answer means, without telling the observer.
+  Delivery Exchange(const char* path, const std::string& json, std::size_t reports);
   // Sends the oldest pending reports as one request and settles them by its answer.
   void PostReports();
   void Settle(Delivery delivery, std::vector<std::string> batch);
@@ -174,6 +179,8 @@ class ServerAPI : public CloudClient {
   // The worker's deliveries share one handle, so they reuse its connection.
   std::mutex delivery_lock_;
   curl::session delivery_session_;
+  std::mutex observer_lock_;
+  std::function<void(bool)> delivery_observer_;  // guarded by observer_lock_
   queue::ThreadSafeQueue<std::string> heartbeat_queue_;
   const bool batching_;
   // Without a spool the buffer holds every pending report, the oldest overwritten when it is

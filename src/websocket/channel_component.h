@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // What the application calls on its cloud channel component (websocket::Endpoint in the
@@ -17,4 +18,7 @@ class ChannelComponent {
   // Ends the subscription to the sensor channel of `device_id` (its node is gone): it is
   // not made again on reconnection.
   virtual void RemoveSubscribe(const std::string& device_id) = 0;
+  // Told, on the connection's own thread, when the connection opens (true) and when it
+  // closes or fails to open (false).
+  virtual void ObserveConnection(std::function<void(bool open)> observer) = 0;
 };

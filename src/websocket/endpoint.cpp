@@ -209,6 +209,7 @@ void Endpoint::WebsocketOpenHandler(websocketpp::connection_hdl handle) {
   backoff_ = timings_.first_retry;
   connected_ = true;
   ScheduleWatchdog(timings_.dead_after);
+  TellObserver(true);
   if (!wanted_) {  // stopped while the connection was being opened
     Stop();
     return;
@@ -232,6 +233,7 @@ void Endpoint::WebsocketCloseHandler(websocketpp::connection_hdl handle) {
     const std::lock_guard<std::mutex> guard(subscription_lock_);
     subscribed_.clear();
   }
+  TellObserver(false);
   ScheduleReconnect();
 }
 
@@ -245,7 +247,22 @@ void Endpoint::WebsocketFailHandler(websocketpp::connection_hdl handle) {
   }
   connected_ = false;
   CancelWatchdog();
+  TellObserver(false);
   ScheduleReconnect();
+}
+
+void Endpoint::ObserveConnection(std::function<void(bool open)> observer) {
+  const std::lock_guard<std::mutex> guard(observer_lock_);
+  connection_observer_ = std::move(observer);
+}
+
+void Endpoint::TellObserver(bool open) {
+  std::function<void(bool)> observer;
+  {
+    const std::lock_guard<std::mutex> guard(observer_lock_);
+    observer = connection_observer_;
+  }
+  if (observer) observer(open);
 }
 
 bool Endpoint::WebsocketPingHandler(websocketpp::connection_hdl, const std::string& payload) {

@@ -51,6 +51,7 @@ class Endpoint : public ChannelComponent, public mailbox::DepescheSender {
   bool Send(const std::string& text);
   void AddSubscribe(const std::string& device_id) override;
   void RemoveSubscribe(const std::string& device_id) override;
+  void ObserveConnection(std::function<void(bool open)> observer) override;
   void MessageParser(const std::string& text);
 
   bool Connected() const { return connected_; }
@@ -70,6 +71,7 @@ class Endpoint : public ChannelComponent, public mailbox::DepescheSender {
   void ParserLoop();
   void ConfirmSubscription(const std::string& device_id);
   void NoteFrame();
+  void TellObserver(bool open);
 
   void WebsocketOpenHandler(websocketpp::connection_hdl handle);
   void WebsocketCloseHandler(websocketpp::connection_hdl handle);
@@ -94,6 +96,8 @@ class Endpoint : public ChannelComponent, public mailbox::DepescheSender {
   std::shared_ptr<mailbox::DepeschePoster> poster_;
   CloudSettings& settings_;
   EndpointTimings timings_;
+  std::mutex observer_lock_;
+  std::function<void(bool)> connection_observer_;  // guarded by observer_lock_
 
   // Connection upkeep: `wanted_` from Start to Stop; a reconnection scheduled under an
   // older generation is void. Timers are used on the event-loop thread only.

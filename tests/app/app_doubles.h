@@ -4,6 +4,7 @@
 // journal so tests can check the calls and their order.
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +20,9 @@ namespace app_doubles {
 
 class Journal {
  public:
+  // The observer the application handed the cloud client, for tests to tell deliveries.
+  std::function<void(bool)> observe_deliveries;
+
   void Record(std::string call) {
     const std::lock_guard<std::mutex> guard(lock_);
     calls_.push_back(std::move(call));

@@ -34,6 +34,7 @@ class WebsocketDouble : public ChannelComponent {
   void Stop() override { journal_->Record("websocket.Stop"); }
   void AddSubscribe(const std::string& id) override { journal_->Record("websocket.AddSubscribe " + id); }
   void RemoveSubscribe(const std::string& id) override { journal_->Record("websocket.RemoveSubscribe " + id); }
+  void ObserveConnection(std::function<void(bool)>) override {}
 
  private:
   std::shared_ptr<Journal> journal_;
@@ -52,6 +53,9 @@ AppComponents DoubleComponents(const std::shared_ptr<Journal>& journal, bool sta
     done(authorised);
   };
   components.start_firmware_timers = [=] { journal->Record("ota.StartTimers"); };
+  components.observe_deliveries = [=](std::function<void(bool)> observer) {
+    journal->observe_deliveries = std::move(observer);
+  };
   return components;
 }
 
@@ -139,6 +143,30 @@ TEST(AppMessages, ARecoveryAfterTheMalfunctionGivesTheLedBack) {
   EXPECT_TRUE(LEDStateMachine::IsInState<SystemErrorPanic>());
   gateway.Handle(mailbox::SYS_EVT_BLUETOOTH_RECOVERED);
   EXPECT_TRUE(LEDStateMachine::IsInState<Normal>());
+}
+
+// Deliveries that fail with the channel closed turn the LED to "server not connected" after
+// the grace; the next delivery turns it back and starts the channel again.
+TEST(AppMessages, TheLedFollowsTheCloudThroughAnOutage) {
+  AppPlatform platform;
+  platform.cloud_grace = 100ms;
+  TestGateway gateway(true, platform);
+  gateway.Handle(mailbox::SYS_EVT_NETWORK_CONNECTED);
+  gateway.Handle(mailbox::SYS_EVT_SERVER_CONNECTED);
+  ASSERT_TRUE(LEDStateMachine::IsInState<Normal>());
+  gateway.app->ClearPosted();
+  gateway.journal->Clear();
+
+  gateway.journal->observe_deliveries(false);
+  ASSERT_TRUE(WaitUntil([&] { return !gateway.app->Posted().empty(); }, 5s));
+  EXPECT_EQ(gateway.app->Posted(), std::vector<std::uint32_t>{mailbox::SYS_EVT_SERVER_DISCONNECTED});
+  gateway.app->DispatchMessages();
+  EXPECT_TRUE(LEDStateMachine::IsInState<ServerNotConnected>());
+
+  gateway.journal->observe_deliveries(true);
+  gateway.app->DispatchMessages();
+  EXPECT_TRUE(LEDStateMachine::IsInState<Normal>());
+  EXPECT_EQ(gateway.journal->Calls(), std::vector<std::string>{"websocket.Start"});
 }
 
 TEST(AppMessages, FailedAuthorisationPostsNothing) {

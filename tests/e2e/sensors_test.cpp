@@ -63,7 +63,7 @@ TEST_F(SandboxedSensors, ReadingsReachTheCloudAndPushedSettingsReachTheNodes) {
   PushedSettingsReachTheFirstNode();
 }
 
-TEST_F(SandboxedSensors, ACloudOutageOfAMinuteLosesNoReading) {
+TEST_F(SandboxedSensors, ACloudOutageOfAMinuteLosesNoReadingAndTheLedTellsIt) {
   Start(true);
   ASSERT_TRUE(WaitUntil([&] { return EveryDeviceReported(); }, 90s)) << daemon_->Output();
 
@@ -74,8 +74,12 @@ TEST_F(SandboxedSensors, ACloudOutageOfAMinuteLosesNoReading) {
   const std::size_t before = ReadingCount();
   const int sent_before = ReportsSent();
   EXPECT_TRUE(WaitUntil([&] { return ReportsSent() >= sent_before + 36; }, 120s)) << "the nodes go on reporting";
+  // A minute out of reach turns the LED to "server not connected"; the first delivery after
+  // the outage turns it back.
+  EXPECT_TRUE(daemon_->WaitForOutput("SYS_EVT_SERVER_DISCONNECTED", 150s)) << daemon_->Output();
   Cloud().Call("DELETE", "/faults");
   Cloud().Call("POST", "/refuse", {{"refuse", false}});
+  EXPECT_TRUE(daemon_->WaitForOutput("Cloud reachable again", 90s)) << daemon_->Output();
 
   // The nodes fall silent; every reading they sent reaches the cloud, in order per device.
   ASSERT_TRUE(Meshd({{"cmd", "sensor_faults"}, {"silent", true}}).at("ok"));

@@ -120,6 +120,25 @@ TEST_F(LogAppenders, BothAppendersGetTheSameLinesInTheFixedFormat) {
   }
 }
 
+// The configured level holds for both appenders: each threshold admits its own severity and
+// the ones below it.
+TEST_F(LogAppenders, TheThresholdHoldsForBothAppenders) {
+  logging::Start(Settings());
+  const char* names[] = {"FATAL", "ERROR", "WARN ", "INFO ", "DEBUG", "VERB "};
+  for (int level = 1; level <= 6; ++level) {
+    logging::SetThreshold(static_cast<logging::Severity>(level));
+    WriteOneOfEach();
+  }
+  logging::Stop();
+  const auto file = ReadFile(directory_ / "quellaron.log");
+  EXPECT_EQ(file, ReadStream(console_));
+  std::vector<std::string> severities;
+  for (const auto& line : Lines(file)) severities.push_back(line.substr(24, 5));
+  std::vector<std::string> expected;
+  for (int level = 1; level <= 6; ++level) expected.insert(expected.end(), names, names + level);
+  EXPECT_EQ(severities, expected);
+}
+
 TEST_F(LogAppenders, LinesFromManyThreadsNeverInterleave) {
   logging::Start(Settings());
   std::vector<std::thread> writers;

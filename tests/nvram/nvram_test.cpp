@@ -118,6 +118,7 @@ TEST_F(NvramTest, AnEmptyPackageLeavesEveryDefault) {
   EXPECT_EQ(spool.ttl_hours, kDefaultSpoolTtlHours);
   EXPECT_EQ(spool.flush_seconds, kDefaultSpoolFlushSeconds);
   EXPECT_EQ(nvram_.ProvisioningWindow(), 0u) << "advertising without end unless asked for";
+  EXPECT_EQ(nvram_.LogLevel(), 6u) << "every line unless asked for less";
   EXPECT_FALSE(nvram_.MeshCredentialsStored());
   EXPECT_EQ(uci_.Calls(), (std::vector<std::string>{
                               R"(get {"config":"ferrowick","section":"sys"})",
@@ -226,6 +227,23 @@ TEST_F(NvramTest, PLCSectionsNeedTheirRequiredOptionsAndABadOneEndsTheList) {
   nvram_.Init();
   EXPECT_TRUE(nvram_.PLCList().empty());
   EXPECT_TRUE(log_.Contains("mem_dev is not a list"));
+}
+
+// The log level is 1 to 6; anything else keeps every line and names the option.
+TEST_F(NvramTest, LogLevelIsOneToSix) {
+  const struct {
+    const char* stored;
+    std::uint32_t level;
+  } cases[] = {{"1", 1}, {"4", 4}, {"+6", 6}, {"0", 6}, {"7", 6}, {"-2", 6}, {"info", 6}, {"", 6}};
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.stored);
+    uci_.Reply("sys", nlohmann::json{{"values", {{"log_level", entry.stored}}}}.dump());
+    nvram_.Init();
+    EXPECT_EQ(nvram_.LogLevel(), entry.level);
+    if (entry.level == 6 && std::string(entry.stored) != "+6") {
+      EXPECT_TRUE(log_.Contains(std::string("Invalid value for log_level: \"") + entry.stored + "\""));
+    }
+  }
 }
 
 // id, base and slot are unsigned numbers: a sign, even "+", ends the list like any other

@@ -286,6 +286,36 @@ TEST_F(ServerAPITest, ClientErrorConsumesTheReport) {
   EXPECT_EQ(server->Counters().refused, 1u);
 }
 
+// The observer hears each request's outcome: delivered when the server answered it for good
+// (took or refused it), not when it goes again.
+TEST_F(ServerAPITest, TheDeliveryObserverHearsEachOutcome) {
+  auto server = MakeServer();
+  std::vector<bool> heard;
+  server->ObserveDeliveries([&](bool delivered) { heard.push_back(delivered); });
+  const struct {
+    const char* name;
+    json fault;  // posted to /faults; null: none
+    bool delivered;
+  } cases[] = {
+      {"taken", nullptr, true},
+      {"refused", {{"path", "/gateways/report"}, {"status", 400}, {"count", 1}}, true},
+      {"server error", {{"path", "/gateways/report"}, {"status", 503}, {"count", 1}}, false},
+      {"no answer", {{"path", "/gateways/report"}, {"drop", true}}, false},
+  };
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.name);
+    heard.clear();
+    if (!entry.fault.is_null()) Control().Call("POST", "/faults", entry.fault);
+    Advance(10min);  // past any back-off
+    server->Report("r");
+    server->PostPending();
+    EXPECT_EQ(heard, std::vector<bool>{entry.delivered});
+    Control().Call("DELETE", "/faults");
+    Advance(10min);
+    Drain(*server);
+  }
+}
+
 TEST_F(ServerAPITest, TheReportBeyondTheCapacityOverwritesTheOldest) {
   auto values = Authorised();
   values.report_capacity = 500;

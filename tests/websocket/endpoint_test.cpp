@@ -173,7 +173,17 @@ TEST_F(EndpointTest, PushesBecomeMessagesAndMalformedFramesAreDropped) {
 // The server drops the connection: the endpoint notices, connects again and sends its
 // subscriptions again.
 TEST_F(EndpointTest, ReconnectsAndResubscribesAfterTheServerDropsTheConnection) {
+  std::mutex heard_lock;
+  std::vector<bool> heard;  // what the connection observer was told; outlives the endpoint
   auto endpoint = MakeEndpoint();
+  const auto Heard = [&] {
+    const std::lock_guard<std::mutex> guard(heard_lock);
+    return heard;
+  };
+  endpoint->ObserveConnection([&](bool open) {
+    const std::lock_guard<std::mutex> guard(heard_lock);
+    heard.push_back(open);
+  });
   ASSERT_TRUE(endpoint->Start());
   // The open handler's own subscriptions first: a request made before them is sent again.
   ASSERT_TRUE(WaitUntil([&] { return endpoint->Connected() && !Received(0).empty(); }));
@@ -184,6 +194,7 @@ TEST_F(EndpointTest, ReconnectsAndResubscribesAfterTheServerDropsTheConnection) 
   EXPECT_EQ(Received(1), (std::vector<std::string>{Gateway(), Sensor("X")}));
   EXPECT_TRUE(WaitUntil([&] { return endpoint->Connected() && endpoint->Subscribed("X"); }));
   EXPECT_TRUE(log_.Contains("Connection closed : "));
+  EXPECT_EQ(Heard(), (std::vector<bool>{true, false, true}));
 }
 
 // A removed subscription is ended at the server and not made again on reconnection.
