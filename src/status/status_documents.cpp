@@ -1,0 +1,5 @@
+#include "status/status_documents.h"
+
+namespace status {
+
+}  // namespace status
