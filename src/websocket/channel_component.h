@@ -17,4 +17,6 @@ class ChannelComponent {
   // Ends the subscription to the sensor channel of `device_id` (its node is gone): it is
   // not made again on reconnection.
   virtual void RemoveSubscribe(const std::string& device_id) = 0;
+  // Whether the connection is open now.
+  virtual bool Connected() const = 0;
 };

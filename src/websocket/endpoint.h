@@ -53,7 +53,7 @@ class Endpoint : public ChannelComponent, public mailbox::DepescheSender {
   void RemoveSubscribe(const std::string& device_id) override;
   void MessageParser(const std::string& text);
 
-  bool Connected() const { return connected_; }
+  bool Connected() const override { return connected_; }
   // Whether the server confirmed the device's sensor-channel subscription.
   bool Subscribed(const std::string& device_id);
 
