@@ -155,5 +155,6 @@ AppComponents ProductionComponents() {
     if (Singleton<ServerAPI>::Exists()) Cloud().FlushSpool();
   };
   components.cloud_facts = [] { return status::CloudFactsOf(Cloud()); };
+  components.firmware_status = [] { return Firmware().Status(); };
   return components;
 }

@@ -85,6 +85,9 @@ class App : public mailbox::DepescheSender,
   void ProvideStatusObject();
   nlohmann::json StatusDocument() const;
   nlohmann::json PlcsDocument() const;
+  nlohmann::json NodesDocument() const;
+  nlohmann::json FirmwareDocument() const;
+  ota::FirmwareStatus FirmwareSnapshot() const;
   void QueryWanStatus(logging::Severity severity);
   void OnWanStatus(const char* json, logging::Severity severity);
   void Authenticate();

@@ -1,10 +1,14 @@
 #include "mesh/bluetooth_mesh.h"
 
+#include <algorithm>
 #include <ctime>
+#include <tuple>
+#include <unordered_set>
 
 #include "log/log.h"
 #include "mailbox/depesche.h"
 #include "mailbox/message_id.h"
+#include "nvram/mesh_settings.h"
 #include "server/cloud_client.h"
 #include "timer/timer_queue.h"
 #include "timer/timer_worker.h"
@@ -92,6 +96,24 @@ void BluetoothMesh::UpdateBeacon(const std::string& device_id, const bool& enabl
 void BluetoothMesh::UpdateFolds(const std::string& device_id, const nlohmann::json& folds) {
   fetcher_.RememberFolds(device_id, folds);
   if (const auto node = nodes_.FindById(device_id)) node->UpdateFolds(folds);
+}
+
+mesh::MeshStatus BluetoothMesh::Status() const {
+  mesh::MeshStatus status;
+  status.taken_at = std::time(nullptr);
+  status.joined = link_.IsOpen() && joiner_.Joined();
+  status.address = services_.settings.NetAddr();
+  const std::vector<std::string> pending_ids = fetcher_.PendingIds();
+  const std::unordered_set<std::string> pending(pending_ids.begin(), pending_ids.end());
+  for (const auto& node : nodes_.All()) {
+    mesh::NodeStatus node_status = node->Status();
+    node_status.settings_fetch_pending = pending.count(node_status.id) != 0;
+    status.nodes.push_back(std::move(node_status));
+  }
+  std::sort(status.nodes.begin(), status.nodes.end(), [](const mesh::NodeStatus& one, const mesh::NodeStatus& other) {
+    return std::tie(one.address, one.channel) < std::tie(other.address, other.channel);
+  });
+  return status;
 }
 
 void BluetoothMesh::Subscribe(const std::string& device_id) {

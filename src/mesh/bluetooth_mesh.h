@@ -63,6 +63,8 @@ class BluetoothMesh : public MeshComponent, public mailbox::DepescheSender {
 
   void UpdateBeacon(const std::string& device_id, const bool& enable) override;
   void UpdateFolds(const std::string& device_id, const nlohmann::json& folds) override;
+  // Taken from the parts one at a time, each under its own lock (no two held at once).
+  mesh::MeshStatus Status() const override;
 
   const NodeRegistry& Nodes() const { return nodes_; }
   // What became of the records of each of the four queues (waiting, replaced, skipped, dropped).

@@ -64,6 +64,11 @@ std::size_t DeviceSettingsFetcher::Pending() const {
   return order_.size();
 }
 
+std::vector<std::string> DeviceSettingsFetcher::PendingIds() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return {order_.begin(), order_.end()};
+}
+
 void DeviceSettingsFetcher::Run() {
   std::chrono::milliseconds pause{0};
   while (stop_.WaitUntil([this] { return HasPending(); })) {

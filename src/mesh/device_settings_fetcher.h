@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -68,6 +69,8 @@ class DeviceSettingsFetcher {
 
   Counters Totals() const;
   std::size_t Pending() const;
+  // The device ids waiting for a fetch, oldest first.
+  std::vector<std::string> PendingIds() const;
 
  private:
   struct Cached {

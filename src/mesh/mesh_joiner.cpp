@@ -155,6 +155,11 @@ std::optional<own_configuration::Steps> MeshJoiner::NodeNeeds() const {
   return node_needs_;
 }
 
+bool MeshJoiner::Joined() const {
+  const auto needed = NodeNeeds();
+  return needed && !needed->Any();
+}
+
 void MeshJoiner::NodeAttached(const own_configuration::Steps& needed) {
   const std::lock_guard<std::mutex> guard(node_lock_);
   node_needs_ = needed;

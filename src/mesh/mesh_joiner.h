@@ -72,6 +72,9 @@ class MeshJoiner {
   // overlapping the caller's teardown of the link.
   [[nodiscard]] std::unique_lock<std::mutex> Leave();
 
+  // Whether the gateway's node is attached on this link and needs no configuration step.
+  bool Joined() const;
+
   // The daemon's calls and the bus (on the D-Bus event loop).
   void OnJoinComplete(std::uint64_t token);
   void OnJoinFailed(const std::string& reason);

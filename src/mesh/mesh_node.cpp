@@ -148,9 +148,16 @@ void MeshNode::UpdateBeacon(bool enable) {
 }
 
 void MeshNode::KindReceived(const std::string& kind) {
+  const std::time_t now = std::time(nullptr);
   const std::lock_guard<std::mutex> guard(lock_);
   const auto found = kind_watchdogs_.find(kind);
   if (found != kind_watchdogs_.end()) found->second->Start();
+  const auto report = last_reports_.find(kind);
+  if (report != last_reports_.end()) {
+    report->second = now;
+  } else if (last_reports_.size() < kReportKindsKept) {
+    last_reports_.emplace(kind, now);
+  }
 }
 
 void MeshNode::FoldsAcknowledged() {
@@ -204,6 +211,29 @@ std::time_t MeshNode::StaleAfterSeconds() const {
 nlohmann::json MeshNode::Folds() const {
   const std::lock_guard<std::mutex> guard(lock_);
   return folds_;
+}
+
+mesh::NodeStatus MeshNode::Status() const {
+  mesh::NodeStatus status;
+  status.id = id_;
+  status.address = address_;
+  status.channel = channel_;
+  status.type = device_type_;
+  status.version = version_;
+  status.last_seen = last_seen_;
+  const std::lock_guard<std::mutex> guard(lock_);
+  status.folds = folds_;
+  status.folds_delivery = StateOf(folds_delivery_);
+  status.beacon_delivery = StateOf(beacon_delivery_);
+  status.last_report = last_reports_;
+  return status;
+}
+
+mesh::SettingDelivery MeshNode::StateOf(const Delivery& delivery) {
+  if (delivery.current == 0) return mesh::SettingDelivery::kNone;
+  if (delivery.acknowledged == delivery.current) return mesh::SettingDelivery::kAcknowledged;
+  if (delivery.sent == delivery.current) return mesh::SettingDelivery::kSent;
+  return mesh::SettingDelivery::kWaiting;
 }
 
 bool MeshNode::AcceptableFolds(const nlohmann::json& folds) const {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +16,7 @@
 
 #include "mesh/mesh_message.h"
 #include "mesh/mesh_qos.h"
+#include "mesh/mesh_status.h"
 
 // A sensor device (or one channel of a multi-channel device) the gateway has heard announce
 // itself: its identity, its fold and beacon settings, which it pushes to the device, and the
@@ -48,7 +51,10 @@ class MeshNode : public std::enable_shared_from_this<MeshNode> {
   void UpdateFolds(const nlohmann::json& folds);
   // Main nodes only: stores the setting and queues it; the BEACON watchdog starts when it goes out.
   void UpdateBeacon(bool enable);
-  // A report of `kind` arrived: its watchdog starts over.
+  // The kinds of report whose arrival a node remembers at most (a device cannot grow it).
+  static constexpr std::size_t kReportKindsKept = 16;
+
+  // A report of `kind` arrived: its watchdog starts over, and its time is remembered.
   void KindReceived(const std::string& kind);
   // The device acknowledged the folds (the beacon setting) last sent.
   void FoldsAcknowledged();
@@ -71,6 +77,9 @@ class MeshNode : public std::enable_shared_from_this<MeshNode> {
   void Seen() { last_seen_ = std::time(nullptr); }
   void SeenAt(std::time_t when) { last_seen_ = when; }
   nlohmann::json Folds() const;
+  // A copy of the node's identity and settings; the fetch of its settings is not the node's
+  // to know (settings_fetch_pending stays false).
+  mesh::NodeStatus Status() const;
 
  private:
   // The copies of one setting: the newest version, the one last sent, the one acknowledged.
@@ -80,6 +89,7 @@ class MeshNode : public std::enable_shared_from_this<MeshNode> {
     std::uint64_t acknowledged = 0;
   };
 
+  static mesh::SettingDelivery StateOf(const Delivery& delivery);
   bool AcceptableFolds(const nlohmann::json& folds) const;
   void QueueFolds(const nlohmann::json& folds);
   void QueueBeacon(bool enable);
@@ -101,12 +111,13 @@ class MeshNode : public std::enable_shared_from_this<MeshNode> {
   const WatchdogTiming timing_;
   std::atomic<std::time_t> last_seen_;
 
-  mutable std::mutex lock_;  // folds, beacon setting, their deliveries, kind watchdogs
+  mutable std::mutex lock_;  // folds, beacon setting, their deliveries, kind watchdogs, reports
   nlohmann::json folds_;
   Delivery folds_delivery_;
   bool beacon_enable_ = false;
   Delivery beacon_delivery_;
   std::unordered_map<std::string, std::unique_ptr<MeshQoS>> kind_watchdogs_;
+  std::map<std::string, std::time_t> last_reports_;  // kind -> arrival, at most kReportKindsKept
 
   // Last, so they are destroyed first: no expiry calls into a node being taken apart.
   std::unique_ptr<MeshQoS> info_;

@@ -142,6 +142,14 @@ std::vector<std::string> NodeRegistry::Ids() const {
   return ids;
 }
 
+std::vector<NodeRegistry::NodePtr> NodeRegistry::All() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  std::vector<NodePtr> nodes;
+  nodes.reserve(nodes_.size());
+  for (const auto& entry : nodes_) nodes.push_back(entry.second);
+  return nodes;
+}
+
 void NodeRegistry::SeenAll(std::uint16_t address) {
   const std::lock_guard<std::mutex> guard(lock_);
   const auto range = nodes_.equal_range(address);

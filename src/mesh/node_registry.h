@@ -42,6 +42,8 @@ class NodeRegistry {
   std::vector<std::string> IdsAt(std::uint16_t address) const;
   std::size_t Size() const;
   std::vector<std::string> Ids() const;
+  // Every node, to be read after the lock is released.
+  std::vector<NodePtr> All() const;
   void SeenAll(std::uint16_t address);
 
  private:

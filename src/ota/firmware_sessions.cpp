@@ -88,4 +88,18 @@ bool FirmwareSessions::Reads(int type) const {
                      [type](const auto& session) { return session.second.type == type; });
 }
 
+std::vector<SessionStatus> FirmwareSessions::Snapshot() const {
+  std::vector<SessionStatus> sessions;
+  {
+    const std::lock_guard<std::mutex> guard(lock_);
+    sessions.reserve(sessions_.size());
+    for (const auto& [address, session] : sessions_) {
+      sessions.push_back(SessionStatus{address, session.type, session.index, std::nullopt, session.last_request});
+    }
+  }
+  std::sort(sessions.begin(), sessions.end(),
+            [](const SessionStatus& one, const SessionStatus& other) { return one.address < other.address; });
+  return sessions;
+}
+
 }  // namespace ota

@@ -5,6 +5,9 @@
 #include <functional>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
+
+#include "ota/firmware_status.h"
 
 namespace ota {
 
@@ -35,6 +38,8 @@ class FirmwareSessions {
   bool Any() const;
   // Whether a session reads `type`.
   bool Reads(int type) const;
+  // A copy of the sessions, by address (the image sizes left to the caller).
+  std::vector<SessionStatus> Snapshot() const;
 
  private:
   struct Session {

@@ -105,8 +105,10 @@ void OTAManager::ApplyDocument(const json& document) {
     return;
   }
   download_url_ = config->url;
+  activity_.DocumentRead(options_.clock());
   for (const auto& problem : config->problems) LOG_ERROR << "Firmware configuration: " << problem;
-  const auto apply = [this](const std::vector<json>& entries, void (OTAManager::*update)(const FirmwareInfo&)) {
+  const auto apply = [this](const char* target, const std::vector<json>& entries,
+                            void (OTAManager::*update)(const FirmwareInfo&)) {
     for (const auto& entry : entries) {
       FirmwareInfo info;
       try {
@@ -116,11 +118,12 @@ void OTAManager::ApplyDocument(const json& document) {
         continue;
       }
       LOG_VERBOSE << info.name << " " << info.version << " " << info.type;
+      activity_.Offered(target, info);
       (this->*update)(info);
     }
   };
-  apply(config->sensor, &OTAManager::UpdateDeviceFirmware);
-  apply(config->gateway, &OTAManager::UpdateGatewayFirmware);
+  apply("sensor", config->sensor, &OTAManager::UpdateDeviceFirmware);
+  apply("gateway", config->gateway, &OTAManager::UpdateGatewayFirmware);
 }
 
 bool OTAManager::IsUpgrading() const {
@@ -145,7 +148,10 @@ bool OTAManager::GetFirmwareFile(const std::string& name, const ota::DownloadLim
     LOG_ERROR << "No firmware download url yet for " << name;
     return false;
   }
-  return fetcher_.Fetch(download_url_, name, limits, services_.settings.FirmwareKey());
+  activity_.DownloadStarted(name, options_.clock());
+  const bool done = fetcher_.Fetch(download_url_, name, limits, services_.settings.FirmwareKey());
+  activity_.DownloadEnded(done, options_.clock());
+  return done;
 }
 
 bool OTAManager::CheckFirmwareFile(const std::string& name, const std::string& version) const {
@@ -311,7 +317,9 @@ void OTAManager::Install(const std::vector<std::string>& argv, const std::string
 }
 
 void OTAManager::UpdateSystem(const FirmwareInfo& info) {
-  if (CompareOpenWRTVersion(CurrentSystemVersion(), info.version) != 1) return;
+  const std::string current = CurrentSystemVersion();
+  activity_.SystemVersionRead(current);
+  if (CompareOpenWRTVersion(current, info.version) != 1) return;
   if (IsUpgrading() || !GetFirmwareFile(info.name, SizedByDocument(info.size))) return;
   Install({options_.sysupgrade, "-c", PathOf(info.name)}, info.name);
 }
@@ -327,6 +335,7 @@ void OTAManager::UpdatePackage(const FirmwareInfo& info) {
   std::optional<ota::FirmwareVersion> offered;
   if (!info.version.empty()) offered = ota::FirmwareVersion::Parse(info.version);
   const std::string installed = InstalledPackageVersion(package);
+  activity_.PackageVersionRead(package, installed);
   int order = 1;  // nothing installed: anything offered is newer
   if (!installed.empty()) order = offered ? ota::CompareVersions(ota::FirmwareVersion::Parse(installed), *offered) : -1;
   if (order != 1) return;
@@ -374,4 +383,27 @@ bool OTAManager::FirmwareBlock(std::uint16_t address, int type, int index, ota::
   if (!UpdateSession(address, type, index)) return false;
   output = blocks[static_cast<std::size_t>(index)];
   return true;
+}
+
+ota::FirmwareStatus OTAManager::Status() const {
+  ota::FirmwareStatus status;
+  status.taken_at = options_.clock();
+  activity_.CopyInto(status);
+  for (const FirmwareListEntry& entry : FirmwareList()) {
+    status.images.push_back(ota::DeviceImageStatus{entry.type, entry.version, entry.blocks});
+  }
+  // The image lock before the sessions' own, as everywhere; the sizes match the sessions.
+  const std::lock_guard<std::mutex> guard(image_lock_);
+  for (const auto& [type, waiting] : waiting_) {
+    status.waiting.push_back(
+        ota::DeviceImageStatus{type, waiting.version_text, static_cast<int>(waiting.image.blocks->size())});
+  }
+  std::sort(status.waiting.begin(), status.waiting.end(),
+            [](const ota::DeviceImageStatus& one, const ota::DeviceImageStatus& other) { return one.type < other.type; });
+  status.sessions = sessions_.Snapshot();
+  for (ota::SessionStatus& session : status.sessions) {
+    const auto image = images_.find(session.type);
+    if (image != images_.end()) session.blocks = static_cast<int>(image->second.blocks->size());
+  }
+  return status;
 }

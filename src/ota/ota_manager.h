@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "ipc/bus_defaults.h"
+#include "ota/firmware_activity.h"
 #include "ota/firmware_config.h"
 #include "ota/firmware_download.h"
 #include "ota/firmware_fetcher.h"
 #include "ota/firmware_image.h"
 #include "ota/firmware_info.h"
 #include "ota/firmware_sessions.h"
+#include "ota/firmware_status.h"
 #include "ota/firmware_source.h"
 #include "ota/firmware_version.h"
 #include "timer/timer_queue.h"
@@ -104,6 +106,10 @@ class OTAManager : public FirmwareSource {
   std::vector<FirmwareListEntry> FirmwareList() const override;
   bool FirmwareBlock(std::uint16_t address, int type, int index, ota::Block& output) override;
 
+  // A copy of what the manager holds and has done lately, for the operator: each part is
+  // copied under its own lock, none held when this returns. No url, key or token is in it.
+  ota::FirmwareStatus Status() const;
+
  private:
   using Blocks = std::vector<ota::Block>;
   struct Image {
@@ -150,6 +156,7 @@ class OTAManager : public FirmwareSource {
   std::unordered_map<int, WaitingImage> waiting_;
   std::string download_url_;  // check thread only
   ota::FirmwareSessions sessions_;
+  ota::FirmwareActivity activity_;
   // Destroyed first: their handlers use everything above.
   timer::TimerQueue check_timers_;
   timer::TimerQueue session_timers_;

@@ -57,6 +57,7 @@ class MeshDouble : public MeshComponent {
   void UpdateFolds(const std::string& id, const nlohmann::json& folds) override {
     journal_->Record("mesh.UpdateFolds " + id + " " + folds.dump());
   }
+  mesh::MeshStatus Status() const override { return {}; }
 
  private:
   std::shared_ptr<Journal> journal_;

@@ -248,6 +248,48 @@ TEST_F(DispatchTest, AChannelReportKeepsItsDeviceAlive) {
   EXPECT_EQ(Reported()[0].at("id"), "010203040506_2");
 }
 
+// The operator's snapshot: the join, the gateway's address, and each node with the settings
+// it was given, whether the cloud's are still to come, and when each kind last reported.
+TEST_F(DispatchTest, TheStatusTellsTheJoinAndEachNodeWithItsSettingsAndReports) {
+  mesh::MeshStatus status = mesh_->Status();
+  EXPECT_TRUE(status.joined);
+  EXPECT_EQ(status.address, mesh_test::kNetAddr);
+  EXPECT_TRUE(status.nodes.empty());
+
+  Deliver(0x0100, Announcement(0x0101));
+  Deliver(0x0050, Announcement(0x0101, "010203040506"));  // a device the cloud does not know
+  const auto node_at = [this](std::uint16_t address) {
+    for (const mesh::NodeStatus& node : mesh_->Status().nodes) {
+      if (node.address == address) return node;
+    }
+    return mesh::NodeStatus{};
+  };
+  ASSERT_TRUE(WaitUntil([&] { return node_at(0x0100).folds_delivery == mesh::SettingDelivery::kSent; }))
+      << log_.Text();
+  const auto before = std::time(nullptr);
+  Deliver(0x0100, SensorData({{"k", "temp"}, {"v", 215}}));
+  ASSERT_TRUE(WaitUntil([&] { return node_at(0x0100).last_report.count("temp") == 1; }));
+
+  status = mesh_->Status();
+  ASSERT_EQ(status.nodes.size(), 2u);
+  EXPECT_EQ(status.nodes[0].address, 0x0050) << "ordered by address";
+  EXPECT_EQ(status.nodes[0].id, "010203040506");
+  EXPECT_TRUE(status.nodes[0].settings_fetch_pending) << "the cloud has no settings for it";
+  EXPECT_EQ(status.nodes[0].folds_delivery, mesh::SettingDelivery::kNone);
+  const mesh::NodeStatus& known = status.nodes[1];
+  EXPECT_EQ(known.id, "aabbccddeeff");
+  EXPECT_EQ(known.type, 0x0101);
+  EXPECT_EQ(known.version, "1.2.3+4");
+  EXPECT_EQ(known.folds, (json{{"temp", 1}}));
+  EXPECT_FALSE(known.settings_fetch_pending);
+  EXPECT_GE(known.last_report.at("temp"), before);
+  EXPECT_GE(known.last_seen, before);
+  EXPECT_GE(status.taken_at, known.last_seen);
+
+  mesh_->Deinitialize();
+  EXPECT_FALSE(mesh_->Status().joined);
+}
+
 }  // namespace
 
 namespace {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -165,6 +166,98 @@ TEST_F(MeshNodeTest, FoldsThatAreNotNumbersNeverThrow) {
   node->UpdateFolds(json::array({1, 2}));
   node->FoldsAcknowledged();
   SUCCEED();
+}
+
+// A control queue that holds the records until told to run their turns, as the paced sender
+// does one record at a time.
+class HeldRecords {
+ public:
+  MeshNode::Send Sender() {
+    return [this](const MeshMessage& record) {
+      const std::lock_guard<std::mutex> guard(lock_);
+      held_.push_back(record);
+    };
+  }
+  void RunTurns() {
+    std::vector<MeshMessage> due;
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      due.swap(held_);
+    }
+    for (const auto& record : due) {
+      if (record.on_turn) record.on_turn();
+    }
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<MeshMessage> held_;
+};
+
+// Each setting's delivery as the snapshot tells it: given, out, acknowledged, given again.
+TEST_F(MeshNodeTest, TheSnapshotFollowsEachSettingFromGivenToAcknowledged) {
+  using mesh::SettingDelivery;
+  HeldRecords queue;
+  const auto node = std::make_shared<MeshNode>(0x0010, 0x0101, "0a1b2c3d4e5f", "1.0.0.0", 7, queue.Sender(), 0,
+                                               timing_);
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    SettingDelivery folds;
+    SettingDelivery beacon;
+  };
+  const std::vector<Step> steps{
+      {"nothing given yet", [] {}, SettingDelivery::kNone, SettingDelivery::kNone},
+      {"folds given", [&] { node->UpdateFolds(json{{"temp", 5}}); }, SettingDelivery::kWaiting, SettingDelivery::kNone},
+      {"beacon given", [&] { node->UpdateBeacon(true); }, SettingDelivery::kWaiting, SettingDelivery::kWaiting},
+      {"both out", [&] { queue.RunTurns(); }, SettingDelivery::kSent, SettingDelivery::kSent},
+      {"folds acknowledged", [&] { node->FoldsAcknowledged(); }, SettingDelivery::kAcknowledged,
+       SettingDelivery::kSent},
+      {"beacon acknowledged", [&] { node->BeaconAcknowledged(); }, SettingDelivery::kAcknowledged,
+       SettingDelivery::kAcknowledged},
+      {"new folds given", [&] { node->UpdateFolds(json{{"temp", 2}}); }, SettingDelivery::kWaiting,
+       SettingDelivery::kAcknowledged},
+      {"an acknowledgement of the old copy", [&] { node->FoldsAcknowledged(); }, SettingDelivery::kWaiting,
+       SettingDelivery::kAcknowledged},
+  };
+  for (const Step& step : steps) {
+    step.act();
+    const mesh::NodeStatus status = node->Status();
+    EXPECT_EQ(status.folds_delivery, step.folds) << step.what;
+    EXPECT_EQ(status.beacon_delivery, step.beacon) << step.what;
+  }
+  const mesh::NodeStatus status = node->Status();
+  EXPECT_EQ(status.folds, (json{{"temp", 2}})) << "the folds last given";
+  EXPECT_EQ(status.id, "0a1b2c3d4e5f");
+  EXPECT_EQ(status.address, 0x0010);
+  EXPECT_EQ(status.type, 0x0101);
+  EXPECT_EQ(status.version, "1.0.0.0");
+  EXPECT_FALSE(status.settings_fetch_pending) << "the fetcher's to tell, not the node's";
+
+  auto sub_device = MakeNode(2);
+  sub_device->UpdateBeacon(true);
+  EXPECT_EQ(sub_device->Status().beacon_delivery, SettingDelivery::kNone) << "a sub-device has no beacon";
+  EXPECT_EQ(sub_device->Status().channel, 2);
+}
+
+// Each kind's last report is remembered, for at most kReportKindsKept kinds: a device sending
+// ever new kinds cannot grow the node.
+TEST_F(MeshNodeTest, TheLastReportOfEachKindIsRememberedForABoundedNumberOfKinds) {
+  auto node = MakeNode();
+  node->SeenAt(1000);
+  EXPECT_TRUE(node->Status().last_report.empty());
+  EXPECT_EQ(node->Status().last_seen, 1000);
+
+  const std::time_t before = std::time(nullptr);
+  for (std::size_t kind = 0; kind < MeshNode::kReportKindsKept + 4; ++kind) node->KindReceived("k" + std::to_string(kind));
+  const std::time_t after = std::time(nullptr);
+  const auto reports = node->Status().last_report;
+  ASSERT_EQ(reports.size(), MeshNode::kReportKindsKept);
+  EXPECT_EQ(reports.count("k" + std::to_string(MeshNode::kReportKindsKept)), 0u) << "a kind beyond the bound";
+  for (const auto& [kind, when] : reports) {
+    EXPECT_GE(when, before) << kind;
+    EXPECT_LE(when, after) << kind;
+  }
 }
 
 // Without folds it is 0: the registry's floor (five minutes in the daemon) alone applies.
