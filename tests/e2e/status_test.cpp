@@ -1,6 +1,7 @@
 // The operator's bus object in the sandboxed daemon, through the project's bus CLI: with two
-// sensor nodes, the stand-in PLC and the cloud taking reports, "ubus call quellaron status"
-// and "plcs" tell what the daemon knows, and no output carries a stored key, token or secret.
+// sensor nodes (one of three channels), the stand-in PLC, a sensor reading a firmware image
+// and the cloud taking reports, "ubus call quellaron status", "nodes", "plcs" and "firmware"
+// tell what the daemon knows, and no output carries a stored key, token or secret.
 // The PLC is polled at the daemon's own periods (its list 20 s after the start, its first
 // poll a minute later), so this takes about a minute and a half.
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -25,6 +27,8 @@ using testing_support::Subprocess;
 using testing_support::WaitUntil;
 
 namespace {
+
+const std::string kImage = "sensor-node_1.0.1-0.bin";
 
 class OperatorStatus : public testing_support::SensorSandbox {
  protected:
@@ -68,10 +72,22 @@ std::int64_t UnixNow() {
 TEST_F(OperatorStatus, TheDocumentsTellWhatTheGatewayKnowsAndNoSecret) {
   const std::int64_t started = UnixNow();
   Start({});
+  // A small sensor image, offered before the daemon's first check (10 s after the start), so a
+  // sensor reads it block by block while the test runs.
+  Cloud().Call("PATCH", "/scenario",
+               {{"firmware_files", {{kImage, {{"image", {{"version", "1.0.1-0"}, {"size", 192}}}}}}}});
+  std::set<std::string> devices;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const auto& sensor : Sensors()) {
+      for (const auto& device : sensor.at("device_ids")) devices.insert(device.get<std::string>());
+    }
+    return devices.size() == 5;
+  }, 60s)) << Sensors().dump();
   ASSERT_TRUE(WaitUntil(
       [&] {
         const json status = Document("status");
-        return status.is_object() && status["cloud"]["reports"]["delivered"] > 0 && status["plcs"]["answering"] == 1;
+        return status.is_object() && status["cloud"]["reports"]["delivered"] > 0 && status["plcs"]["answering"] == 1 &&
+               status["mesh"]["nodes"] == devices.size() && status["firmware"]["sessions"] > 0;
       },
       150s))
       << daemon_->Output();
@@ -93,8 +109,39 @@ TEST_F(OperatorStatus, TheDocumentsTellWhatTheGatewayKnowsAndNoSecret) {
   EXPECT_EQ(reports.at("overwritten"), 0);
   EXPECT_EQ(reports.at("refused"), 0);
   EXPECT_EQ(status.at("plcs"), (json{{"configured", 1}, {"answering", 1}}));
-  for (const char* key : {"joined", "address", "nodes"}) EXPECT_TRUE(status.at("mesh").contains(key)) << key;
-  for (const char* key : {"downloading", "sessions"}) EXPECT_TRUE(status.at("firmware").contains(key)) << key;
+  EXPECT_EQ(status.at("mesh"), (json{{"joined", true}, {"address", 1}, {"nodes", devices.size()}}));
+  EXPECT_EQ(status.at("firmware").at("downloading"), false);
+
+  const json nodes = Document("nodes").at("nodes");
+  std::set<std::string> listed;
+  for (const auto& node : nodes) {
+    SCOPED_TRACE(node.dump());
+    listed.insert(node.at("id").get<std::string>());
+    EXPECT_GT(node.at("address"), 1);
+    EXPECT_EQ(node.at("channel") == 0, node.at("id").get<std::string>().find('_') == std::string::npos);
+    EXPECT_TRUE(node.at("type").is_number());
+    EXPECT_GE(node.at("last_seen"), 0);
+    EXPECT_LE(node.at("last_seen"), 60);
+    EXPECT_TRUE(node.at("acknowledged").contains("folds") && node.at("acknowledged").contains("beacon"));
+    EXPECT_TRUE(node.at("pending_settings").is_boolean());
+    EXPECT_TRUE(node.at("last_report").is_object());
+    EXPECT_TRUE(node.contains("version") && node.contains("folds"));
+  }
+  EXPECT_EQ(listed, devices);
+
+  const json firmware = Document("firmware");
+  EXPECT_NE(firmware.at("offered").dump().find(kImage), std::string::npos) << firmware.dump();
+  EXPECT_NE(firmware.at("downloads").dump().find(kImage), std::string::npos) << firmware.dump();
+  EXPECT_TRUE(firmware.at("installed").is_object());
+  ASSERT_FALSE(firmware.at("sessions").empty()) << firmware.dump();
+  for (const auto& session : firmware.at("sessions")) {
+    SCOPED_TRACE(session.dump());
+    EXPECT_GT(session.at("address"), 1);
+    EXPECT_GE(session.at("block"), 0);
+    EXPECT_EQ(session.at("blocks"), 12);  // 192 bytes in blocks of 16
+    EXPECT_GE(session.at("last_request"), 0);
+    EXPECT_TRUE(session.at("type").is_number());
+  }
 
   const json plcs = Document("plcs").at("plcs");
   ASSERT_EQ(plcs.size(), 1u) << plcs.dump();
