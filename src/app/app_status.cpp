@@ -26,7 +26,8 @@ nlohmann::json App::StatusDocument() const {
   status::GatewayFacts gateway;
   gateway.version = status::DaemonVersion();
   gateway.uptime = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started_);
-  gateway.mesh_mode = Singleton<NVRAM>::Instance().MeshEnable();
+  // The store is destroyed at the very end of main; a call then must not make it anew.
+  gateway.mesh_mode = Singleton<NVRAM>::Exists() && Singleton<NVRAM>::Instance().MeshEnable();
   gateway.wan_up = wan_up_;
   status::CloudFacts cloud = components_.cloud_facts ? components_.cloud_facts() : status::CloudFacts{};
   cloud.websocket_open = websocket_->Connected();
