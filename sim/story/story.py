@@ -2,8 +2,9 @@
 """Plays a gateway's life around the daemon, inside the sandbox among the stand-ins: first boot
 in provisioning mode, the phone's provisioning, the switch to mesh, sensors joining and
 reporting, the cloud's folds and beacon pushes, the PLC polled, a firmware image served to a
-sensor, a cloud outage and its recovery. Shows a live summary; the daemon's output goes to
-the log file given.
+sensor, a cloud outage and its recovery. Shows a live summary, and at the end of each phase
+what the daemon tells an operator (`ubus call quellaron status`, after the sensors and at
+the end also `nodes`); the daemon's output goes to the log file given.
 
   story.py [--sensors N] [--quick] [--log PATH] DAEMON
 """
@@ -15,6 +16,7 @@ import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean of caches
 
+import gateway_view
 from daemon import GatewayDaemon
 from phases import PhaseFailed, all_phases
 from standins import StandIns, StandInError
@@ -23,6 +25,7 @@ from world import World
 
 FIRMWARE_IMAGE = "sensor-node_1.0.1-0.bin"
 CLOUD_RATE = 0.5  # readings per second the sensors may make: the daemon posts one a second
+NODES_AFTER = ("sensors",)  # phases after which the daemon's node list is shown too
 
 
 class Story:
@@ -60,6 +63,7 @@ class Story:
             phase.state, phase.finished = "done", now
             phase.end(self)
             self.summary.say(self, f"phase {phase.name} done in {now - phase.started:.0f} s: {phase.detail}")
+            self.tell_gateway_view(with_nodes=phase.name in NODES_AFTER or phase is self.phases[-1])
         elif now - phase.started > phase.timeout:
             return self.fail(phase, f"not done within {phase.timeout:.0f} s: {phase.detail}")
         return True
@@ -68,7 +72,19 @@ class Story:
         phase.state = "failed"
         phase.end(self)
         self.summary.say(self, f"phase {phase.name} FAILED: {why}")
+        self.tell_gateway_view(with_nodes=True)
         return False
+
+    def tell_gateway_view(self, with_nodes):
+        """What the daemon itself tells an operator now, through the bus CLI."""
+        try:
+            lines = gateway_view.status_lines(gateway_view.call("status"), time.time())
+            if with_nodes:
+                lines += gateway_view.nodes_lines(gateway_view.call("nodes"))
+        except gateway_view.OperatorCallFailed as error:
+            lines = [str(error)]
+        for line in lines:
+            self.summary.say(self, line)
 
     def succeeded(self):
         return all(phase.state == "done" for phase in self.phases)

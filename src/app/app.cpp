@@ -10,7 +10,6 @@
 #include "ble/bluetooth_le.h"
 #include "common/singleton.h"
 #include "common/tinyfsm.h"
-#include "ipc/ubus_listener.h"
 #include "log/log.h"
 #include "mailbox/message_id.h"
 #include "mesh/bluetooth_mesh.h"
@@ -18,6 +17,7 @@
 #include "ota/ota_manager.h"
 #include "plc/plc_manager.h"
 #include "server/server_api.h"
+#include "status/status_object.h"
 #include "ui/led_state_machine.h"
 #include "websocket/endpoint.h"
 
@@ -60,11 +60,12 @@ void App::Init() {
   WatchCloud();
   initialised_ = true;
 
-  listener_ = std::make_shared<ipc::UBUSListener>(kBusTimeoutSeconds, platform_.ubus_socket);
+  listener_ = std::make_shared<status::StatusObject>("quellaron", kBusTimeoutSeconds, platform_.ubus_socket);
   listener_->RegisterEventHandler("network.interface", [this](const char* json) { NetworkEventHandler(json); });
   listener_->RegisterEventHandler("button", [this](const char* json) { ButtonEventHandler(json); });
   // Back on a restarted bus: an ifup or ifdown may have passed meanwhile.
   listener_->SetReconnectedHandler([this] { PostToSelf(mailbox::APP_EVT_CHECK_NETWORK); });
+  ProvideStatusObject();
   listener_->ServerStart();
 
   const bool bluetooth_started = Singleton<NVRAM>::Instance().MeshEnable() ? mesh_->Initialize() : ble_->Initialize();
@@ -175,5 +176,7 @@ AppComponents ProductionComponents() {
   components.flush_reports = [] {
     if (Singleton<ServerAPI>::Exists()) Cloud().FlushSpool();
   };
+  components.cloud_facts = [] { return status::CloudFactsOf(Cloud()); };
+  components.firmware_status = [] { return Firmware().Status(); };
   return components;
 }

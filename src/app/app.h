@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "app/app_platform.h"
 #include "log/severity.h"
 #include "mailbox/depesche.h"
@@ -20,8 +22,8 @@ class ProvisioningComponent;
 class ChannelComponent;
 class PlcComponent;
 class CloudWatch;
-namespace ipc {
-class UBUSListener;
+namespace status {
+class StatusObject;
 }
 
 // The WAN's IPv4 address from "network.interface.wan" "status", or an empty text.
@@ -79,6 +81,14 @@ class App : public mailbox::DepescheSender,
   };
 
   void PostToSelf(std::uint32_t id, std::shared_ptr<void> data = nullptr);
+  // The operator's bus object: its methods and their documents, each made from snapshots
+  // that the components take under their own locks (app_status.cpp).
+  void ProvideStatusObject();
+  nlohmann::json StatusDocument() const;
+  nlohmann::json PlcsDocument() const;
+  nlohmann::json NodesDocument() const;
+  nlohmann::json FirmwareDocument() const;
+  ota::FirmwareStatus FirmwareSnapshot() const;
   void QueryWanStatus(logging::Severity severity);
   void OnWanStatus(const char* json, logging::Severity severity);
   void Authenticate();
@@ -110,6 +120,8 @@ class App : public mailbox::DepescheSender,
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_requested_{false};  // a Shutdown that came before Run
   std::atomic<bool> initialised_{false};     // the components exist
+  std::atomic<bool> wan_up_{false};          // by the latest WAN message
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   queue::ThreadSafeQueue<mailbox::Depesche> inbox_;
   // Declared before the timer queue, whose destruction still runs the handlers that use them.
   std::mutex run_lock_;  // pairs with run_signal_: the run loop sleeps until a post or Shutdown
@@ -122,7 +134,7 @@ class App : public mailbox::DepescheSender,
   std::unique_ptr<ProvisioningComponent> ble_;
   std::unique_ptr<ChannelComponent> websocket_;
   std::unique_ptr<PlcComponent> plc_manager_;
-  std::shared_ptr<ipc::UBUSListener> listener_;
+  std::shared_ptr<status::StatusObject> listener_;  // the events, and the operator's object
   std::unique_ptr<timer::TimerQueue> timers_;
   std::shared_ptr<CloudWatch> cloud_watch_;  // after the timer queue it uses
   HciCounters periodic_hci_;  // touched only by the timer worker

@@ -67,11 +67,13 @@ void App::OnMessage(const mailbox::Depesche& message) {
       break;
     case SYS_EVT_NETWORK_CONNECTED:
       LOG_VERBOSE << "SYS_EVT_NETWORK_CONNECTED";
+      wan_up_ = true;
       AppStateMachine::Dispatch(NetworkConnected{});
       LEDStateMachine::Dispatch(NetworkConnected{});
       break;
     case SYS_EVT_NETWORK_DISCONNECTED:
       LOG_VERBOSE << "SYS_EVT_NETWORK_DISCONNECTED";
+      wan_up_ = false;
       AppStateMachine::Dispatch(NetworkDisconnected{});
       LEDStateMachine::Dispatch(NetworkDisconnected{});
       break;

@@ -9,6 +9,8 @@
 #include "hci/hci_controller.h"
 #include "ipc/bus_defaults.h"
 #include "mailbox/depesche_poster.h"
+#include "ota/firmware_status.h"
+#include "status/cloud_facts.h"
 
 class MeshComponent;
 class ProvisioningComponent;
@@ -45,6 +47,10 @@ struct AppComponents {
   // At shutdown: brings what the cloud client spooled, and the mark of what the cloud took,
   // to storage, so a clean restart sends nothing twice. May be empty.
   std::function<void()> flush_reports;
+  // The cloud client's figures for the operator's status; may be empty (nothing known).
+  std::function<status::CloudFacts()> cloud_facts;
+  // The firmware manager's state for the operator; may be empty (nothing known).
+  std::function<ota::FirmwareStatus()> firmware_status;
 };
 
 // The real components, handed the process's services: the configuration store, the cloud

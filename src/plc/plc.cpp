@@ -41,10 +41,12 @@ std::optional<int> FoldOf(const nlohmann::json& folds) {
 }
 
 PLC::PLC(const PLCInfo& info, PLCOptions options)
-    : name_("PLC " + std::to_string(info.id)),
+    : id_(info.id),
+      name_("PLC " + std::to_string(info.id)),
       options_(std::move(options)),
       vendor_(info.vendor),
       proto_(info.proto),
+      label_(info.name),
       link_(name_, options_.periods) {
   CheckSupported(info);
   client_ = std::make_shared<xgt::fenet::Client>(info.ip_address, static_cast<std::uint8_t>(info.base),
@@ -67,6 +69,10 @@ bool PLC::UpdateParams(const PLCInfo& info) {
   CheckSupported(info);
   vendor_ = info.vendor;
   proto_ = info.proto;
+  {
+    const std::lock_guard<std::mutex> guard(pollers_lock_);
+    label_ = info.name;
+  }
   client_->SetParams(static_cast<std::uint8_t>(info.base), static_cast<std::uint8_t>(info.slot), info.ip_address);
   ParseFENetMemoryAddresses(info.plc_addresses);
   return true;
@@ -118,6 +124,16 @@ bool PLC::UpdateFolds(const std::string& id, const nlohmann::json& folds) {
   LOG_VERBOSE << "Find : " << id;
   if (const auto fold = FoldOf(folds)) poller->SetFold(*fold);
   return true;
+}
+
+PlcStatus PLC::Status() const {
+  PlcStatus status;
+  status.id = id_;
+  status.host = client_->Host();
+  const std::lock_guard<std::mutex> guard(pollers_lock_);
+  status.name = label_;
+  status.reads = link_.Record();
+  return status;
 }
 
 std::vector<std::pair<std::string, int>> PLC::Pollers() const {
@@ -195,8 +211,10 @@ void PLC::PollDue() {
     }
     link_.Answered(now);
     if (outcome.status == xgt::fenet::ReadOutcome::Status::kRead) {
+      link_.Read();
       ApplyReadings(group, outcome, round_start);
     } else {
+      link_.Refused(outcome.reason);
       ApplyRefusal(group, outcome.reason, now);
     }
   }

@@ -14,6 +14,7 @@
 #include "nvram/plc_info.h"
 #include "plc/plc_link.h"
 #include "plc/plc_qos.h"
+#include "plc/plc_status.h"
 #include "plc/poll_periods.h"
 #include "plc/read_groups.h"
 #include "timer/timer_queue.h"
@@ -55,6 +56,8 @@ class PLC {
   // this PLC has no such poller.
   bool UpdateFolds(const std::string& id, const nlohmann::json& folds);
 
+  // Its id, name, host and how its reads have gone, taken under its lock.
+  PlcStatus Status() const;
   // (id, fold) of every poller, in the order of creation.
   std::vector<std::pair<std::string, int>> Pollers() const;
   const std::shared_ptr<xgt::fenet::Client>& Client() const { return client_; }
@@ -76,12 +79,14 @@ class PLC {
   // One round on the timer thread: reads what is due, group by group, until the PLC fails.
   void PollDue();
 
+  const std::uint32_t id_;
   const std::string name_;  // "PLC <id>"
   const PLCOptions options_;
   std::string vendor_;
   std::string proto_;
   std::shared_ptr<xgt::fenet::Client> client_;
   mutable std::mutex pollers_lock_;  // the members below
+  std::string label_;  // the cloud's name for the PLC
   std::vector<std::shared_ptr<PLCQoS>> pollers_;
   PlcLink link_;
   bool polling_ = false;  // a round is under way; it arms the next timer when it ends

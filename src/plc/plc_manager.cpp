@@ -146,6 +146,19 @@ void PLCManager::UpdateFolds(const std::string& device_id, const nlohmann::json&
   for (const auto& plc : plcs) plc->UpdateFolds(device_id, folds);
 }
 
+std::vector<PlcStatus> PLCManager::Status() const {
+  std::vector<std::shared_ptr<PLC>> plcs;
+  {
+    const std::lock_guard<std::mutex> guard(plcs_lock_);
+    for (const auto& entry : plcs_) plcs.push_back(entry.second);
+  }
+  std::vector<PlcStatus> status;
+  status.reserve(plcs.size());
+  for (const auto& plc : plcs) status.push_back(plc->Status());
+  std::sort(status.begin(), status.end(), [](const PlcStatus& a, const PlcStatus& b) { return a.id < b.id; });
+  return status;
+}
+
 std::vector<std::uint32_t> PLCManager::Ids() const {
   const std::lock_guard<std::mutex> guard(plcs_lock_);
   std::vector<std::uint32_t> ids;

@@ -55,6 +55,8 @@ class PLCManager : public PlcComponent, public mailbox::DepescheSender {
   // own (a field beyond its bound) costs one error line and that entry only. A record that
   // did not change is not written again.
   void UpdatePLCList(const std::string& text);
+  // Each PLC's snapshot is taken under its own lock, after the map's lock is released.
+  std::vector<PlcStatus> Status() const override;
 
   std::vector<std::uint32_t> Ids() const;
   std::shared_ptr<PLC> Find(std::uint32_t id) const;

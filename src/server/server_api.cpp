@@ -105,6 +105,12 @@ ReportCounters ServerAPI::Counters() const {
   return {reports_received_, reports_delivered_, overwrites_.Total(), reports_refused_};
 }
 
+std::optional<std::chrono::system_clock::time_point> ServerAPI::LastDelivery() const {
+  const auto ticks = last_delivery_.load();
+  if (ticks == 0) return std::nullopt;
+  return std::chrono::system_clock::time_point(std::chrono::system_clock::duration(ticks));
+}
+
 std::size_t ServerAPI::PendingReports() const {
   return report_buffer_.Size() + (spool_ ? static_cast<std::size_t>(spool_->Unread()) : 0);
 }
@@ -450,6 +456,7 @@ void ServerAPI::Settle(Delivery delivery, std::vector<std::string> batch) {
   SettleSpooled(count);
   if (delivery == Delivery::kTaken) {
     reports_delivered_ += count;
+    last_delivery_ = options_.wall_clock().time_since_epoch().count();
   } else {
     ++reports_refused_;
   }

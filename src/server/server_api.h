@@ -111,6 +111,8 @@ class ServerAPI : public CloudClient {
   // Reports waiting: in the buffer, and in the spool not yet read into it.
   std::size_t PendingReports() const;
   ReportCounters Counters() const;
+  // When the server last took reports (by the wall clock); nothing before the first time.
+  std::optional<std::chrono::system_clock::time_point> LastDelivery() const;
   // The spool of pending readings on storage; nothing when none is configured.
   std::optional<ReportSpoolStatus> SpoolStatus() const;
   // Brings the spool to storage now (at shutdown), as its flush thread does each interval.
@@ -121,6 +123,8 @@ class ServerAPI : public CloudClient {
   bool Authenticating() const { return authenticating_; }
   // The server answered 401 to the stored token and no new pair has arrived yet.
   bool TokenRejected() const { return token_rejected_; }
+  // A token pair is held (it may since have been rejected: see TokenRejected).
+  bool Authorised() const;
 
  private:
   // What became of one request.
@@ -148,7 +152,6 @@ class ServerAPI : public CloudClient {
   void BackOff();
   void CountOverwritten(std::size_t dropped);
   void OnTokenRejected();
-  bool Authorised() const;
   bool StartAuthorisation(const std::string& device_id, std::function<void(bool)> done);
   bool FetchConfiguration(const std::string& url, const std::vector<std::string>& header_lines,
                           nlohmann::json& config);
@@ -197,6 +200,7 @@ class ServerAPI : public CloudClient {
   std::atomic<std::uint64_t> reports_received_{0};
   std::atomic<std::uint64_t> reports_delivered_{0};
   std::atomic<std::uint64_t> reports_refused_{0};
+  std::atomic<std::chrono::system_clock::rep> last_delivery_{0};  // since the epoch; 0: none yet
   logging::DropNotice overwrites_;  // counts the overwritten reports and tells them once a period
   std::atomic<bool> authenticating_{false};
   std::atomic<bool> auth_active_{false};  // an authorisation thread exists (any phase)

@@ -18,6 +18,8 @@ class ChannelComponent {
   // Ends the subscription to the sensor channel of `device_id` (its node is gone): it is
   // not made again on reconnection.
   virtual void RemoveSubscribe(const std::string& device_id) = 0;
+  // Whether the connection is open now.
+  virtual bool Connected() const = 0;
   // Told, on the connection's own thread, when the connection opens (true) and when it
   // closes or fails to open (false).
   virtual void ObserveConnection(std::function<void(bool open)> observer) = 0;

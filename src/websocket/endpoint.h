@@ -54,7 +54,7 @@ class Endpoint : public ChannelComponent, public mailbox::DepescheSender {
   void ObserveConnection(std::function<void(bool open)> observer) override;
   void MessageParser(const std::string& text);
 
-  bool Connected() const { return connected_; }
+  bool Connected() const override { return connected_; }
   // Whether the server confirmed the device's sensor-channel subscription.
   bool Subscribed(const std::string& device_id);
 

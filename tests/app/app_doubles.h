@@ -96,6 +96,7 @@ class PlcDouble : public PlcComponent {
   void UpdateFolds(const std::string& id, const nlohmann::json& folds) override {
     journal_->Record("plc.UpdateFolds " + id + " " + folds.dump());
   }
+  std::vector<PlcStatus> Status() const override { return {}; }
 
  private:
   std::shared_ptr<Journal> journal_;

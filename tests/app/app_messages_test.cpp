@@ -34,6 +34,7 @@ class WebsocketDouble : public ChannelComponent {
   void Stop() override { journal_->Record("websocket.Stop"); }
   void AddSubscribe(const std::string& id) override { journal_->Record("websocket.AddSubscribe " + id); }
   void RemoveSubscribe(const std::string& id) override { journal_->Record("websocket.RemoveSubscribe " + id); }
+  bool Connected() const override { return false; }
   void ObserveConnection(std::function<void(bool)>) override {}
 
  private:

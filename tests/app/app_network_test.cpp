@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "app_doubles.h"
 #include "common/singleton.h"
 #include "ipc/bus_fixture.h"
@@ -49,6 +51,12 @@ AppComponents RecordingComponents(const std::shared_ptr<Journal>& journal) {
   components.make_plc_manager = [=](auto /*poster*/) { return std::make_unique<app_doubles::PlcDouble>(journal); };
   components.authenticate = [](const std::string&, std::function<void(bool)>) {};
   components.start_firmware_timers = [] {};
+  components.cloud_facts = [] {
+    status::CloudFacts facts;
+    facts.authorised = true;
+    facts.pending = 3;
+    return facts;
+  };
   return components;
 }
 
@@ -336,4 +344,33 @@ TEST_F(AppOnTheBus, TheWifiKeyIsNotLogged) {
   EXPECT_TRUE(log_.Contains(R"j("k":"*** (15 chars)")j")) << log_.Text();
   EXPECT_TRUE(log_.Contains(R"("s":"Office")"));
   EXPECT_FALSE(log_.Contains("hunter2")) << log_.Text();
+}
+
+// The operator's object answers from what the application knows: the WAN as the handled
+// messages left it, the mode from the store, the cloud client's figures with the channel's
+// state, and the components' (empty) lists.
+TEST_F(AppOnTheBus, TheOperatorsObjectTellsWhatTheApplicationKnows) {
+  StartGateway();
+  ASSERT_TRUE(PostedExactly({SYS_EVT_NETWORK_CONNECTED, APP_EVT_OAUTH_REQUEST}));
+  const auto call = [&](const std::string& method) {
+    nlohmann::json document;
+    EXPECT_TRUE(ipc::UBUS(5, broker_.Socket()).Call("quellaron", method, "", [&](const char* json) {
+      document = nlohmann::json::parse(json);
+    }));
+    return document;
+  };
+  nlohmann::json status = call("status");
+  EXPECT_EQ(status.at("wan").at("up"), false) << "the connected message is not handled yet";
+  EXPECT_EQ(status.at("mode"), "provisioning");
+  EXPECT_EQ(status.at("cloud").at("authorised"), true);
+  EXPECT_EQ(status.at("cloud").at("reports").at("pending"), 3);
+  EXPECT_EQ(status.at("cloud").at("websocket"), "closed");
+  EXPECT_EQ(status.at("plcs"), (nlohmann::json{{"configured", 0}, {"answering", 0}}));
+  EXPECT_EQ(status.at("mesh").at("nodes"), 0);
+
+  app_->DispatchMessages();
+  EXPECT_EQ(call("status").at("wan").at("up"), true);
+  EXPECT_EQ(call("nodes"), (nlohmann::json{{"nodes", nlohmann::json::array()}}));
+  EXPECT_EQ(call("plcs"), (nlohmann::json{{"plcs", nlohmann::json::array()}}));
+  EXPECT_TRUE(call("firmware").at("sessions").empty());
 }

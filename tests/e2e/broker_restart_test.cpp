@@ -1,5 +1,6 @@
 // The sandbox's bus broker is killed and respawned, as procd does on a router: the platform
-// objects and the daemon connect again, and the daemon reacts to the next WAN event.
+// objects and the daemon connect again, the daemon's own object is back on the bus, and the
+// daemon reacts to the next WAN event.
 
 #include <signal.h>
 #include <stdlib.h>
@@ -79,6 +80,7 @@ class BrokerRestart : public testing_support::WanDownGateway {};
 
 TEST_F(BrokerRestart, TheDaemonHearsWanEventsAgainAfterUbusdIsRespawned) {
   ASSERT_TRUE(daemon_->WaitForOutput("Interface DOWN", 30s)) << daemon_->Output();
+  EXPECT_TRUE(Ubus({"call", "quellaron", "status"}));
   const pid_t broker = SandboxBroker(daemon_->Pid());
   ASSERT_GT(broker, 0);
 
@@ -98,6 +100,9 @@ TEST_F(BrokerRestart, TheDaemonHearsWanEventsAgainAfterUbusdIsRespawned) {
   }, 30s)) << daemon_->Output();
   // The platform objects are back too, as rpcd and netifd come back on a router.
   EXPECT_TRUE(WaitUntil([&] { return Ubus({"call", "network.interface.wan", "status"}); }, 30s));
+  // The daemon's object was added again with its events, before the connection was restored.
+  EXPECT_TRUE(Ubus({"call", "quellaron", "status"}));
+  EXPECT_TRUE(Ubus({"call", "quellaron", "plcs"}));
 
   ASSERT_TRUE(Ubus({"send", "network.interface", R"({"interface":"wan","action":"ifup"})"}));
   EXPECT_TRUE(daemon_->WaitForOutput("SYS_EVT_NETWORK_CONNECTED", 30s)) << daemon_->Output();

@@ -13,6 +13,10 @@
 #include <functional>
 #include <thread>
 
+#include "ipc/blobmsg.h"
+#include "ipc/blobmsg_json.h"
+#include "ipc/connection.h"
+#include "ipc/message.h"
 #include "ipc/trace_file.h"
 #include "ipc/ubus.h"
 #include "ipc/ubus_listener.h"
@@ -21,11 +25,60 @@
 namespace {
 
 using ipc_test::ReadTrace;
+using ipc_test::TraceMessage;
+
+ipc::Message DecodeMessage(const TraceMessage& recorded) {
+  std::string error;
+  auto message = ipc::Decode(recorded.bytes.data(), recorded.bytes.size(), error);
+  if (!message) throw std::runtime_error("trace message " + std::to_string(recorded.number) + ": " + error);
+  return *message;
+}
+
+ipc::blobmsg::Members MembersOf(const ipc::Message& message, ipc::AttributeId id) {
+  ipc::blobmsg::Members members;
+  std::string error;
+  const auto* raw = message.Raw(id);
+  if (raw == nullptr || !ipc::blobmsg::Decode(raw->data(), raw->size(), members, error)) {
+    throw std::runtime_error("no attribute: " + error);
+  }
+  return members;
+}
+
+// One object a recorded provider registered: its path and methods with their signatures.
+struct RecordedObject {
+  std::string path;
+  std::vector<ipc::MethodSpec> methods;
+};
+
+// The objects `provider` adds in `trace`, each method answering with `answer`.
+std::vector<RecordedObject> RecordedObjects(const std::vector<TraceMessage>& trace, const std::string& provider,
+                                            const ipc::MethodHandler& answer) {
+  std::vector<RecordedObject> objects;
+  for (const auto& recorded : trace) {
+    if (recorded.from != provider) continue;
+    const ipc::Message message = DecodeMessage(recorded);
+    if (message.type != ipc::MessageType::kAddObject) continue;
+    RecordedObject object{message.String(ipc::AttributeId::kObjPath).value_or(""), {}};
+    for (const auto& method : MembersOf(message, ipc::AttributeId::kSignature)) {
+      ipc::MethodSpec spec{method.name, {}, answer};
+      for (const auto& argument : method.children) {
+        spec.arguments.emplace_back(argument.name, static_cast<ipc::blobmsg::Type>(argument.integer));
+      }
+      object.methods.push_back(std::move(spec));
+    }
+    objects.push_back(std::move(object));
+  }
+  return objects;
+}
 
 class ScriptedBroker {
  public:
-  ScriptedBroker(const std::string& trace, const std::string& client)
-      : directory_(std::filesystem::temp_directory_path() / ("replay-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++))) {
+  ScriptedBroker(const std::string& trace, const std::string& client) : ScriptedBroker(Side(ReadTrace(trace), client), client) {}
+
+  // Plays `script`, messages of one client's side of one or more traces, in order.
+  ScriptedBroker(std::vector<ipc_test::TraceMessage> script, const std::string& client)
+      : directory_(std::filesystem::temp_directory_path() / ("replay-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++))),
+        script_(std::move(script)) {
     std::filesystem::create_directories(directory_);
     path_ = (directory_ / "ubus.sock").string();
     listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -34,9 +87,6 @@ class ScriptedBroker {
     std::strncpy(address.sun_path, path_.c_str(), sizeof(address.sun_path) - 1);
     EXPECT_EQ(::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     EXPECT_EQ(::listen(listen_fd_, 1), 0);
-    for (const auto& message : ReadTrace(trace)) {
-      if (message.from == client || message.to == client) script_.push_back(message);
-    }
     thread_ = std::thread([this, client] { Play(client); });
   }
 
@@ -44,6 +94,16 @@ class ScriptedBroker {
     if (thread_.joinable()) thread_.join();
     ::close(listen_fd_);
     std::filesystem::remove_all(directory_);
+  }
+
+  // The messages of `trace` that `client` sent or received.
+  static std::vector<ipc_test::TraceMessage> Side(const std::vector<ipc_test::TraceMessage>& trace,
+                                                  const std::string& client) {
+    std::vector<ipc_test::TraceMessage> side;
+    for (const auto& message : trace) {
+      if (message.from == client || message.to == client) side.push_back(message);
+    }
+    return side;
   }
 
   const std::string& Path() const { return path_; }
@@ -155,4 +215,48 @@ TEST(TraceReplay, EventsAreSentAndReceivedAsRecorded) {
     EXPECT_TRUE(sender.Event(type.c_str(), received));
     EXPECT_EQ(sender_side.Errors(), "");
   }
+}
+
+// The provider's side: rpcd registers its objects (trace 06), answers a call with a reply
+// (02) and a call of a method it does not have (07). A connection providing the same objects
+// sends the same bytes: ADD_OBJECT with its signatures, then DATA and STATUS to the caller.
+TEST(TraceReplay, AProviderRegistersAndAnswersAsRecorded) {
+  const auto registration = ReadTrace("06-add-object-with-signature.txt");
+  const auto call = ReadTrace("02-lookup-invoke-uci-get.txt");
+  auto script = ScriptedBroker::Side(registration, "rpcd");
+  for (const std::string trace : {"02-lookup-invoke-uci-get.txt", "07-invoke-unknown-method.txt"}) {
+    const auto side = ScriptedBroker::Side(ReadTrace(trace), "rpcd");
+    script.insert(script.end(), side.begin(), side.end());
+  }
+  // What rpcd answered to "uci" "get": the DATA it sent.
+  ipc::blobmsg::Members reply;
+  for (const auto& recorded : call) {
+    if (recorded.from == "rpcd" && DecodeMessage(recorded).type == ipc::MessageType::kData) {
+      reply = MembersOf(DecodeMessage(recorded), ipc::AttributeId::kData);
+    }
+  }
+  std::vector<std::string> calls;
+  const ipc::MethodHandler answer = [&](const ipc::InvokeRequest& request, const ipc::ReplySender& send) {
+    calls.push_back(request.method + " " + ipc::blobmsg::ToJson(request.arguments));
+    send(reply);
+    return ipc::kOk;
+  };
+
+  ScriptedBroker broker(script, "rpcd");
+  ipc::Connection provider(broker.Path());
+  ASSERT_EQ(provider.ConnectStatus(), ipc::kOk);
+  const auto objects = RecordedObjects(registration, "rpcd", answer);
+  ASSERT_EQ(objects.size(), 3u);
+  for (const auto& object : objects) {
+    std::uint32_t id = 0;
+    EXPECT_EQ(provider.AddObject(object.path, object.methods, id, std::chrono::seconds(5)), ipc::kOk) << object.path;
+  }
+  std::atomic<bool> stop{false};
+  std::thread serving([&] { provider.Serve(stop); });
+  EXPECT_TRUE(testing_support::WaitUntil([&] { return broker.Finished(); }));
+  stop = true;
+  provider.Wake();
+  serving.join();
+  EXPECT_EQ(broker.Errors(), "");
+  EXPECT_EQ(calls, std::vector<std::string>{R"(get {"config":"ferrowick","section":"sys"})"});
 }

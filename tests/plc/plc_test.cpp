@@ -427,3 +427,41 @@ TEST_F(PLCTest, APlcRemovedDuringAReadOutlivesTheReadAndReportsNothingAfterwards
   std::this_thread::sleep_for(400ms);  // no poller left to report
   EXPECT_EQ(reports_.Size(), reports);
 }
+
+TEST_F(PLCTest, TheStatusTellsIdleFailingAndAnsweringWithTheReadsAndTheLastError) {
+  const auto made = std::chrono::steady_clock::now();
+  const PLC idle(Info({}), Options());
+  const PlcStatus untouched = idle.Status();
+  EXPECT_EQ(untouched.id, 1u);
+  EXPECT_EQ(untouched.name, "line");
+  EXPECT_EQ(untouched.host, "127.0.0.1");
+  EXPECT_EQ(untouched.reads.state, PlcState::kIdle);
+  EXPECT_GE(untouched.reads.since, made);
+  EXPECT_EQ(untouched.reads.reads_ok + untouched.reads.reads_failed, 0u);
+  EXPECT_EQ(untouched.reads.last_error, "");
+
+  plc_server_.Control({{"cmd", "power"}, {"on", false}});
+  PLC plc(Info({kTemp + ".temp.W.D.100"}), Options());
+  ASSERT_TRUE(WaitUntil([&] { return plc.Status().reads.reads_failed >= 2; }));
+  const PlcStatus failing = plc.Status();
+  EXPECT_EQ(failing.reads.state, PlcState::kFailing);
+  EXPECT_EQ(failing.reads.reads_ok, 0u);
+  EXPECT_EQ(failing.reads.last_error, "Cannot connect PLC [127.0.0.1] (Connection refused)");
+
+  plc_server_.Control({{"cmd", "power"}, {"on", true}});
+  ASSERT_TRUE(WaitUntil([&] { return plc.Status().reads.reads_ok >= 2; }));
+  const PlcStatus answering = plc.Status();
+  EXPECT_EQ(answering.reads.state, PlcState::kAnswering);
+  EXPECT_GT(answering.reads.since, failing.reads.since);
+  EXPECT_GE(answering.reads.reads_failed, failing.reads.reads_failed);
+  EXPECT_EQ(answering.reads.last_error, failing.reads.last_error);  // the latest error stays on show
+
+  // A PLC that answers with an error state answers all the same; the refusal counts as failed.
+  PLCInfo refusing = Info({ValueId(1) + ".bad.W.D.40000"});
+  refusing.id = 2;
+  const PLC refused(refusing, Options());
+  ASSERT_TRUE(WaitUntil([&] { return refused.Status().reads.reads_failed >= 1; }));
+  EXPECT_EQ(refused.Status().reads.state, PlcState::kAnswering);
+  EXPECT_NE(refused.Status().reads.last_error.find("refused the read of %DW40000"), std::string::npos)
+      << refused.Status().reads.last_error;
+}

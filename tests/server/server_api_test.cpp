@@ -423,7 +423,10 @@ TEST_F(ServerAPITest, BatchingOffPostsOneReportPerRequest) {
 // 5xx and 429 keep the batch; reports wait 1 s, then 2 s, ... while heartbeats go on, and a
 // success resets the wait.
 TEST_F(ServerAPITest, ServerErrorsAndThrottlingBackOffAndLoseNothing) {
-  auto server = MakeServerWith(Options());
+  auto options = Options();
+  const auto delivered_at = std::chrono::system_clock::time_point(1700000000s);
+  options.wall_clock = [&] { return delivered_at; };
+  auto server = MakeServerWith(options);
   for (const int status : {503, 429, 500}) {
     Control().Call("POST", "/faults", json{{"path", "/gateways/report"}, {"status", status}, {"count", 1}});
   }
@@ -447,10 +450,12 @@ TEST_F(ServerAPITest, ServerErrorsAndThrottlingBackOffAndLoseNothing) {
     ASSERT_EQ(reports(), before + 1) << "pass " << index;
     EXPECT_EQ(cloud_.RequestsTo("/gateways/report").back().at("status"), status);
     EXPECT_EQ(server->PendingReports(), status == 200 ? 0u : 2u);
+    EXPECT_EQ(server->LastDelivery().has_value(), status == 200) << "only a taken report counts as delivered";
   }
   EXPECT_EQ(ReceivedReadings(cloud_.RequestsTo("/gateways/report")).size(), 8u) << "the same batch four times";
   EXPECT_TRUE(log_.Contains("Server Error ( 429 )"));
   EXPECT_EQ(server->Counters().delivered, 2u);
+  EXPECT_EQ(server->LastDelivery(), delivered_at);
 
   Control().Call("POST", "/faults", json{{"path", "/gateways/report"}, {"status", 502}, {"count", 1}});
   server->Report(Readings("n", {3}));

@@ -1,6 +1,7 @@
 """The run command's story in its short form (two sensors, a 20 s outage, a small firmware
-image), its output not a terminal: the story reaches its end with every phase reported done
-and the daemon stopped cleanly. About three minutes."""
+image), its output not a terminal: the story reaches its end with every phase reported done,
+each followed by what `ubus call quellaron status` tells (and `nodes` after the sensors and at
+the end), and the daemon stopped cleanly. About three minutes."""
 import os
 import subprocess
 import sys
@@ -21,6 +22,11 @@ def main():
         print(result.stdout)
         problems = [f"phase {name} not reported done" for name in PHASES
                     if f"phase {name} done in" not in result.stdout]
+        views = result.stdout.count("ubus call quellaron status: version ")
+        if views < len(PHASES):
+            problems.append(f"the daemon's status shown {views} times, not after each of the {len(PHASES)} phases")
+        if result.stdout.count("ubus call quellaron nodes: 2 node(s)") < 2:
+            problems.append("the daemon's two nodes not shown after the sensors phase and at the end")
         if result.returncode != 0:
             problems.append(f"the story ended with status {result.returncode}")
         if "the story is complete; daemon stopped (exit status 0)" not in result.stdout:

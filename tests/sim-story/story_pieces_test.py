@@ -7,6 +7,7 @@ import tempfile
 import types
 import unittest
 
+import gateway_view
 import phases
 import story
 from daemon import LogFollower, severity
@@ -217,6 +218,56 @@ class SummaryTest(unittest.TestCase):
             self.assertTrue(any("5e0500000101" in line for line in lines))
             self.assertTrue(any("line 1 temp" in line for line in lines))
             self.assertEqual(lines[-1], f"Daemon log: {path}")
+
+
+class GatewayViewTest(unittest.TestCase):
+    STATUS = {"version": "0.1.0", "uptime": 95, "mode": "mesh", "wan": {"up": True},
+              "cloud": {"authorised": True, "websocket": "open", "last_delivery": 1700000098,
+                        "reports": {"pending": 2, "delivered": 120, "overwritten": 0, "refused": 1}},
+              "mesh": {"joined": True, "address": 1, "nodes": 2},
+              "plcs": {"configured": 1, "answering": 1},
+              "firmware": {"downloading": False, "sessions": 1}}
+
+    def test_the_status_in_three_lines(self):
+        lines = gateway_view.status_lines(self.STATUS, 1700000100)
+        self.assertEqual(lines, [
+            "ubus call quellaron status: version 0.1.0, up 95 s, mode mesh, WAN up",
+            "  cloud: authorised, websocket open, last delivery 2 s ago; reports 120 delivered, 2 pending, "
+            "0 overwritten, 1 refused",
+            "  mesh joined as 0001, 2 nodes | PLCs 1/1 answering | firmware: 1 session(s)"])
+        fresh = json.loads(json.dumps(self.STATUS))
+        fresh["cloud"]["last_delivery"] = None
+        fresh["mesh"] = {"joined": False, "address": None, "nodes": 0}
+        lines = gateway_view.status_lines(fresh, 1700000100)
+        self.assertIn("last delivery none yet", lines[1])
+        self.assertTrue(lines[2].startswith("  mesh not joined, 0 nodes"))
+
+    def test_the_nodes_as_a_table(self):
+        nodes = {"nodes": [
+            {"id": "5e0500000101", "address": 257, "channel": 0, "type": 401, "version": "1.0.0+0", "last_seen": 3,
+             "folds": {"temp": 2}, "acknowledged": {"folds": True, "beacon": None}, "pending_settings": False,
+             "last_report": {"temp": 3, "humi": 8}},
+            {"id": "5e0500000101_1", "address": 257, "channel": 1, "type": 401, "version": None, "last_seen": 3,
+             "folds": None, "acknowledged": {"folds": None, "beacon": None}, "pending_settings": True,
+             "last_report": {}}]}
+        lines = gateway_view.nodes_lines(nodes)
+        self.assertEqual(lines[0], "ubus call quellaron nodes: 2 node(s)")
+        self.assertEqual(len(lines), 4)
+        self.assertIn("0101   0  5e0500000101", lines[2])
+        self.assertIn("temp:2", lines[2])
+        self.assertIn("yes/-", lines[2])
+        self.assertIn("temp:3,humi:8", lines[2])
+        self.assertIn("-/- pending", lines[3])
+        self.assertEqual(gateway_view.nodes_lines({"nodes": []}), ["ubus call quellaron nodes: 0 node(s)"])
+
+    def test_a_failed_call_is_an_error_not_a_crash(self):
+        original = gateway_view.UBUS_CLI
+        gateway_view.UBUS_CLI = "/nonexistent/ubus"
+        try:
+            with self.assertRaises(gateway_view.OperatorCallFailed):
+                gateway_view.call("status")
+        finally:
+            gateway_view.UBUS_CLI = original
 
 
 if __name__ == "__main__":
