@@ -2,8 +2,8 @@
 //
 // It wraps pthread_create: a new thread first fills the unused part of its stack with a
 // pattern, then runs its start routine; when the thread ends (or, for threads still running,
-// when the process exits normally) the lowest word that no longer holds the pattern is the
-// high-water mark. The depth counts from the top of the thread's stack block, so it includes
+// when the process exits normally or through quick_exit) the lowest word that no longer holds
+// the pattern is the high-water mark. The depth counts from the top of the thread's stack block, so it includes
 // what the C library keeps there (the thread's descriptor and static TLS), which comes out of
 // the same stack size. Each thread appends one line to the file named by
 // QUELLARON_STACK_RECORD:
@@ -35,7 +35,7 @@ constexpr std::size_t kPaintClearance = 4096;
 
 struct Stack {
   pthread_t thread;
-  const std::uint64_t* low;  // just above the guard page
+  std::uint64_t* low;  // just above the guard page
   const char* high;          // top of the stack block
 };
 
@@ -60,7 +60,7 @@ bool StackOfThisThread(Stack& stack) {
   pthread_attr_destroy(&attributes);
   if (!read) return false;
   stack.thread = pthread_self();
-  stack.low = static_cast<const std::uint64_t*>(low);
+  stack.low = static_cast<std::uint64_t*>(low);
   stack.high = static_cast<const char*>(low) + size;
   return true;
 }
@@ -129,21 +129,23 @@ void* Run(void* start_pointer) {
   const Start start = *std::unique_ptr<Start>(static_cast<Start*>(start_pointer));
   Stack stack{};
   if (!StackOfThisThread(stack)) return start.routine(start.argument);
-  const char here = 0;
-  const char* paint_end = &here - kPaintClearance;
-  if (paint_end > reinterpret_cast<const char*>(stack.low)) {
-    auto* word = const_cast<std::uint64_t*>(stack.low);
-    std::fill(word, word + (paint_end - reinterpret_cast<const char*>(stack.low)) / sizeof(std::uint64_t), kPaint);
+  const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  const auto low = reinterpret_cast<std::uintptr_t>(stack.low);
+  if (frame > low + kPaintClearance) {
+    std::fill_n(stack.low, (frame - kPaintClearance - low) / sizeof(std::uint64_t), kPaint);
   }
   Watch watch(stack);
   return start.routine(start.argument);
 }
 
-// Threads still running when the process exits normally.
+// Threads still running when the process exits normally, or through quick_exit (the daemon
+// ends so, without static destructors).
 __attribute__((destructor)) void RecordLiveThreads() {
   std::lock_guard<std::mutex> lock(live.mutex);
   for (std::size_t i = 0; i < live.count; ++i) Record(live.stacks[i]);
 }
+
+__attribute__((constructor)) void RecordLiveThreadsAtQuickExit() { std::at_quick_exit(RecordLiveThreads); }
 
 }  // namespace
 
