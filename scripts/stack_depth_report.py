@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Summarises the threads' stack depths that tests/support/stack_high_water.cpp recorded.
 
-Each line of the record: program, gtest filter, thread name, bytes used, stack size."""
+Each line of the record: program, gtest filter, thread name, started by, bytes used, stack size."""
 import collections
 import sys
 
@@ -13,9 +13,9 @@ def main(path):
     with open(path, encoding="utf-8", errors="replace") as record:
         for line in record:
             fields = line.rstrip("\n").split("\t")
-            if len(fields) == 5:
-                program, test, thread, used, size = fields
-                rows.append((int(used), int(size), program, test, thread))
+            if len(fields) == 6:
+                program, test, thread, starter, used, size = fields
+                rows.append((int(used), int(size), program, test, f"{thread} ({starter})"))
     if not rows:
         print("no thread recorded")
         return

@@ -7,7 +7,7 @@
 // what the C library keeps there (the thread's descriptor and static TLS), which comes out of
 // the same stack size. Each thread appends one line to the file named by
 // QUELLARON_STACK_RECORD:
-//   program <TAB> gtest filter or "-" <TAB> thread name <TAB> bytes used <TAB> stack size
+//   program, gtest filter or "-", thread name, started by (library:symbol), bytes used, stack size
 // Not for sanitized builds: their runtimes must come first and wrap pthread_create themselves.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -35,8 +35,9 @@ constexpr std::size_t kPaintClearance = 4096;
 
 struct Stack {
   pthread_t thread;
-  std::uint64_t* low;  // just above the guard page
-  const char* high;          // top of the stack block
+  std::uint64_t* low;     // just above the guard page
+  const char* high;       // top of the stack block
+  const void* routine;    // the start routine: says who started the thread
 };
 
 using CreateFunction = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
@@ -81,13 +82,22 @@ std::string TestName() {
   return cmdline.substr(at + flag.size(), cmdline.find('\0', at) - at - flag.size());
 }
 
+// "library:symbol" of a start routine: std::thread's threads all start in libstdc++, a C
+// library's own threads in that library.
+std::string StarterOf(const void* routine) {
+  Dl_info info{};
+  if (dladdr(routine, &info) == 0 || info.dli_fname == nullptr) return "?";
+  const std::string file = info.dli_fname;
+  return file.substr(file.find_last_of('/') + 1) + ':' + (info.dli_sname != nullptr ? info.dli_sname : "?");
+}
+
 void Record(const Stack& stack) {
   const char* path = std::getenv("QUELLARON_STACK_RECORD");
   if (path == nullptr) return;
   char name[32] = "-";
   pthread_getname_np(stack.thread, name, sizeof name);
   const std::string line = std::string(program_invocation_short_name) + '\t' + TestName() + '\t' + name + '\t' +
-                           std::to_string(Depth(stack)) + '\t' +
+                           StarterOf(stack.routine) + '\t' + std::to_string(Depth(stack)) + '\t' +
                            std::to_string(stack.high - reinterpret_cast<const char*>(stack.low)) + '\n';
   const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return;
@@ -129,6 +139,7 @@ void* Run(void* start_pointer) {
   const Start start = *std::unique_ptr<Start>(static_cast<Start*>(start_pointer));
   Stack stack{};
   if (!StackOfThisThread(stack)) return start.routine(start.argument);
+  stack.routine = reinterpret_cast<const void*>(start.routine);
   const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
   const auto low = reinterpret_cast<std::uintptr_t>(stack.low);
   if (frame > low + kPaintClearance) {
