@@ -30,7 +30,7 @@
 namespace {
 
 constexpr std::uint64_t kPaint = 0x5a17c3e95a17c3e9ULL;
-// Left unpainted below the wrapper's own frame: room for memset's frame and the red zone.
+// Left unpainted below the wrapper's own frame: room for the painting's own frames and the red zone.
 constexpr std::size_t kPaintClearance = 4096;
 
 struct Stack {
