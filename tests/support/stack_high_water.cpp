@@ -3,12 +3,13 @@
 // It wraps pthread_create: a new thread first fills the unused part of its stack with a
 // pattern, then runs its start routine; when the thread ends (or, for threads still running,
 // when the process exits normally or through quick_exit) the lowest word that no longer holds
-// the pattern is the high-water mark. The depth counts from the top of the thread's stack block, so it includes
-// what the C library keeps there (the thread's descriptor and static TLS), which comes out of
-// the same stack size. Each thread appends one line to the file named by
-// QUELLARON_STACK_RECORD:
+// the pattern is the high-water mark. The depth counts from the top of the thread's stack
+// block, so it includes what the C library keeps there (the thread's descriptor and static
+// TLS), which comes out of the same stack size. Each thread appends one line to the file named
+// by QUELLARON_STACK_RECORD:
 //   program, gtest filter or "-", thread name, started by (library:symbol), bytes used, stack size
-// Not for sanitized builds: their runtimes must come first and wrap pthread_create themselves.
+// Built in unsanitized trees only; a sanitized program can still be measured with one built
+// so, its sanitizer's runtime preloaded ahead of it (docs/performance.md).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -30,7 +31,8 @@
 namespace {
 
 constexpr std::uint64_t kPaint = 0x5a17c3e95a17c3e9ULL;
-// Left unpainted below the wrapper's own frame: room for the painting's own frames and the red zone.
+// Left unpainted below the wrapper's frame: room for the painting's own frames and the red
+// zone.
 constexpr std::size_t kPaintClearance = 4096;
 
 struct Stack {
