@@ -9,6 +9,7 @@ namespace {
 
 struct RouterStacks {
   RouterStacks() {
+    if (thread_stack::kThreadStackSize == 0) return;
     if (!thread_stack::SetDefaultStackSize(thread_stack::kThreadStackSize)) {
       // The threads then get the C library's default, which is no smaller: say so and go on.
       std::fputs("cannot set the threads' default stack size\n", stderr);

@@ -19,6 +19,7 @@ std::size_t StackSizeOfThisThread() {
 // Every test program links the router's stack size, as the daemon does: a std::thread started
 // without attributes runs on it, so the tests exercise the daemon's threads as a router would.
 TEST(ThreadStack, AStdThreadGetsTheRouterSize) {
+  if (thread_stack::kThreadStackSize == 0) GTEST_SKIP() << "this build keeps the C library's default";
   EXPECT_EQ(thread_stack::DefaultStackSize(), thread_stack::kThreadStackSize);
   std::size_t size = 0;
   std::thread([&size] { size = StackSizeOfThisThread(); }).join();
