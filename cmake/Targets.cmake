@@ -53,7 +53,7 @@ function(quellaron_test name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${QUELLARON_WARNINGS})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} qn_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} qn_router_stacks qn_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}

@@ -6,10 +6,12 @@
 #include <functional>
 #include <stdexcept>
 
+#include "common/thread_stack.h"
+
 namespace testing_support {
 
 // A router's default thread stack (musl's), on which every thread of the daemon must get by.
-constexpr std::size_t kRouterThreadStack = 128 * 1024;
+constexpr std::size_t kRouterThreadStack = thread_stack::kRouterStackSize;
 
 // Runs `work` on a thread whose stack has `size` bytes and waits for it to end.
 inline void RunWithStackOf(std::size_t size, const std::function<void()>& work) {
