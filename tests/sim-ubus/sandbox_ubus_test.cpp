@@ -29,9 +29,12 @@ TEST(SandboxBus, TheDaemonLoadsItsSettingsAndTheCliWorksInside) {
       << daemon.Output();
   ASSERT_TRUE(daemon.WaitForOutput("[App::Init@", 30s)) << daemon.Output();
 
+  // The platform's objects, and the daemon's own once its listener is on the bus.
   std::string output;
-  EXPECT_EQ(RunInSandbox(daemon.Pid(), {"/usr/local/bin/ubus", "list"}, output), 0);
-  EXPECT_EQ(output, "iwinfo\nnetwork.interface.wan\nplatform\nsystem\nuci\n");
+  const std::string listing = "iwinfo\nnetwork.interface.wan\nplatform\nquellaron\nsystem\nuci\n";
+  EXPECT_TRUE(testing_support::WaitUntil([&] {
+    return RunInSandbox(daemon.Pid(), {"/usr/local/bin/ubus", "list"}, output) == 0 && output == listing;
+  }, 20s)) << output;
   EXPECT_EQ(RunInSandbox(daemon.Pid(), {"/usr/local/bin/ubus", "-S", "call", "uci", "get",
                                         R"({"config":"ferrowick","section":"sys","option":"url"})"},
                          output),
