@@ -51,14 +51,35 @@ function(quellaron_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  add_executable(${name} ${ARG_SOURCES})
+  # A cross build runs the unit and component tiers under the emulator; the end-to-end tier
+  # (the sandboxed daemon among the stand-ins) stays native: built on request only, not run.
+  set(exclude)
+  if(CMAKE_CROSSCOMPILING AND ARG_LABEL STREQUAL "e2e")
+    set(exclude EXCLUDE_FROM_ALL)
+  endif()
+  add_executable(${name} ${exclude} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${QUELLARON_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} qn_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  if(exclude)
+    return()
+  endif()
+  set(environment "QUELLARON_BUILD_DIR=${PROJECT_BINARY_DIR}" "QUELLARON_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  if(QUELLARON_TEST_EMULATOR_ENV)
+    list(APPEND environment "${QUELLARON_TEST_EMULATOR_ENV}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
-    ENVIRONMENT "QUELLARON_BUILD_DIR=${PROJECT_BINARY_DIR};QUELLARON_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    ENVIRONMENT "${environment}")
 endfunction()
+
+# Under a cross build the tests start the built stand-ins through the same emulator as ctest
+# starts the tests (testing_support::Subprocess reads QUELLARON_EMULATOR).
+set(QUELLARON_TEST_EMULATOR_ENV "")
+if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " _emulator)
+  set(QUELLARON_TEST_EMULATOR_ENV "QUELLARON_EMULATOR=${_emulator}")
+endif()
 
 # quellaron_dbus_stubs(<target> [ADAPTORS file.xml ...] [PROXIES file.xml ...])
 # Generates sdbus-c++ adaptor and proxy headers from introspection XML at build time, into
