@@ -28,10 +28,6 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} ${QUELLARON_SYSROOT})
 set(ENV{PKG_CONFIG_LIBDIR}
     "${QUELLARON_SYSROOT}/usr/lib/${QUELLARON_CROSS_TRIPLET}/pkgconfig:${QUELLARON_SYSROOT}/usr/lib/pkgconfig:${QUELLARON_SYSROOT}/usr/share/pkgconfig")
 
-# The D-Bus stub generator runs on the build machine: the host's sdbus-c++-xml2cpp.
-execute_process(COMMAND gcc -print-multiarch OUTPUT_VARIABLE _host_multiarch OUTPUT_STRIP_TRAILING_WHITESPACE)
-set(sdbus-c++-tools_DIR /usr/lib/${_host_multiarch}/cmake/sdbus-c++-tools CACHE PATH "the host's sdbus-c++ tools")
-
 # ctest (and test discovery) run the target's programs through the emulator, which finds the
 # loader and the shared libraries in the sysroot.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${QUELLARON_CROSS_QEMU}-static -L ${QUELLARON_SYSROOT})
