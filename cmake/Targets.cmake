@@ -63,23 +63,11 @@ function(quellaron_test name)
   if(exclude)
     return()
   endif()
-  set(environment "QUELLARON_BUILD_DIR=${PROJECT_BINARY_DIR}" "QUELLARON_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
-  if(QUELLARON_TEST_EMULATOR_ENV)
-    list(APPEND environment "${QUELLARON_TEST_EMULATOR_ENV}")
-  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
-    ENVIRONMENT "${environment}")
+    ENVIRONMENT "QUELLARON_BUILD_DIR=${PROJECT_BINARY_DIR};QUELLARON_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
-
-# Under a cross build the tests start the built stand-ins through the same emulator as ctest
-# starts the tests (testing_support::Subprocess reads QUELLARON_EMULATOR).
-set(QUELLARON_TEST_EMULATOR_ENV "")
-if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
-  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " _emulator)
-  set(QUELLARON_TEST_EMULATOR_ENV "QUELLARON_EMULATOR=${_emulator}")
-endif()
 
 # quellaron_dbus_stubs(<target> [ADAPTORS file.xml ...] [PROXIES file.xml ...])
 # Generates sdbus-c++ adaptor and proxy headers from introspection XML at build time, into

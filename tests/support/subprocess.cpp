@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 
@@ -21,16 +20,17 @@ namespace {
 // -L <sysroot>"), and so must the programs of the build tree they start: the kernel cannot run
 // them itself. Programs of the host (bash, dbus-daemon) start as they are.
 std::vector<std::string> WithEmulator(const std::vector<std::string>& argv) {
-  const char* emulator = std::getenv("QUELLARON_EMULATOR");
+#ifdef QUELLARON_EMULATOR
   const std::string build_dir = QUELLARON_BUILD_DIR;
-  if (emulator == nullptr || *emulator == '\0' || argv.empty() || argv.front().rfind(build_dir + "/", 0) != 0) {
-    return argv;
-  }
+  if (argv.empty() || argv.front().rfind(build_dir + "/", 0) != 0) return argv;
   std::vector<std::string> command;
-  std::istringstream words(emulator);
+  std::istringstream words(QUELLARON_EMULATOR);
   for (std::string word; words >> word;) command.push_back(word);
   command.insert(command.end(), argv.begin(), argv.end());
   return command;
+#else
+  return argv;
+#endif
 }
 
 }  // namespace
