@@ -1,5 +1,18 @@
 # Every third-party dependency, found once for the whole tree.
 find_package(Threads REQUIRED)
+
+# 32-bit MIPS has no 64-bit atomic instructions: there GCC calls libatomic for
+# std::atomic<std::uint64_t>, and every program links it.
+include(CheckCXXSourceCompiles)
+check_cxx_source_compiles([[
+#include <atomic>
+#include <cstdint>
+std::atomic<std::uint64_t> counter{0};
+int main() { return static_cast<int>(counter.fetch_add(1)); }
+]] QUELLARON_ATOMIC64_BUILTIN)
+if(NOT QUELLARON_ATOMIC64_BUILTIN)
+  link_libraries(atomic)
+endif()
 find_package(PkgConfig REQUIRED)
 find_package(Boost 1.74 CONFIG REQUIRED COMPONENTS system stacktrace_backtrace)
 find_package(OpenSSL REQUIRED)
