@@ -3,6 +3,13 @@
 
 set(QUELLARON_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror)
 
+# 64-bit file offsets and inode numbers on 32-bit processors too (glibc's default there is 32
+# bits; musl has only 64): otherwise readdir fails with EOVERFLOW on a file system that hands
+# out 64-bit inode numbers or directory positions, as ext4 does under a 64-bit kernel.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_compile_definitions(_FILE_OFFSET_BITS=64)
+endif()
+
 if(QUELLARON_SANITIZE)
   string(REPLACE ";" "," _sanitizers "${QUELLARON_SANITIZE}")
   add_compile_options(-fsanitize=${_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
