@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <utility>
 
@@ -31,14 +32,20 @@ std::uint64_t SegmentBytes(const ReportSpoolOptions& options) {
 bool ListSegmentFiles(const std::string& directory, std::vector<std::pair<std::uint64_t, std::string>>& found) {
   DIR* listing = ::opendir(directory.c_str());
   if (listing == nullptr) return false;
+  // readdir ends a listing it cannot finish the same way as a complete one, but with errno set:
+  // a spool read only in part would hand out its readings with a gap.
+  errno = 0;
   while (const dirent* entry = ::readdir(listing)) {
     if (const auto sequence = spool::SegmentSequence(entry->d_name)) {
       found.emplace_back(*sequence, directory + "/" + entry->d_name);
     }
+    errno = 0;
   }
+  const int error = errno;
   ::closedir(listing);
+  errno = error;
   std::sort(found.begin(), found.end());
-  return true;
+  return error == 0;
 }
 
 }  // namespace

@@ -23,6 +23,11 @@ TEST(CommandTest, ArgumentsReachTheProgramUnread) {
   const std::vector<std::string> both{"/bin/sh", "-c", "echo out; echo err >&2"};
   EXPECT_EQ(common::RunCommand(both).output, "out\n");
   EXPECT_EQ(common::RunCommand(both, common::Capture::kOutputAndErrors).output, "out\nerr\n");
-  EXPECT_THROW(common::RunCommand({"/nonexistent/tool"}), std::runtime_error);
   ::rmdir(directory.c_str());
+}
+
+// A case of its own: under qemu-user a failed exec cannot reach posix_spawn's caller (the
+// emulator turns the vfork into a fork), so the cross runs leave this one out.
+TEST(CommandTest, AProgramThatCannotStartThrows) {
+  EXPECT_THROW(common::RunCommand({"/nonexistent/tool"}), std::runtime_error);
 }

@@ -99,6 +99,7 @@ TEST(VendorMessages, OTAAnnouncementKeepsLowBitsOfEachNumber) {
       {"2.5", 7, {2, 5, 0, 0}, 7},  // missing numbers are 0
       {"", 7, {0, 0, 0, 0}, 7},
       {"99999999999999999999.1.1+1", 7, {0xFF, 1, 1, 1}, 7},  // saturates, no overflow
+      {"4294967297.1.1+1", 7, {1, 1, 1, 1}, 7},  // past 32 bits, still the low byte
   };
   for (const Case& c : cases) {
     const set::OTA ota = set::MakeOTAAnnouncement(3, c.version, c.size, FixedNonce({1, 2, 3, 4}));

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <pthread.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <stdexcept>
@@ -13,8 +15,11 @@ namespace testing_support {
 // A router's default thread stack (musl's), on which every thread of the daemon must get by.
 constexpr std::size_t kRouterThreadStack = thread_stack::kRouterStackSize;
 
-// Runs `work` on a thread whose stack has `size` bytes and waits for it to end.
+// Runs `work` on a thread whose stack has `size` bytes, or the C library's least stack where
+// that is more (glibc on arm64: 128 KiB), and waits for it to end.
 inline void RunWithStackOf(std::size_t size, const std::function<void()>& work) {
+  const long least = ::sysconf(_SC_THREAD_STACK_MIN);
+  if (least > 0) size = std::max(size, static_cast<std::size_t>(least));
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) throw std::runtime_error("pthread_attr_init failed");
   if (pthread_attr_setstacksize(&attributes, size) != 0) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <stdexcept>
 
 #include "support/wait.h"
@@ -13,8 +14,29 @@
 extern char** environ;
 
 namespace testing_support {
+namespace {
 
-Subprocess::Subprocess(const std::vector<std::string>& argv) {
+// In a cross build the tests run under an emulator (QUELLARON_EMULATOR, e.g. "qemu-s390x-static
+// -L <sysroot>"), and so must the programs of the build tree they start: the kernel cannot run
+// them itself. Programs of the host (bash, dbus-daemon) start as they are.
+std::vector<std::string> WithEmulator(const std::vector<std::string>& argv) {
+#ifdef QUELLARON_EMULATOR
+  const std::string build_dir = QUELLARON_BUILD_DIR;
+  if (argv.empty() || argv.front().rfind(build_dir + "/", 0) != 0) return argv;
+  std::vector<std::string> command;
+  std::istringstream words(QUELLARON_EMULATOR);
+  for (std::string word; words >> word;) command.push_back(word);
+  command.insert(command.end(), argv.begin(), argv.end());
+  return command;
+#else
+  return argv;
+#endif
+}
+
+}  // namespace
+
+Subprocess::Subprocess(const std::vector<std::string>& requested) {
+  const std::vector<std::string> argv = WithEmulator(requested);
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   posix_spawn_file_actions_t actions;

@@ -12,7 +12,8 @@
 namespace testing_support {
 
 // A child process (argv[0] found through PATH when it has no slash) whose standard output and
-// error are collected (together) on a thread.
+// error are collected (together) on a thread. Under a cross build's emulator, a program of the
+// build tree is started through the emulator too.
 // The destructor kills and reaps a child that is still running.
 class Subprocess {
  public:

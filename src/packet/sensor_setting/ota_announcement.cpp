@@ -13,15 +13,16 @@ namespace packet::sensor_setting::set {
 namespace {
 
 // Reads "%d.%d.%d+%d": each number may be preceded by white space and a sign, and out-of-range
-// numbers saturate. Parsing stops at the first part that does not match.
-std::array<long, 4> ParseVersion(const std::string& version) {
-  std::array<long, 4> numbers{};
+// numbers saturate at 64 bits (whatever the width of long, so that every processor sends the
+// same low bytes). Parsing stops at the first part that does not match.
+std::array<long long, 4> ParseVersion(const std::string& version) {
+  std::array<long long, 4> numbers{};
   const char separators[] = {'.', '.', '+'};
   const char* cursor = version.c_str();
   for (std::size_t index = 0; index < numbers.size(); ++index) {
     char* end = nullptr;
     errno = 0;
-    numbers[index] = std::strtol(cursor, &end, 10);
+    numbers[index] = std::strtoll(cursor, &end, 10);
     if (end == cursor) {
       numbers[index] = 0;
       break;
@@ -45,7 +46,7 @@ bool CryptoNonce(OTA::Nonce& nonce) {
 OTA MakeOTAAnnouncement(int firmware_type, const std::string& version, int size, const NonceSource& nonce_source) {
   OTA announcement;
   announcement.FirmwareType = static_cast<std::uint16_t>(firmware_type);
-  const std::array<long, 4> numbers = ParseVersion(version);
+  const std::array<long long, 4> numbers = ParseVersion(version);
   // Each number cut to its low byte on purpose: deployed nodes read one byte per version part.
   announcement.Major = static_cast<std::uint8_t>(numbers[0] & 0xFF);
   announcement.Minor = static_cast<std::uint8_t>(numbers[1] & 0xFF);
