@@ -22,9 +22,9 @@ Members ToMembers(const Json& object) {
 
 using UciMethod = int (UciService::*)(const UciService::Members&, UciService::Reply&);
 
-ipc::MethodSpec UciMethodSpec(UciService& service, std::mutex& lock, const std::string& name, UciMethod method,
+ipc::ObjectMethod UciObjectMethod(UciService& service, std::mutex& lock, const std::string& name, UciMethod method,
                               std::vector<std::pair<std::string, Type>> arguments) {
-  return ipc::MethodSpec{name, std::move(arguments),
+  return ipc::ObjectMethod{name, std::move(arguments),
                          [&service, &lock, method](const ipc::InvokeRequest& request, const ipc::ReplySender& reply) {
                            UciService::Reply answer;
                            int status = 0;
@@ -50,7 +50,7 @@ PlatformObjects::~PlatformObjects() {
   for (auto& applier : appliers_) applier.join();
 }
 
-bool PlatformObjects::AddObject(ipc::Connection& bus, const std::string& path, std::vector<ipc::MethodSpec> methods) {
+bool PlatformObjects::AddObject(ipc::Connection& bus, const std::string& path, std::vector<ipc::ObjectMethod> methods) {
   std::uint32_t id = 0;
   const int status = bus.AddObject(path, std::move(methods), id, kTimeout);
   if (status != ipc::kOk) std::cerr << "platform: cannot add " << path << ": " << ipc::StatusText(status) << "\n";
@@ -60,36 +60,36 @@ bool PlatformObjects::AddObject(ipc::Connection& bus, const std::string& path, s
 bool PlatformObjects::Attach(const std::shared_ptr<ipc::Connection>& bus) {
   const Type s = Type::kString;
   const Type t = Type::kTable;
-  std::vector<ipc::MethodSpec> uci = {
-      UciMethodSpec(uci_, lock_, "configs", &UciService::Configs, {}),
-      UciMethodSpec(uci_, lock_, "get", &UciService::Get,
+  std::vector<ipc::ObjectMethod> uci = {
+      UciObjectMethod(uci_, lock_, "configs", &UciService::Configs, {}),
+      UciObjectMethod(uci_, lock_, "get", &UciService::Get,
                     {{"config", s}, {"section", s}, {"option", s}, {"type", s}, {"match", t}, {"ubus_rpc_session", s}}),
-      UciMethodSpec(uci_, lock_, "add", &UciService::Add,
+      UciObjectMethod(uci_, lock_, "add", &UciService::Add,
                     {{"config", s}, {"type", s}, {"name", s}, {"values", t}, {"ubus_rpc_session", s}}),
-      UciMethodSpec(uci_, lock_, "set", &UciService::Set,
+      UciObjectMethod(uci_, lock_, "set", &UciService::Set,
                     {{"config", s}, {"section", s}, {"type", s}, {"match", t}, {"values", t}, {"ubus_rpc_session", s}}),
-      UciMethodSpec(uci_, lock_, "delete", &UciService::Delete,
+      UciObjectMethod(uci_, lock_, "delete", &UciService::Delete,
                     {{"config", s}, {"section", s}, {"type", s}, {"match", t}, {"option", s}, {"options", Type::kArray},
                      {"ubus_rpc_session", s}}),
-      UciMethodSpec(uci_, lock_, "changes", &UciService::Changes, {{"config", s}, {"ubus_rpc_session", s}}),
-      UciMethodSpec(uci_, lock_, "revert", &UciService::Revert, {{"config", s}, {"ubus_rpc_session", s}}),
-      UciMethodSpec(uci_, lock_, "commit", &UciService::Commit, {{"config", s}, {"ubus_rpc_session", s}}),
+      UciObjectMethod(uci_, lock_, "changes", &UciService::Changes, {{"config", s}, {"ubus_rpc_session", s}}),
+      UciObjectMethod(uci_, lock_, "revert", &UciService::Revert, {{"config", s}, {"ubus_rpc_session", s}}),
+      UciObjectMethod(uci_, lock_, "commit", &UciService::Commit, {{"config", s}, {"ubus_rpc_session", s}}),
   };
-  std::vector<ipc::MethodSpec> wan = {
+  std::vector<ipc::ObjectMethod> wan = {
       {"status", {}, [this](const ipc::InvokeRequest&, const ipc::ReplySender& reply) { return WanStatus(reply); }},
       {"up", {}, [this](const ipc::InvokeRequest&, const ipc::ReplySender&) { SetWan(true); return ipc::kOk; }},
       {"down", {}, [this](const ipc::InvokeRequest&, const ipc::ReplySender&) { SetWan(false); return ipc::kOk; }},
   };
-  std::vector<ipc::MethodSpec> iwinfo = {
+  std::vector<ipc::ObjectMethod> iwinfo = {
       {"scan", {{"device", s}}, [this](const ipc::InvokeRequest& request, const ipc::ReplySender& reply) {
          return Scan(request, reply);
        }},
   };
-  std::vector<ipc::MethodSpec> system = {
+  std::vector<ipc::ObjectMethod> system = {
       {"board", {}, [this](const ipc::InvokeRequest&, const ipc::ReplySender& reply) { return Board(reply); }},
       {"reboot", {}, [this](const ipc::InvokeRequest&, const ipc::ReplySender&) { return Reboot(); }},
   };
-  std::vector<ipc::MethodSpec> control = {
+  std::vector<ipc::ObjectMethod> control = {
       {"button", {{"event", s}}, [this](const ipc::InvokeRequest& request, const ipc::ReplySender&) {
          const auto* name = ipc::blobmsg::FindTyped(request.arguments, "event", s);
          PressButton(name != nullptr ? name->text : "reset");

@@ -42,7 +42,7 @@ class PlatformObjects {
   int Reboot();
   void AfterCommit(const std::string& package);
   void SendEvent(const std::string& type, const nlohmann::ordered_json& data);
-  static bool AddObject(ipc::Connection& bus, const std::string& path, std::vector<ipc::MethodSpec> methods);
+  static bool AddObject(ipc::Connection& bus, const std::string& path, std::vector<ipc::ObjectMethod> methods);
 
   std::mutex bus_lock_;
   std::shared_ptr<ipc::Connection> bus_;  // the connection that carries the events

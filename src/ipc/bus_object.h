@@ -29,7 +29,7 @@ using ReplySender = std::function<void(const blobmsg::Members&)>;
 using MethodHandler = std::function<int(const InvokeRequest&, const ReplySender&)>;
 constexpr int kDeferReply = -1;
 
-struct MethodSpec {
+struct ObjectMethod {
   std::string name;
   std::vector<std::pair<std::string, blobmsg::Type>> arguments;  // the declared signature
   MethodHandler handler;

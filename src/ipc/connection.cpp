@@ -81,7 +81,7 @@ struct Connection::Pending {
 
 struct Connection::LocalObject {
   std::string path;
-  std::vector<MethodSpec> methods;
+  std::vector<ObjectMethod> methods;
   EventHandler event_handler;
 };
 
@@ -180,7 +180,7 @@ int Connection::SendEvent(const std::string& type, const blobmsg::Members& data,
   return Request(std::move(message), nullptr, timeout);
 }
 
-int Connection::AddObject(const std::string& path, std::vector<MethodSpec> methods, std::uint32_t& id,
+int Connection::AddObject(const std::string& path, std::vector<ObjectMethod> methods, std::uint32_t& id,
                           Timeout timeout) {
   blobmsg::Members signature;
   for (const auto& method : methods) {
@@ -486,7 +486,7 @@ void Connection::HandleInvoke(const Message& message) {
     return SendStatus(message, kOk, object_id);
   }
   const auto found = std::find_if(object->methods.begin(), object->methods.end(),
-                                 [&](const MethodSpec& candidate) { return candidate.name == *method; });
+                                 [&](const ObjectMethod& candidate) { return candidate.name == *method; });
   if (found == object->methods.end()) return SendStatus(message, kMethodNotFound, object_id);
   InvokeRequest request;
   request.object_id = object_id;

@@ -53,7 +53,7 @@ class Connection {
              const DataHandler& on_data, Timeout timeout);
   int SendEvent(const std::string& type, const blobmsg::Members& data, Timeout timeout);
 
-  int AddObject(const std::string& path, std::vector<MethodSpec> methods, std::uint32_t& id, Timeout timeout);
+  int AddObject(const std::string& path, std::vector<ObjectMethod> methods, std::uint32_t& id, Timeout timeout);
   // An anonymous object that receives the events it registers for.
   int AddEventObject(EventHandler handler, std::uint32_t& id, Timeout timeout);
   int RegisterEvent(std::uint32_t object_id, const std::string& pattern, Timeout timeout);

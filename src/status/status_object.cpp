@@ -37,14 +37,14 @@ bool StatusObject::Reattach(ipc::Connection& bus) {
 }
 
 bool StatusObject::AddObject(ipc::Connection& bus) {
-  std::vector<ipc::MethodSpec> specs;
+  std::vector<ipc::ObjectMethod> bus_methods;
   for (const auto& method : methods_) {
-    specs.push_back({method.name, {}, [method](const ipc::InvokeRequest& request, const ipc::ReplySender& reply) {
-                       return Answer(method, request, reply);
-                     }});
+    bus_methods.push_back({method.name, {}, [method](const ipc::InvokeRequest& request, const ipc::ReplySender& reply) {
+                             return Answer(method, request, reply);
+                           }});
   }
   std::uint32_t id = 0;
-  const int status = bus.AddObject(path_, std::move(specs), id, Timeout());
+  const int status = bus.AddObject(path_, std::move(bus_methods), id, Timeout());
   if (status == ipc::kOk) return true;
   LOG_ERROR << "Cannot add the bus object " << path_ << ": " << ipc::StatusText(status);
   return false;

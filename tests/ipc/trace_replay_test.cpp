@@ -47,7 +47,7 @@ ipc::blobmsg::Members MembersOf(const ipc::Message& message, ipc::AttributeId id
 // One object a recorded provider registered: its path and methods with their signatures.
 struct RecordedObject {
   std::string path;
-  std::vector<ipc::MethodSpec> methods;
+  std::vector<ipc::ObjectMethod> methods;
 };
 
 // The objects `provider` adds in `trace`, each method answering with `answer`.
@@ -60,11 +60,11 @@ std::vector<RecordedObject> RecordedObjects(const std::vector<TraceMessage>& tra
     if (message.type != ipc::MessageType::kAddObject) continue;
     RecordedObject object{message.String(ipc::AttributeId::kObjPath).value_or(""), {}};
     for (const auto& method : MembersOf(message, ipc::AttributeId::kSignature)) {
-      ipc::MethodSpec spec{method.name, {}, answer};
+      ipc::ObjectMethod declared{method.name, {}, answer};
       for (const auto& argument : method.children) {
-        spec.arguments.emplace_back(argument.name, static_cast<ipc::blobmsg::Type>(argument.integer));
+        declared.arguments.emplace_back(argument.name, static_cast<ipc::blobmsg::Type>(argument.integer));
       }
-      object.methods.push_back(std::move(spec));
+      object.methods.push_back(std::move(declared));
     }
     objects.push_back(std::move(object));
   }

@@ -34,7 +34,7 @@ namespace {
 class EchoProvider {
  public:
   explicit EchoProvider(const std::string& socket) : bus_(socket) {
-    std::vector<ipc::MethodSpec> methods;
+    std::vector<ipc::ObjectMethod> methods;
     methods.push_back({"echo", {{"value", ipc::blobmsg::Type::kString}}, [](const ipc::InvokeRequest& request, const ipc::ReplySender& reply) {
                          reply(request.arguments);
                          return ipc::kOk;

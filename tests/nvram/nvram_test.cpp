@@ -22,7 +22,7 @@ namespace {
 class ScriptedUci {
  public:
   explicit ScriptedUci(const std::string& socket) : bus_(socket) {
-    std::vector<ipc::MethodSpec> methods;
+    std::vector<ipc::ObjectMethod> methods;
     for (const std::string method : {"get", "set", "add", "delete", "commit"}) {
       methods.push_back({method, {}, [this, method](const ipc::InvokeRequest& request, const ipc::ReplySender& reply) {
                            return Answer(method, request, reply);
